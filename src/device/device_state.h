@@ -1,0 +1,106 @@
+// The one process-wide record shared by the polling worker and the window.
+//
+// Every field has one writing thread and is read and written whole: each is a
+// lock-free atomic, so no reader ever sees a torn value. The lifetime counters
+// are the one block that a reader needs as a consistent whole; they are
+// published through a sequence counter (see LifetimeCounters).
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+namespace zorvane {
+
+inline constexpr int kCounterCount = 17;
+using CounterValues = std::array<int32_t, kCounterCount>;
+
+// Single writer (the poll cycle), any number of readers. A reader retries while
+// the writer is half-way through, so it never sees the block zeroed or mixed
+// from two replies.
+class LifetimeCounters {
+public:
+    void publish(const CounterValues& values);
+    CounterValues snapshot() const;
+
+private:
+    std::atomic<uint32_t> m_sequence{0};
+    std::array<std::atomic<int32_t>, kCounterCount> m_values{};
+};
+
+using StatusBits = std::array<std::atomic<int32_t>, 8>;
+
+struct DeviceState {
+    // Connection and threads.
+    std::atomic<int32_t> g_com_port{0};
+    std::atomic<int32_t> g_device_kind{0};  // 1 = KX, 2 = QM, 0 = none
+    std::atomic<uint32_t> g_main_thread_id{0};
+    std::atomic<uint8_t> g_worker_idle{0};
+    std::atomic<uint8_t> g_poll_pause{0};
+    std::atomic<int32_t> g_settings_shown{0};
+
+    // Live readings.
+    std::atomic<float> out_voltage{0};
+    std::atomic<float> out_current{0};
+    std::atomic<float> out_power{0};
+    std::atomic<float> bat_voltage{0};
+    std::atomic<float> case_temperature{0};
+    std::atomic<float> bat_temperature{0};
+    std::array<std::atomic<double>, 8> temp_raw{};
+    std::array<std::atomic<double>, 8> temperatures{};
+
+    // Settings common to both families.
+    std::atomic<float> set_uout_nom{0};
+    std::atomic<float> set_ubat_low{0};
+    std::atomic<float> set_ubat_min{0};
+    std::atomic<float> set_ubat_min_on{0};
+    std::atomic<float> set_pmax{0};
+
+    // Settings of the QM family.
+    std::atomic<float> set_urms_low_l{0};
+    std::atomic<float> set_urms_low_h{0};
+    std::atomic<float> set_urms_high_h{0};
+    std::atomic<float> set_urms_high_l{0};
+    std::atomic<float> set_ichrg_nom{0};
+    std::atomic<float> set_abs_end_factor{0};
+    std::atomic<float> set_abs_time{0};
+    std::atomic<float> set_float_time{0};
+    std::atomic<float> set_rfloat_time{0};
+    std::atomic<float> set_rabs_time{0};
+    std::atomic<float> set_egen_type{0};
+    std::atomic<float> set_egen_ubat{0};
+    std::atomic<float> set_egen_on_time{0};
+    std::atomic<float> set_egen_pmax{0};
+    std::atomic<float> set_egen_sleep{0};
+    std::atomic<float> set_egen_work{0};
+
+    // Status bits: element i is bit i of one status byte.
+    StatusBits kx_status1{};
+    StatusBits kx_status2{};
+    StatusBits qm_status1{};
+    StatusBits qm_status2{};
+    StatusBits qm_status3{};
+
+    LifetimeCounters lifetime_counters;
+
+    // Sets every device value (readings, settings, temperatures, status bits,
+    // counters) back to zero; the connection fields and flags are left alone.
+    // Used when the polled device changes, so that nothing of the previous
+    // device is shown or compared.
+    void clear_device_values();
+};
+
+static_assert(std::atomic<float>::is_always_lock_free);
+static_assert(std::atomic<double>::is_always_lock_free);
+static_assert(std::atomic<int32_t>::is_always_lock_free);
+static_assert(std::atomic<uint32_t>::is_always_lock_free);
+static_assert(std::atomic<uint8_t>::is_always_lock_free);
+
+// The process-wide instance.
+extern DeviceState device_state;
+
+// Pointer-to-member handles, so that tables (reply catalogue, settings) can
+// name the field they fill or compare against.
+using FloatField = std::atomic<float> DeviceState::*;
+
+}  // namespace zorvane

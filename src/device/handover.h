@@ -1,0 +1,36 @@
+// Handing the one serial port between the polling worker and the window.
+//
+// The window raises g_poll_pause and waits for g_worker_idle; the worker
+// starts no pass while the pause is raised and reports itself idle whenever it
+// holds no port. Waits yield the processor on every turn.
+#pragma once
+
+#include "device/device_state.h"
+#include "link/serial_port.h"
+
+namespace zorvane {
+
+// Borrow the port for one user action: raise the pause, wait until the worker
+// is idle, open the port of g_com_port. The destructor closes the port and
+// drops the pause, whatever happened in between.
+class PortLoan {
+public:
+    PortLoan(SerialPort& port, DeviceState& state);
+    ~PortLoan();
+    PortLoan(const PortLoan&) = delete;
+    PortLoan& operator=(const PortLoan&) = delete;
+
+    bool opened() const { return m_opened; }
+
+private:
+    SerialPort& m_port;
+    DeviceState& m_state;
+    bool m_opened = false;
+};
+
+// Raise the pause and wait until the worker is idle (the close sequence and
+// the change of the polled device use this without opening the port).
+void park_worker(DeviceState& state);
+void release_worker(DeviceState& state);
+
+}  // namespace zorvane

@@ -1,0 +1,41 @@
+// The search for devices on COM1..COM255 and the identification of each one.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/device_state.h"
+#include "link/serial_port.h"
+
+namespace zorvane {
+
+enum class DeviceModel : int { KX24 = 0, KX48 = 1, QM24 = 2, QM48 = 3 };
+
+struct ModelInfo {
+    const char* caption_prefix;  // "KX-24. " …
+    int family;                  // 1 = KX, 2 = QM
+};
+const ModelInfo& model_caption(DeviceModel model);
+
+struct FoundDevice {
+    int port = 0;
+    DeviceModel model = DeviceModel::KX24;
+    std::string caption;  // "QM-48. S/N: 12345"
+    int family() const { return model_caption(model).family; }
+};
+
+inline constexpr int kFirstComPort = 1;
+inline constexpr int kLastComPort = 255;
+
+DeviceModel identify_model(const uint8_t* status_reply, int count, float battery_voltage);
+
+// Probes COMn; the found device, or nothing when the port does not open, does
+// not answer or answers a probe wrongly. Leaves the port closed.
+std::optional<FoundDevice> probe_port(SerialPort& port, int com_port);
+
+// Probes every port in ascending order; each find is stored in g_com_port and
+// g_device_kind (so the last find wins) and the list is returned in port order.
+std::vector<FoundDevice> scan_devices(SerialPort& port, DeviceState& state);
+
+}  // namespace zorvane

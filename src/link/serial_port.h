@@ -1,0 +1,77 @@
+// The serial port object, its line settings and the one request/reply
+// transaction through which every byte goes to and from a device.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace zorvane {
+
+// What the platform gives us: a byte stream with the line time-outs of the
+// tool (a read of up to n bytes ends when n bytes have arrived, 5 ms after the
+// latest byte once one has arrived, or 50 + 5·n ms after it began).
+class PortBackend {
+public:
+    virtual ~PortBackend() = default;
+    virtual bool open(const std::string& path) = 0;
+    virtual void close() = 0;
+    virtual bool is_open() const = 0;
+    // 57600 baud, 8 data bits, even parity checked, 1 stop bit, raw; the
+    // read and write time-outs. A setting the port refuses is not an error.
+    virtual void apply_line_settings() = 0;
+    // Writes all bytes; false when the write fails or does not complete.
+    virtual bool write(const uint8_t* data, size_t size) = 0;
+    // One read with the time-outs above: the byte count (0 on a time-out), or
+    // -1 when the port reports an error (unplugged adapter, hang-up).
+    virtual int read(uint8_t* data, size_t size) = 0;
+};
+
+std::unique_ptr<PortBackend> make_posix_backend();
+
+// COMn to a device path: $ZORVANE_PORT_DIR/COMn when that variable is set,
+// otherwise the default table (COM1-32 ttyS0-31, COM33-64 ttyUSB0-31,
+// COM65-96 ttyACM0-31); empty when COMn has no device.
+std::string resolve_port_path(int com_port);
+
+class SerialPort {
+public:
+    explicit SerialPort(std::unique_ptr<PortBackend> backend = make_posix_backend());
+
+    // Formats the path from the port number, opens it for reading and
+    // writing and applies the line settings. False leaves the port closed.
+    bool open(int com_port);
+    void close();  // closing a closed port does nothing
+    bool is_open() const;
+    void apply_line_settings();
+
+    const std::string& path() const { return m_path; }
+    PortBackend& backend() { return *m_backend; }
+
+private:
+    std::string m_path;
+    std::unique_ptr<PortBackend> m_backend;
+};
+
+// The one port object of the process.
+SerialPort& serial_port();
+
+// Write `write_length` bytes of `buffer`, then read the reply into `buffer`
+// from its first byte. Expected length 0: one read. Otherwise reads until the
+// total equals the expected length, at most 10 reads, each limited to the room
+// left in the buffer (and to 100 bytes). Returns the byte count; -1 when the
+// port is not open (no I/O); 0 after a link failure.
+int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int expected_length);
+
+// Link failure: the core shows nothing itself. The handler gets whether a quit
+// is requested (false while g_main_thread_id is 0, during the device search).
+inline constexpr const char* kLinkLostCaption = "Ошибка";
+inline constexpr const char* kLinkLostText =
+    "Потеряна связь с устройством. Проверьте соединительный кабель, перезапустите программу";
+using LinkFailureHandler = std::function<void(bool quit_requested)>;
+void set_link_failure_handler(LinkFailureHandler handler);
+
+}  // namespace zorvane

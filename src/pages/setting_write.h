@@ -1,0 +1,59 @@
+// Writing one setting: the table of setting fields and the one routine that
+// turns a field's text into the frame to send (or decides to send nothing).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "device/device_state.h"
+#include "link/serial_port.h"
+
+namespace zorvane {
+
+enum class SettingPage { Kx, Inverter, MainsTransfer, Charger, Generator };
+
+struct SettingParam {
+    int control_id;       // edit control whose focus loss writes it
+    SettingPage page;
+    const char* name;     // "UbatLow" …
+    FloatField field;     // value last read from the device, display units
+    uint8_t write_command;
+    int scale;            // display units to wire units: 1, 10 or 1440
+    int payload_width;    // 2 (5-byte frame) or 1 (4-byte frame)
+    bool shown_guard;     // does nothing while g_settings_shown is 0
+    bool read_only_guard; // does nothing while its edit is read-only
+};
+
+std::span<const SettingParam> setting_params();
+const SettingParam* find_setting(int control_id);
+// By name for the given family (1 = KX page, otherwise the QM tabs).
+const SettingParam* find_setting(std::string_view name, int family);
+
+struct SettingDecision {
+    enum class Kind { Send, Unchanged, Refused };
+    Kind kind = Kind::Unchanged;
+    std::array<uint8_t, 5> frame{};
+    int frame_length = 0;
+    std::string refusal;  // for Refused: the setting's name and the range it accepts
+};
+
+// From the field's text (UTF-8) and the stored value: first 9 characters,
+// C-locale decimal conversion ignoring a trailing unit, exact comparison with
+// the stored float widened, scale, truncation toward zero, payload range.
+SettingDecision decide_setting_write(const SettingParam& param, std::string_view text,
+                                     float stored_value);
+
+// The whole write of one field: guards are the caller's (it knows the edit's
+// read-only state); borrows the port, decides, sends, returns the port.
+SettingDecision write_setting(SerialPort& port, DeviceState& state, const SettingParam& param,
+                              std::string_view text);
+
+// Fixed-value writes and actions through the same borrowing path.
+void write_fixed_u8(SerialPort& port, DeviceState& state, uint8_t command, uint8_t value);
+void write_fixed_u16(SerialPort& port, DeviceState& state, uint8_t command, uint16_t value);
+void send_action(SerialPort& port, DeviceState& state, uint8_t command);  // 0x48 / 0x49
+
+}  // namespace zorvane
