@@ -13,7 +13,8 @@ const QPixmap& bitmap(int id) {
         QPixmap pixmap;
         for (const char* ext : {".svg", ".png"}) {
             const QString path = QStringLiteral(":/bitmaps/%1%2").arg(id).arg(QLatin1String(ext));
-            if (QFile::exists(path) && pixmap.load(path)) break;
+            if (QFile::exists(path) && pixmap.load(path))
+                break;
         }
         it = cache.emplace(id, pixmap).first;
     }
@@ -22,7 +23,8 @@ const QPixmap& bitmap(int id) {
 
 void set_bitmap(QLabel* picture, int id) {
     const QVariant current = picture->property("bitmap_id");
-    if (current.isValid() && current.toInt() == id) return;
+    if (current.isValid() && current.toInt() == id)
+        return;
     picture->setProperty("bitmap_id", id);
     picture->setPixmap(bitmap(id));
 }

@@ -22,8 +22,10 @@ QWidget* DialogControls::widget(int id) const {
 namespace {
 
 Qt::Alignment alignment(unsigned flags) {
-    if (flags & ctl::kAlignRight) return Qt::AlignRight | Qt::AlignVCenter;
-    if (flags & ctl::kAlignCenter) return Qt::AlignCenter;
+    if (flags & ctl::kAlignRight)
+        return Qt::AlignRight | Qt::AlignVCenter;
+    if (flags & ctl::kAlignCenter)
+        return Qt::AlignCenter;
     return Qt::AlignLeft | Qt::AlignVCenter;
 }
 
@@ -85,11 +87,15 @@ DialogControls build_dialog(QWidget* parent, int width, int height,
         QWidget* w = make_control(parent, def);
         QRect rect = dlu_rect(def.x, def.y, def.w, def.h);
         // An etched line is one pixel thick whatever its dialog-unit size.
-        if (def.kind == ControlKind::EtchedHLine) rect.setHeight(2);
-        if (def.kind == ControlKind::EtchedVLine) rect.setWidth(2);
+        if (def.kind == ControlKind::EtchedHLine)
+            rect.setHeight(2);
+        if (def.kind == ControlKind::EtchedVLine)
+            rect.setWidth(2);
         w->setGeometry(rect);
-        if (def.flags & ctl::kNoTabStop) w->setFocusPolicy(Qt::NoFocus);
-        if (def.flags & ctl::kHidden) w->hide();
+        if (def.flags & ctl::kNoTabStop)
+            w->setFocusPolicy(Qt::NoFocus);
+        if (def.flags & ctl::kHidden)
+            w->hide();
         if (def.id != kNoId) {
             w->setObjectName(QString::number(def.id));
             out.add(def.id, w);

@@ -15,9 +15,9 @@ enum class ControlKind {
     ReadOnlyEdit,  // read-only edit, bordered, still a tab stop
     Button,
     DefaultButton,
-    Picture,       // static showing a bitmap (lamps, mode pictures, schematics)
-    Tab,           // tab control
-    ComboList,     // drop-down list
+    Picture,    // static showing a bitmap (lamps, mode pictures, schematics)
+    Tab,        // tab control
+    ComboList,  // drop-down list
     CheckBox,
     EtchedHLine,
     EtchedVLine,
@@ -43,13 +43,17 @@ struct ControlDef {
 };
 
 // Dialog units to pixels (base units of the 8-point dialog font).
-inline int dlu_x(int x) { return x * 6 / 4; }
-inline int dlu_y(int y) { return y * 13 / 8; }
+inline int dlu_x(int x) {
+    return x * 6 / 4;
+}
+inline int dlu_y(int y) {
+    return y * 13 / 8;
+}
 QRect dlu_rect(int x, int y, int w, int h);
 
 // The controls of one built dialog, by id (controls with kNoId are not kept).
 class DialogControls {
-public:
+  public:
     QWidget* widget(int id) const;
     template <typename T>
     T* get(int id) const {
@@ -57,7 +61,7 @@ public:
     }
     void add(int id, QWidget* w) { m_by_id[id] = w; }
 
-private:
+  private:
     std::map<int, QWidget*> m_by_id;
 };
 

@@ -19,11 +19,11 @@ using CounterValues = std::array<int32_t, kCounterCount>;
 // the writer is half-way through, so it never sees the block zeroed or mixed
 // from two replies.
 class LifetimeCounters {
-public:
+  public:
     void publish(const CounterValues& values);
     CounterValues snapshot() const;
 
-private:
+  private:
     std::atomic<uint32_t> m_sequence{0};
     std::array<std::atomic<int32_t>, kCounterCount> m_values{};
 };

@@ -14,7 +14,7 @@ namespace zorvane {
 // is idle, open the port of g_com_port. The destructor closes the port and
 // drops the pause, whatever happened in between.
 class PortLoan {
-public:
+  public:
     PortLoan(SerialPort& port, DeviceState& state);
     ~PortLoan();
     PortLoan(const PortLoan&) = delete;
@@ -22,7 +22,7 @@ public:
 
     bool opened() const { return m_opened; }
 
-private:
+  private:
     SerialPort& m_port;
     DeviceState& m_state;
     bool m_opened = false;

@@ -10,7 +10,7 @@
 namespace zorvane {
 
 class PollWorker {
-public:
+  public:
     PollWorker(SerialPort& port, DeviceState& state);
     ~PollWorker();  // stops and joins
 
@@ -18,7 +18,7 @@ public:
     // Asks the worker to end, even in the middle of a pass, and joins it.
     void stop();
 
-private:
+  private:
     void poll_worker();
 
     SerialPort& m_port;

@@ -12,8 +12,8 @@ double ntc_temperature(double x) {
     const double l = std::log(r);
     const double l2 = l * l;
     const double l3 = l * l2;
-    const double t = 1.0 / (l * 0.000256985 + 0.003354016 + l2 * 2.620131e-6 + l3 * 6.383091e-8) -
-                     273.2;
+    const double t =
+        1.0 / (l * 0.000256985 + 0.003354016 + l2 * 2.620131e-6 + l3 * 6.383091e-8) - 273.2;
     return std::isfinite(t) ? t : std::nan("");
 }
 

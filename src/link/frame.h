@@ -41,8 +41,8 @@ inline constexpr int kSerialNumberLength = 13;
 
 // Request builders. Each writes the frame at the start of `out` (which must
 // hold at least 5 bytes) and returns its length.
-int build_request(std::span<uint8_t> out, uint8_t code);                    // 3 bytes
-int build_request_u8(std::span<uint8_t> out, uint8_t code, uint8_t value);  // 4 bytes
+int build_request(std::span<uint8_t> out, uint8_t code);                      // 3 bytes
+int build_request_u8(std::span<uint8_t> out, uint8_t code, uint8_t value);    // 4 bytes
 int build_request_u16(std::span<uint8_t> out, uint8_t code, uint16_t value);  // 5 bytes
 
 // General acceptance rule: at least `length` bytes, BE, code|80, AA at length-1.

@@ -69,7 +69,9 @@ constexpr std::array kCatalogue = {
 };
 }  // namespace
 
-std::span<const ReplyEntry> reply_catalogue() { return kCatalogue; }
+std::span<const ReplyEntry> reply_catalogue() {
+    return kCatalogue;
+}
 
 const ReplyEntry* find_reply(uint8_t code) {
     for (const ReplyEntry& entry : kCatalogue) {

@@ -25,10 +25,10 @@ using ReplyDecoder = void (*)(const ReplyEntry& entry, const uint8_t* reply, Dev
 
 struct ReplyEntry {
     uint8_t code;
-    int length;            // reply length L
-    ReplyDecoder decode;   // stores the accepted reply into the state
-    FloatField field;      // target of one-word and one-byte replies; null otherwise
-    float divisor;         // one-word replies: stored value = word / divisor
+    int length;           // reply length L
+    ReplyDecoder decode;  // stores the accepted reply into the state
+    FloatField field;     // target of one-word and one-byte replies; null otherwise
+    float divisor;        // one-word replies: stored value = word / divisor
 };
 
 // Decoders, one per reply kind.

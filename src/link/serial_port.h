@@ -15,7 +15,7 @@ namespace zorvane {
 // tool (a read of up to n bytes ends when n bytes have arrived, 5 ms after the
 // latest byte once one has arrived, or 50 + 5·n ms after it began).
 class PortBackend {
-public:
+  public:
     virtual ~PortBackend() = default;
     virtual bool open(const std::string& path) = 0;
     virtual void close() = 0;
@@ -38,7 +38,7 @@ std::unique_ptr<PortBackend> make_posix_backend();
 std::string resolve_port_path(int com_port);
 
 class SerialPort {
-public:
+  public:
     explicit SerialPort(std::unique_ptr<PortBackend> backend = make_posix_backend());
 
     // Formats the path from the port number, opens it for reading and
@@ -51,7 +51,7 @@ public:
     const std::string& path() const { return m_path; }
     PortBackend& backend() { return *m_backend; }
 
-private:
+  private:
     std::string m_path;
     std::unique_ptr<PortBackend> m_backend;
 };

@@ -25,7 +25,11 @@ void c_kx_qm::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-void c_kx_qm::OnOK() { setFocus(Qt::OtherFocusReason); }
-void c_kx_qm::OnCancel() { setFocus(Qt::OtherFocusReason); }
+void c_kx_qm::OnOK() {
+    setFocus(Qt::OtherFocusReason);
+}
+void c_kx_qm::OnCancel() {
+    setFocus(Qt::OtherFocusReason);
+}
 
 }  // namespace zorvane

@@ -11,7 +11,7 @@ namespace zorvane {
 
 class c_kx_qm : public QWidget {
     Q_OBJECT
-public:
+  public:
     static constexpr int kKxPage = 1;
     static constexpr int kQmPage = 2;
 
@@ -19,7 +19,7 @@ public:
 
     const int page_kind;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
     // Enter and Esc: the focus goes to the page itself.
     virtual void OnOK();

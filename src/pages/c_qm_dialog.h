@@ -7,7 +7,7 @@ namespace zorvane {
 
 class c_qm_dialog : public c_kx_qm {
     Q_OBJECT
-public:
+  public:
     explicit c_qm_dialog(QWidget* parent);
 };
 

@@ -12,7 +12,7 @@ namespace zorvane {
 namespace {
 
 class SettingEditFilter : public QObject {
-public:
+  public:
     SettingEditFilter(QLineEdit* edit, const SettingParam& param)
         : QObject(edit), m_edit(edit), m_param(param) {}
 
@@ -23,12 +23,14 @@ public:
         return false;
     }
 
-private:
+  private:
     void on_kill_focus() {
-        if (m_param.shown_guard && device_state.g_settings_shown.load() == 0) return;
-        if (m_param.read_only_guard && m_edit->isReadOnly()) return;
-        const SettingDecision decision = write_setting(serial_port(), device_state, m_param,
-                                                       m_edit->text().toStdString());
+        if (m_param.shown_guard && device_state.g_settings_shown.load() == 0)
+            return;
+        if (m_param.read_only_guard && m_edit->isReadOnly())
+            return;
+        const SettingDecision decision =
+            write_setting(serial_port(), device_state, m_param, m_edit->text().toStdString());
         if (decision.kind == SettingDecision::Kind::Refused) {
             // Shown once the focus change has finished, so the box does not
             // take part in it.

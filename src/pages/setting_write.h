@@ -16,15 +16,15 @@ namespace zorvane {
 enum class SettingPage { Kx, Inverter, MainsTransfer, Charger, Generator };
 
 struct SettingParam {
-    int control_id;       // edit control whose focus loss writes it
+    int control_id;  // edit control whose focus loss writes it
     SettingPage page;
-    const char* name;     // "UbatLow" …
-    FloatField field;     // value last read from the device, display units
+    const char* name;  // "UbatLow" …
+    FloatField field;  // value last read from the device, display units
     uint8_t write_command;
-    int scale;            // display units to wire units: 1, 10 or 1440
-    int payload_width;    // 2 (5-byte frame) or 1 (4-byte frame)
-    bool shown_guard;     // does nothing while g_settings_shown is 0
-    bool read_only_guard; // does nothing while its edit is read-only
+    int scale;             // display units to wire units: 1, 10 or 1440
+    int payload_width;     // 2 (5-byte frame) or 1 (4-byte frame)
+    bool shown_guard;      // does nothing while g_settings_shown is 0
+    bool read_only_guard;  // does nothing while its edit is read-only
 };
 
 std::span<const SettingParam> setting_params();

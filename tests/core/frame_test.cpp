@@ -1,6 +1,7 @@
+#include "link/frame.h"
+
 #include <gtest/gtest.h>
 
-#include "link/frame.h"
 #include "link/reply_catalogue.h"
 
 namespace zorvane {

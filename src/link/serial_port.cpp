@@ -1,0 +1,102 @@
+#include "link/serial_port.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "device/device_state.h"
+#include "link/frame.h"
+
+namespace zorvane {
+
+SerialPort::SerialPort(std::unique_ptr<PortBackend> backend) : m_backend(std::move(backend)) {}
+
+bool SerialPort::open(int com_port) {
+    m_path = resolve_port_path(com_port);
+    if (m_path.empty() || !m_backend->open(m_path)) {
+        return false;
+    }
+    m_backend->apply_line_settings();
+    return true;
+}
+
+void SerialPort::close() {
+    if (m_backend->is_open()) {
+        m_backend->close();
+    }
+}
+
+bool SerialPort::is_open() const {
+    return m_backend->is_open();
+}
+
+void SerialPort::apply_line_settings() {
+    m_backend->apply_line_settings();
+}
+
+SerialPort& serial_port() {
+    static SerialPort port;
+    return port;
+}
+
+namespace {
+
+std::mutex g_handler_mutex;
+LinkFailureHandler g_handler;
+
+int link_failure() {
+    // The quit request goes nowhere until the window has finished the device
+    // search: a probe that fails must not end the program.
+    const bool quit = device_state.g_main_thread_id.load() != 0;
+    LinkFailureHandler handler;
+    {
+        std::lock_guard lock(g_handler_mutex);
+        handler = g_handler;
+    }
+    if (handler) {
+        handler(quit);
+    }
+    return 0;
+}
+
+constexpr int kMaxReads = 10;
+
+}  // namespace
+
+void set_link_failure_handler(LinkFailureHandler handler) {
+    std::lock_guard lock(g_handler_mutex);
+    g_handler = std::move(handler);
+}
+
+int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int expected_length) {
+    if (!port.is_open()) {
+        return -1;
+    }
+    PortBackend& io = port.backend();
+    if (!io.write(buffer.data(), static_cast<size_t>(write_length))) {
+        return link_failure();
+    }
+    const size_t room = std::min(buffer.size(), kFrameBufferSize);
+    if (expected_length == 0) {
+        const int count = io.read(buffer.data(), room);
+        return count < 0 ? link_failure() : count;
+    }
+    // Ends only on an exact match: a reply longer than expected runs out the
+    // ten reads. Each read is limited to the room left, so a device that
+    // talks too much cannot write past the buffer.
+    size_t total = 0;
+    for (int reads = 0; reads < kMaxReads && total != static_cast<size_t>(expected_length);
+         ++reads) {
+        if (total >= buffer.size()) {
+            break;
+        }
+        const size_t limit = std::min(buffer.size() - total, kFrameBufferSize);
+        const int count = io.read(buffer.data() + total, limit);
+        if (count < 0) {
+            return link_failure();
+        }
+        total += static_cast<size_t>(count);
+    }
+    return static_cast<int>(total);
+}
+
+}  // namespace zorvane
