@@ -26,7 +26,13 @@ void set_bitmap(QLabel* picture, int id) {
     if (current.isValid() && current.toInt() == id)
         return;
     picture->setProperty("bitmap_id", id);
-    picture->setPixmap(bitmap(id));
+    const QPixmap& pixmap = bitmap(id);
+    picture->setPixmap(pixmap);
+    // A picture control takes the size of its bitmap unless it centres the
+    // image in a fixed frame (the lamps).
+    if (!(picture->alignment() & Qt::AlignHCenter) && !pixmap.isNull()) {
+        picture->resize(pixmap.size());
+    }
 }
 
 }  // namespace zorvane
