@@ -82,8 +82,8 @@ inline void fill_sentinels(DeviceState& state) {
 }
 
 // One entry per stored value, as raw bits (NaN compares equal to itself).
+// Names are built only when a difference is reported.
 struct StateImage {
-    std::vector<std::string> names;
     std::vector<uint64_t> bits;
 };
 
@@ -98,40 +98,56 @@ inline uint64_t bits_of(float v) {
     return b;
 }
 
-inline StateImage capture(const DeviceState& s) {
-    StateImage img;
-    auto add = [&img](std::string name, uint64_t bits) {
-        img.names.push_back(std::move(name));
-        img.bits.push_back(bits);
-    };
+inline constexpr const char* kStatusNames[] = {"kx_status1", "kx_status2", "qm_status1",
+                                               "qm_status2", "qm_status3"};
+
+// Visits every stored value in a fixed order: the float fields, then per
+// index the raw and converted temperatures and the five status arrays, then
+// the counters.
+template <typename Visit>
+void visit_state(const DeviceState& s, Visit visit) {
     for (const NamedField& f : kFloatFields) {
-        add(f.name, bits_of((s.*f.field).load()));
+        visit([&f] { return std::string(f.name); }, bits_of((s.*f.field).load()));
     }
     const StatusBits* status[] = {&s.kx_status1, &s.kx_status2, &s.qm_status1, &s.qm_status2,
                                   &s.qm_status3};
-    const char* status_names[] = {"kx_status1", "kx_status2", "qm_status1", "qm_status2",
-                                  "qm_status3"};
     for (int i = 0; i < 8; ++i) {
-        add("temp_raw[" + std::to_string(i) + "]", bits_of(s.temp_raw[i].load()));
-        add("temperatures[" + std::to_string(i) + "]", bits_of(s.temperatures[i].load()));
+        const std::string index = "[" + std::to_string(i) + "]";
+        visit([&index] { return "temp_raw" + index; }, bits_of(s.temp_raw[i].load()));
+        visit([&index] { return "temperatures" + index; }, bits_of(s.temperatures[i].load()));
         for (int a = 0; a < 5; ++a) {
-            add(std::string(status_names[a]) + "[" + std::to_string(i) + "]",
-                static_cast<uint32_t>((*status[a])[i].load()));
+            visit([&index, a] { return kStatusNames[a] + index; },
+                  static_cast<uint32_t>((*status[a])[i].load()));
         }
     }
     const CounterValues counters = s.lifetime_counters.snapshot();
     for (int k = 0; k < kCounterCount; ++k) {
-        add("counter " + std::to_string(k), static_cast<uint32_t>(counters[k]));
+        visit([k] { return "counter " + std::to_string(k); }, static_cast<uint32_t>(counters[k]));
     }
+}
+
+inline StateImage capture(const DeviceState& s) {
+    StateImage img;
+    img.bits.reserve(128);
+    visit_state(s, [&img](auto, uint64_t bits) { img.bits.push_back(bits); });
     return img;
 }
 
 // Names of the values that differ between two images.
 inline std::vector<std::string> changed(const StateImage& a, const StateImage& b) {
     std::vector<std::string> out;
+    if (a.bits == b.bits) {
+        return out;
+    }
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> n;
+        DeviceState empty;
+        visit_state(empty, [&n](auto name, uint64_t) { n.push_back(name()); });
+        return n;
+    }();
     for (size_t i = 0; i < a.bits.size(); ++i) {
         if (a.bits[i] != b.bits[i]) {
-            out.push_back(a.names[i]);
+            out.push_back(names[i]);
         }
     }
     return out;
