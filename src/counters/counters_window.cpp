@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
+#include <algorithm>
 #include <cstdint>
 
 #include "app/dialog_template.h"
@@ -74,7 +75,7 @@ CountersWindow::CountersWindow(const CountersTemplate& tpl, QWidget* parent) : Q
     setModal(true);
     setFont(counters_font(tpl.caption_widths));
 
-    const size_t rows = tpl.caption_widths.size();
+    const size_t rows = std::min(tpl.caption_widths.size(), size_t{kCounterCount});
     const QFontMetrics metrics(font());
     std::vector<QByteArray> captions;
     captions.reserve(rows);
