@@ -33,6 +33,7 @@ struct FakeDevice {
     std::chrono::microseconds read_delay{0};  // time a read takes
 
     std::vector<std::vector<uint8_t>> writes;  // every frame written, in order
+    bool keep_writes = true;                   // off for long runs
     std::vector<uint8_t> pending;              // reply waiting to be read
     std::atomic<int> holders{0};               // threads that have the port open
     std::atomic<bool> overlap{false};          // both threads had it open at once
@@ -178,8 +179,11 @@ class FakeDeviceBackend : public PortBackend {
     bool is_open() const override { return m_device->open.load(); }
     void apply_line_settings() override {}
     bool write(const uint8_t* data, size_t size) override {
-        m_device->writes.emplace_back(data, data + size);
-        m_device->answer(m_device->writes.back());
+        std::vector<uint8_t> frame(data, data + size);
+        m_device->answer(frame);
+        if (m_device->keep_writes) {
+            m_device->writes.push_back(std::move(frame));
+        }
         return true;
     }
     int read(uint8_t* data, size_t size) override {

@@ -42,6 +42,7 @@ auto while_parked(DeviceState& state, Read read) {
 TEST(PollWorker, PortNeverOpenInBothThreadsUnderRepeatedHandOvers) {
     FakePort fake;
     FakeDevice::fill_qm(*fake.device);
+    fake.device->keep_writes = false;
     DeviceState state;
     state.g_com_port.store(4);
     state.g_device_kind.store(2);
