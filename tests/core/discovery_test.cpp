@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/cli_commands.h"
 #include "scoped_env.h"
 #include "scripted_bus.h"
 
@@ -122,6 +123,10 @@ TEST_F(Discovery, ScanListsDevicesByPortAndPollsTheLastFind) {
     EXPECT_EQ(found[2].caption, "KX-24. S/N: 0123456789") << "4-byte status: a KX-24";
     EXPECT_EQ(device_state.g_com_port.load(), 9);
     EXPECT_EQ(device_state.g_device_kind.load(), 1);
+
+    EXPECT_EQ(cli::scan_listing_line(found[0]), "COM2\tQM-48. S/N: 12345");
+    const FoundDevice odd{12, DeviceModel::KX24, "KX-24. S/N: A\tB\nC\x7f"};
+    EXPECT_EQ(cli::scan_listing_line(odd), "COM12\tKX-24. S/N: A?B?C?") << "one line, one tab";
 }
 
 TEST_F(Discovery, BadAnswersSkipAPortWithoutTouchingThePolledPort) {
