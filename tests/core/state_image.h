@@ -123,22 +123,37 @@ inline StateImage capture(const DeviceState& s) {
     return img;
 }
 
-// Names of the values that differ between two images.
-inline std::vector<std::string> changed(const StateImage& a, const StateImage& b) {
-    std::vector<std::string> out;
-    if (a.bits == b.bits) {
-        return out;
-    }
+// The name of each entry of an image, in order.
+inline const std::vector<std::string>& state_names() {
     static const std::vector<std::string> names = [] {
         std::vector<std::string> n;
         DeviceState empty;
         visit_state(empty, [&n](auto name, uint64_t) { n.push_back(name()); });
         return n;
     }();
+    return names;
+}
+
+// Names of the values that differ between two images.
+inline std::vector<std::string> changed(const StateImage& a, const StateImage& b) {
+    std::vector<std::string> out;
+    if (a.bits == b.bits) {
+        return out;
+    }
     for (size_t i = 0; i < a.bits.size(); ++i) {
         if (a.bits[i] != b.bits[i]) {
-            out.push_back(names[i]);
+            out.push_back(state_names()[i]);
         }
+    }
+    return out;
+}
+
+// The counters block of an image.
+inline CounterValues counters_of(const StateImage& img) {
+    CounterValues out{};
+    const size_t first = img.bits.size() - kCounterCount;
+    for (int k = 0; k < kCounterCount; ++k) {
+        out[k] = static_cast<int32_t>(static_cast<uint32_t>(img.bits[first + k]));
     }
     return out;
 }
