@@ -21,6 +21,8 @@ using testing::SimRig;
 using testing::StateImage;
 namespace fault = sim::fault;
 
+constexpr sim::Micros kGap{60000};
+
 constexpr DeviceModel kModels[] = {DeviceModel::KX24, DeviceModel::QM48};
 
 struct Case {
