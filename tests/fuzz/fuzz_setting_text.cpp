@@ -82,6 +82,7 @@ struct Reading {
     enum class Kind { Empty, NotANumber, Number } kind;
     double x = 0;
     bool out_of_range = false;  // strtod reported ERANGE (overflow or underflow)
+    bool hex_looking = false;   // "0x…": sixteen to the C library, 0 read as decimal
 };
 
 bool c_space(char32_t c) {
@@ -105,6 +106,8 @@ Reading read_number(const std::u32string& all) {
     if (s[i] == '+' || s[i] == '-') {
         number += static_cast<char>(s[i++]);
     }
+    const bool hex_looking =
+        i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X');
     size_t digits = 0;
     while (i < s.size() && digit(s[i])) {
         number += static_cast<char>(s[i++]);
@@ -136,7 +139,7 @@ Reading read_number(const std::u32string& all) {
     }
     errno = 0;
     const double x = std::strtod(number.c_str(), nullptr);
-    return {Reading::Kind::Number, x, errno == ERANGE};
+    return {Reading::Kind::Number, x, errno == ERANGE, hex_looking};
 }
 
 // The whole number the field shows for `stored`, with its unit, as read back.
@@ -154,6 +157,20 @@ bool is_shown_whole(const SettingParam& p, const std::u32string& chars, float st
         append_utf8(read, c);
     }
     return shown.rfind(read, 0) == 0 && !read.empty() && (first.size() == 9 || read == shown);
+}
+
+void describe(const SettingParam& p, const std::u32string& chars, double x, float stored,
+              const SettingDecision& d) {
+    std::fprintf(stderr, "%s: read %.17g, stored %.9g, decision %d, frame", p.name, x,
+                 static_cast<double>(stored), static_cast<int>(d.kind));
+    for (int i = 0; i < d.frame_length; ++i) {
+        std::fprintf(stderr, " %02X", d.frame[i]);
+    }
+    std::fprintf(stderr, ", text:");
+    for (char32_t c : chars) {
+        std::fprintf(stderr, " U+%04X", static_cast<unsigned>(c));
+    }
+    std::fprintf(stderr, "\n");
 }
 
 void check_decision(const SettingParam& p, const std::u32string& chars, float stored,
@@ -187,22 +204,22 @@ void check_decision(const SettingParam& p, const std::u32string& chars, float st
         case Reading::Kind::Number:
             break;
     }
+    if ((r.out_of_range || r.hex_looking) && d.kind == K::Refused) {
+        // A number beyond what a double holds, or one whose meaning depends
+        // on whether hexadecimal is read, may be refused outright.
+        return;
+    }
     if (r.x == static_cast<double>(stored)) {
+        if (d.kind != K::Unchanged) {
+            describe(p, chars, r.x, stored, d);
+        }
         FUZZ_CHECK(d.kind == K::Unchanged);
         return;
     }
     const double wire = std::trunc(r.x * p.scale);
-    if (r.out_of_range && d.kind == K::Refused) {
-        return;  // a number beyond what a double holds may be refused outright
-    }
     if (std::isfinite(wire) && wire >= 0 && wire <= max) {
         if (d.kind != K::Send || sent != static_cast<int>(wire)) {
-            std::fprintf(stderr, "%s: x=%.17g stored=%.9g wire=%.0f kind=%d sent=%d text:", p.name,
-                         r.x, static_cast<double>(stored), wire, static_cast<int>(d.kind), sent);
-            for (char32_t c : chars) {
-                std::fprintf(stderr, " U+%04X", static_cast<unsigned>(c));
-            }
-            std::fprintf(stderr, "\n");
+            describe(p, chars, r.x, stored, d);
         }
         FUZZ_CHECK(d.kind == K::Send && sent == static_cast<int>(wire));
     } else {
