@@ -262,14 +262,17 @@ Clock::time_point SimulatedPort::pump_output(Clock::time_point now) {
             m_hung_up_cv.notify_all();
             break;
         }
-        // Byte k has crossed the line at start + (k + 1) byte times.
-        size_t due = seg.bytes.size();
-        if (byte_time.count() > 0) {
-            due = std::min<size_t>(seg.bytes.size(),
-                                   static_cast<size_t>((now - seg.start) / byte_time));
+        // A burst is handed over whole once its last byte has crossed the
+        // line. A UART sends a burst without pauses; handing it over byte by
+        // byte would let a scheduling hiccup of ours (a few ms on a busy
+        // machine) look like a gap that the reader's 5 ms rule cuts in two.
+        const auto done_at = seg.start + byte_time * static_cast<long>(seg.bytes.size());
+        if (now < done_at) {
+            return done_at;
         }
-        if (due > seg.sent) {
-            const ssize_t n = ::write(m_master, seg.bytes.data() + seg.sent, due - seg.sent);
+        if (seg.sent < seg.bytes.size()) {
+            const ssize_t n =
+                ::write(m_master, seg.bytes.data() + seg.sent, seg.bytes.size() - seg.sent);
             if (n > 0) {
                 seg.sent += static_cast<size_t>(n);
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
@@ -278,12 +281,9 @@ Clock::time_point SimulatedPort::pump_output(Clock::time_point now) {
             }
         }
         if (seg.sent < seg.bytes.size()) {
-            if (due > seg.sent) {
-                return now + std::chrono::microseconds{100};  // terminal full: try again soon
-            }
-            return seg.start + byte_time * static_cast<long>(seg.sent + 1);
+            return now + std::chrono::microseconds{100};  // terminal full: try again soon
         }
-        m_line_free = seg.start + byte_time * static_cast<long>(seg.bytes.size());
+        m_line_free = done_at;
         m_output.pop_front();
     }
     return Clock::time_point::max();
