@@ -86,7 +86,8 @@ class SimulatedPort {
     std::string m_terminal;
     bool m_created = false;
     int m_master = -1;
-    int m_wake = -1;  // eventfd: stop and hang-up requests
+    int m_wake = -1;        // eventfd: stop and hang-up requests
+    int m_open_watch = -1;  // inotify on the terminal: the tool opens it
 
     std::mutex m_mutex;
     std::condition_variable m_hung_up_cv;
