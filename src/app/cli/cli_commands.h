@@ -5,5 +5,8 @@
 namespace zorvane::cli {
 
 int cmd_scan(int argc, char** argv);
+int cmd_poll(int argc, char** argv);
+int cmd_set(int argc, char** argv);
+int cmd_gen(int argc, char** argv);
 
 }  // namespace zorvane::cli
