@@ -37,13 +37,14 @@ TEST(StateJson, EveryFieldUnderItsNameWithNaNAsNull) {
         EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
     }
     for (const char* name :
-         {"out_voltage", "out_current", "out_power", "bat_voltage", "case_temperature",
-          "bat_temperature", "set_uout_nom", "set_ubat_min", "set_ubat_min_on", "set_pmax",
-          "set_urms_low_l", "set_urms_low_h", "set_urms_high_h", "set_urms_high_l",
-          "set_ichrg_nom", "set_abs_end_factor", "set_abs_time", "set_float_time",
-          "set_rfloat_time", "set_rabs_time", "set_egen_type", "set_egen_ubat",
-          "set_egen_on_time", "set_egen_pmax", "set_egen_sleep", "kx_status1", "kx_status2",
-          "qm_status2", "qm_status3"}) {
+         {"out_voltage",      "out_current",     "out_power",        "bat_voltage",
+          "case_temperature", "bat_temperature", "set_uout_nom",     "set_ubat_min",
+          "set_ubat_min_on",  "set_pmax",        "set_urms_low_l",   "set_urms_low_h",
+          "set_urms_high_h",  "set_urms_high_l", "set_ichrg_nom",    "set_abs_end_factor",
+          "set_abs_time",     "set_float_time",  "set_rfloat_time",  "set_rabs_time",
+          "set_egen_type",    "set_egen_ubat",   "set_egen_on_time", "set_egen_pmax",
+          "set_egen_sleep",   "kx_status1",      "kx_status2",       "qm_status2",
+          "qm_status3"}) {
         EXPECT_NE(json.find("\"" + std::string(name) + "\":"), std::string::npos) << name;
     }
     EXPECT_EQ(json.find("nan"), std::string::npos);
