@@ -18,7 +18,8 @@ bool search_polled_device() {
     }
     for (const FoundDevice& device : found) {
         if (device.port == device_state.g_com_port.load()) {
-            std::fprintf(stderr, "zorvane-cli: COM%d\t%s\n", device.port, device.caption.c_str());
+            std::fprintf(stderr, "zorvane-cli: device on COM%d: %s\n", device.port,
+                         device.caption.c_str());
         }
     }
     // From here on a lost link ends the command, as it ends the window once
