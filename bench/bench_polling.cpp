@@ -96,6 +96,7 @@ struct Sim {
 };
 
 bool start_sim(Sim& sim, const std::string& program, const std::string& dir) {
+    std::fflush(stdout);  // or the child prints our buffered lines again
     sim.pid = fork();
     if (sim.pid == 0) {
         // Its listing of the devices is not ours to print.
@@ -134,9 +135,11 @@ void bench_pass_time(int com, int kind, int passes) {
     }
     std::sort(times.begin(), times.end());
     const double median = times[times.size() / 2];
-    std::printf("%s pass: median %.1f ms (min %.1f, max %.1f) over %d; model %.1f ms; ratio %.3f\n",
-                kind == 1 ? "KX" : "QM", median * 1e3, times.front() * 1e3, times.back() * 1e3,
-                passes, model * 1e3, median / model);
+    std::printf(
+        "%s pass: median %.1f ms (min %.1f, max %.1f) over %d; model %.1f ms; "
+        "ratio %.3f (best pass %.3f)\n",
+        kind == 1 ? "KX" : "QM", median * 1e3, times.front() * 1e3, times.back() * 1e3, passes,
+        model * 1e3, median / model, times.front() / model);
     if (state.out_voltage.load() == 0.0f) {
         std::printf("  (warning: no reading stored; the device did not answer)\n");
     }
@@ -178,9 +181,10 @@ void bench_write_wait(int com, int kind, int writes) {
     double sum = 0;
     for (double w : waits) sum += w;
     std::printf(
-        "setting write waits for the port: mean %.1f ms, median %.1f ms, max %.1f ms "
+        "%s setting write waits for the port: mean %.1f ms, median %.1f ms, max %.1f ms "
         "over %d writes at random moments\n",
-        sum / waits.size() * 1e3, waits[waits.size() / 2] * 1e3, waits.back() * 1e3, writes);
+        kind == 1 ? "KX" : "QM", sum / waits.size() * 1e3, waits[waits.size() / 2] * 1e3,
+        waits.back() * 1e3, writes);
 }
 
 }  // namespace
