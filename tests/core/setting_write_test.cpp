@@ -7,15 +7,15 @@
 
 #include "device/handover.h"
 #include "device/poll_cycle.h"
-#include "fake_device.h"
+#include "link/frame.h"
 #include "link/reply_catalogue.h"
+#include "sim_line.h"
 
 namespace zorvane {
 namespace {
 
 using Kind = SettingDecision::Kind;
-using testing::FakeDevice;
-using testing::FakePort;
+using testing::SimLinePort;
 
 std::vector<uint8_t> frame_of(const SettingDecision& d) {
     return {d.frame.begin(), d.frame.begin() + d.frame_length};
@@ -195,74 +195,74 @@ TEST(SettingWrite, TableAgreesWithTheReplyCatalogue) {
 }
 
 TEST(SettingWrite, WritesBorrowThePortAndTheDeviceReadsThemBack) {
-    FakePort fake;
-    FakeDevice::fill_kx(*fake.device);
+    SimLinePort sim(DeviceModel::KX24);
+    auto& device = sim.line->device;
+    device.set_value(0x4E, 225);
     DeviceState state;
     state.g_com_port.store(3);
     state.g_worker_idle.store(1);
-    ASSERT_TRUE(fake.port.open(3));
-    poll_cycle_kx(fake.port, state);
-    fake.port.close();
-    fake.device->writes.clear();
+    auto pass = [&] {
+        ASSERT_TRUE(sim.port.open(3));
+        poll_cycle_kx(sim.port, state);
+        sim.port.close();
+        device.clear_log();
+    };
+    pass();
 
-    // A changed value: one frame, one read, the port closed and the pause
-    // dropped afterwards; the next pass reads the device's new value.
+    // A changed value: one frame, the port closed and the pause dropped
+    // afterwards; nothing stored here, the next pass reads the new value.
     const SettingParam& ubat_low = setting("UbatLow", 1);
-    SettingDecision d = write_setting(fake.port, state, ubat_low, "26.5 B");
+    SettingDecision d = write_setting(sim.port, state, ubat_low, "26.5 B");
     EXPECT_TRUE(d.sent);
-    ASSERT_EQ(fake.device->writes.size(), 1u);
-    EXPECT_EQ(fake.device->writes[0], (std::vector<uint8_t>{0xBE, 0x4D, 0x01, 0x09, 0xAA}));
-    EXPECT_FALSE(fake.port.is_open());
+    ASSERT_EQ(device.received().size(), 1u);
+    EXPECT_EQ(device.received()[0], (std::vector<uint8_t>{0xBE, 0x4D, 0x01, 0x09, 0xAA}));
+    EXPECT_FALSE(sim.port.is_open());
     EXPECT_EQ(state.g_poll_pause.load(), 0);
-    EXPECT_FLOAT_EQ(state.set_ubat_low.load(), 22.5f);  // not stored locally
-    ASSERT_TRUE(fake.port.open(3));
-    poll_cycle_kx(fake.port, state);
-    fake.port.close();
+    EXPECT_FLOAT_EQ(state.set_ubat_low.load(), 22.5f);
+    pass();
     EXPECT_FLOAT_EQ(state.set_ubat_low.load(), 26.5f);
 
     // Unchanged or refused: the port is still borrowed, opened and closed,
     // but nothing is written.
-    const int opens = fake.device->opens.load();
-    fake.device->writes.clear();
-    EXPECT_EQ(write_setting(fake.port, state, ubat_low, "26.5 B").kind, Kind::Unchanged);
-    EXPECT_EQ(write_setting(fake.port, state, ubat_low, "9999").kind, Kind::Refused);
-    EXPECT_TRUE(fake.device->writes.empty());
-    EXPECT_EQ(fake.device->opens.load(), opens + 2);
-    EXPECT_FALSE(fake.port.is_open());
+    const int opens = sim.line->opens.load();
+    EXPECT_EQ(write_setting(sim.port, state, ubat_low, "26.5 B").kind, Kind::Unchanged);
+    EXPECT_EQ(write_setting(sim.port, state, ubat_low, "9999").kind, Kind::Refused);
+    EXPECT_TRUE(device.received().empty());
+    EXPECT_EQ(sim.line->opens.load(), opens + 2);
+    EXPECT_FALSE(sim.port.is_open());
     EXPECT_EQ(state.g_poll_pause.load(), 0);
 
     // A port that will not open: decided, not sent, the pause dropped.
-    fake.device->fail_open = true;
-    d = write_setting(fake.port, state, ubat_low, "30");
+    sim.line->fail_open = true;
+    d = write_setting(sim.port, state, ubat_low, "30");
     EXPECT_EQ(d.kind, Kind::Send);
     EXPECT_FALSE(d.sent);
-    EXPECT_TRUE(fake.device->writes.empty());
+    EXPECT_TRUE(device.received().empty());
     EXPECT_EQ(state.g_poll_pause.load(), 0);
 }
 
 TEST(SettingWrite, FixedValuesAndActionsGoThroughTheSamePath) {
-    FakePort fake;
-    FakeDevice::fill_qm(*fake.device);
-    fake.device->status = {0x00, 0x00, 0x00};
+    SimLinePort sim(DeviceModel::QM48);
+    sim.line->device.set_status_byte(0, 0x00);
     DeviceState state;
     state.g_com_port.store(2);
     state.g_worker_idle.store(1);
 
-    EXPECT_EQ(frame_of(write_fixed_u8(fake.port, state, kEGenUbatWrite, 1)),
+    EXPECT_EQ(frame_of(write_fixed_u8(sim.port, state, kEGenUbatWrite, 1)),
               (std::vector<uint8_t>{0xBE, 0x6D, 0x01, 0xAA}));
-    EXPECT_EQ(frame_of(write_fixed_u16(fake.port, state, kEGenWorkWrite, kTrainingOnSeconds)),
+    EXPECT_EQ(frame_of(write_fixed_u16(sim.port, state, kEGenWorkWrite, kTrainingOnSeconds)),
               (std::vector<uint8_t>{0xBE, 0x75, 0x00, 0x14, 0xAA}));
-    const SettingDecision on = send_action(fake.port, state, cmd::kGenerationOn);
+    const SettingDecision on = send_action(sim.port, state, cmd::kGenerationOn);
     EXPECT_EQ(frame_of(on), (std::vector<uint8_t>{0xBE, 0x48, 0xAA}));
     EXPECT_TRUE(on.sent);
-    EXPECT_EQ(fake.device->writes.size(), 3u);
-    EXPECT_EQ(fake.device->opens.load(), 3);
-    EXPECT_FALSE(fake.port.is_open());
+    EXPECT_EQ(sim.line->device.received().size(), 3u);
+    EXPECT_EQ(sim.line->opens.load(), 3);
+    EXPECT_FALSE(sim.port.is_open());
     EXPECT_EQ(state.g_poll_pause.load(), 0);
 
-    ASSERT_TRUE(fake.port.open(2));
-    poll_cycle_qm(fake.port, state);
-    fake.port.close();
+    ASSERT_TRUE(sim.port.open(2));
+    poll_cycle_qm(sim.port, state);
+    sim.port.close();
     EXPECT_EQ(state.qm_status1[2].load(), 1);
     EXPECT_FLOAT_EQ(state.set_egen_ubat.load(), 1.0f);
     EXPECT_FLOAT_EQ(state.set_egen_work.load(), 20.0f);
@@ -271,12 +271,12 @@ TEST(SettingWrite, FixedValuesAndActionsGoThroughTheSamePath) {
 TEST(SettingWrite, ALoanInsideAParkedWorkerLeavesItParked) {
     // The close sequence parks the worker; a field that loses the focus while
     // the window goes away still writes, but must not wake the worker.
-    FakePort fake;
+    SimLinePort sim;
     DeviceState state;
     state.g_com_port.store(1);
     state.g_worker_idle.store(1);
     park_worker(state);
-    write_setting(fake.port, state, setting("Pmax", 1), "100");
+    write_setting(sim.port, state, setting("Pmax", 1), "100");
     EXPECT_EQ(state.g_poll_pause.load(), 1);
     release_worker(state);
     EXPECT_EQ(state.g_poll_pause.load(), 0);

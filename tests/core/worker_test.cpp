@@ -8,14 +8,15 @@
 #include "device/handover.h"
 #include "device/poll_cycle.h"
 #include "device/poll_worker.h"
-#include "fake_device.h"
+#include "link/frame.h"
 #include "pages/setting_write.h"
+#include "sim/faults.h"
+#include "sim_line.h"
 
 namespace zorvane {
 namespace {
 
-using testing::FakeDevice;
-using testing::FakePort;
+using testing::SimLinePort;
 
 // Waits (without asserting how long) until `done` holds, or gives up after
 // a generous bound so that a broken worker fails the test instead of hanging.
@@ -40,9 +41,8 @@ auto while_parked(DeviceState& state, Read read) {
 }
 
 TEST(PollWorker, PortNeverOpenInBothThreadsUnderRepeatedHandOvers) {
-    FakePort fake;
-    FakeDevice::fill_qm(*fake.device);
-    fake.device->keep_writes = false;
+    SimLinePort fake(DeviceModel::QM48);
+    fake.line->keep_log = false;
     DeviceState state;
     state.g_com_port.store(4);
     state.g_device_kind.store(2);
@@ -66,45 +66,47 @@ TEST(PollWorker, PortNeverOpenInBothThreadsUnderRepeatedHandOvers) {
         std::this_thread::sleep_for(std::chrono::microseconds((gap >> 16) % 1200));
     }
     const int worker_opens =
-        while_parked(state, [&] { return fake.device->opens.load(); }) - borrowed;
+        while_parked(state, [&] { return fake.line->opens.load(); }) - borrowed;
     RecordProperty("worker_passes_during_loans", worker_opens);
     worker.stop();
 
     EXPECT_EQ(borrowed, 2000);
     EXPECT_GT(worker_opens, 0);
-    EXPECT_FALSE(fake.device->overlap.load());
-    EXPECT_EQ(fake.device->holders.load(), 0);
+    EXPECT_FALSE(fake.line->overlap.load());
+    EXPECT_EQ(fake.line->holders.load(), 0);
     EXPECT_EQ(state.g_worker_idle.load(), 1);
     // The worker polled in between: the device's values arrived.
-    EXPECT_FLOAT_EQ(state.set_egen_pmax.load(), 2999.0f);
+    EXPECT_EQ(state.set_egen_pmax.load(), fake.line->device.value(0x72));
 }
 
 TEST(PollWorker, APauseRaisedBeforeTheFirstPassIsAnswered) {
-    FakePort fake;
+    SimLinePort fake;
     DeviceState state;
     state.g_com_port.store(1);
     state.g_poll_pause.store(1);
     PollWorker worker(fake.port, state);
     worker.start();
     park_worker(state);  // returns: the worker reports idle before any pass
-    EXPECT_EQ(fake.device->opens.load(), 0);
+    EXPECT_EQ(fake.line->opens.load(), 0);
+    // A pause dropped by a plain store, not through release_worker, is still
+    // seen by the sleeping worker.
+    state.g_poll_pause.store(0);
+    EXPECT_TRUE(eventually([&] { return fake.line->opens.load() > 0; }));
     worker.stop();
-    EXPECT_EQ(fake.device->opens.load(), 0);
 }
 
 TEST(PollWorker, FamilyChoosesTheCycle) {
     for (int kind : {1, 2, 0}) {
-        FakePort fake;
-        FakeDevice::fill_qm(*fake.device);
+        SimLinePort fake;
         DeviceState state;
         state.g_com_port.store(1);
         state.g_device_kind.store(kind);
         PollWorker worker(fake.port, state);
         worker.start();
         ASSERT_TRUE(eventually(
-            [&] { return while_parked(state, [&] { return fake.device->requests(0x53) >= 6; }); }));
+            [&] { return while_parked(state, [&] { return fake.line->requests(0x53) >= 6; }); }));
         worker.stop();
-        const bool qm_cycle = fake.device->requests(0x58) > 0;
+        const bool qm_cycle = fake.line->requests(0x58) > 0;
         EXPECT_EQ(qm_cycle, kind != 1) << kind;
     }
 }
@@ -112,9 +114,8 @@ TEST(PollWorker, FamilyChoosesTheCycle) {
 TEST(PollWorker, WithoutAPortItNeverStoresAndStopsAtOnce) {
     // No device known (COM0), and a port that will not open.
     for (int com : {0, 7}) {
-        FakePort fake;
-        FakeDevice::fill_kx(*fake.device);
-        fake.device->fail_open = com != 0;
+        SimLinePort fake(DeviceModel::KX24);
+        fake.line->fail_open = com != 0;
         DeviceState state;
         state.g_com_port.store(com);
         state.g_device_kind.store(1);
@@ -124,8 +125,8 @@ TEST(PollWorker, WithoutAPortItNeverStoresAndStopsAtOnce) {
         // A write still gets its turn, and finds the port closed.
         EXPECT_FALSE(write_setting(fake.port, state, *find_setting("Pmax", 1), "10").sent);
         worker.stop();
-        EXPECT_EQ(fake.device->opens.load(), 0);
-        EXPECT_TRUE(fake.device->writes.empty());
+        EXPECT_EQ(fake.line->opens.load(), 0);
+        EXPECT_TRUE(fake.line->device.received().empty());
         EXPECT_EQ(state.out_voltage.load(), 0.0f);
         EXPECT_EQ(state.g_worker_idle.load(), 1);
     }
@@ -134,44 +135,43 @@ TEST(PollWorker, WithoutAPortItNeverStoresAndStopsAtOnce) {
 TEST(PollWorker, StopEndsAPassInTheMiddle) {
     // A silent device whose reads take a while: a whole QM pass would be 162
     // requests; the stop comes after a handful.
-    FakePort fake;
-    fake.device->silent = true;
-    fake.device->read_delay = std::chrono::milliseconds(2);
+    SimLinePort fake;
+    fake.line->device.faults().add(sim::fault::silence());
+    fake.line->read_delay = std::chrono::milliseconds(2);
     DeviceState state;
     state.g_com_port.store(1);
     state.g_device_kind.store(2);
     PollWorker worker(fake.port, state);
     worker.start();
-    ASSERT_TRUE(eventually([&] { return fake.device->opens.load() > 0; }));
+    ASSERT_TRUE(eventually([&] { return fake.line->opens.load() > 0; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     worker.stop();
     EXPECT_FALSE(worker.running());
-    EXPECT_LT(fake.device->writes.size(), 26u * 6 + 6);
+    EXPECT_LT(fake.line->device.received().size(), 26u * 6 + 6);
     EXPECT_FALSE(fake.port.is_open());
     EXPECT_EQ(state.g_worker_idle.load(), 1);
     worker.stop();  // a second stop does nothing
 }
 
 TEST(PollWorker, APauseDuringAPassLetsThePassFinish) {
-    FakePort fake;
-    FakeDevice::fill_kx(*fake.device);
-    fake.device->read_delay = std::chrono::microseconds(300);
+    SimLinePort fake(DeviceModel::KX24);
+    fake.line->read_delay = std::chrono::microseconds(300);
     DeviceState state;
     state.g_com_port.store(1);
     state.g_device_kind.store(1);
     PollWorker worker(fake.port, state);
     worker.start();
-    ASSERT_TRUE(eventually([&] { return fake.device->opens.load() > 0; }));
+    ASSERT_TRUE(eventually([&] { return fake.line->opens.load() > 0; }));
     park_worker(state);
     // Parked: every pass that began has sent all of its requests.
-    const size_t writes = fake.device->writes.size();
-    const int opens = fake.device->opens.load();
+    const size_t writes = fake.line->device.received().size();
+    const int opens = fake.line->opens.load();
     EXPECT_EQ(writes, static_cast<size_t>(opens) * 15);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(fake.device->opens.load(), opens);  // no pass while paused
+    EXPECT_EQ(fake.line->opens.load(), opens);  // no pass while paused
     release_worker(state);
     EXPECT_TRUE(eventually(
-        [&] { return while_parked(state, [&] { return fake.device->opens.load() > opens; }); }));
+        [&] { return while_parked(state, [&] { return fake.line->opens.load() > opens; }); }));
     worker.stop();
 }
 

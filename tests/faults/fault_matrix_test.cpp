@@ -16,11 +16,11 @@
 #include "faulty_device.h"
 #include "pages/setting_write.h"
 #include "state_image.h"
+#include "value_change.h"
 
 namespace zorvane {
 namespace {
 
-using testing::FakeDevice;
 using testing::Fault;
 using testing::FaultRule;
 using testing::FaultyPort;
@@ -54,24 +54,6 @@ const char* fault_name(Fault f) {
     return "?";
 }
 
-// Values B: every register of the device changes, and the two thermistor
-// readings that gave NaN become readings with a temperature.
-void change_every_value(FakeDevice& d) {
-    for (auto& [code, bytes] : d.payload) {
-        for (uint8_t& b : bytes) {
-            b ^= 0x01;
-        }
-    }
-    d.payload[0x46] = {0, 101, 0x02, 0xAB, 0x04, 0x01, 0x07, 0x09,
-                       0, 1,   0x07, 0xFF, 0x01, 0x01, 0x03, 0x01};
-    for (uint8_t& b : d.status) {
-        b ^= 0xFF;
-    }
-    for (uint8_t& b : d.counters) {
-        b += 1;
-    }
-}
-
 struct Pass {
     StateImage image;
     int failures = 0;  // calls of the link-failure handler during the B pass
@@ -94,15 +76,10 @@ class FaultMatrix : public ::testing::Test {
 
     // A pass on values A, then one on values B under `rules`.
     Pass run(bool qm, const std::vector<FaultRule>& rules) {
-        FaultyPort p;
-        if (qm) {
-            FakeDevice::fill_qm(p.device->registers);
-        } else {
-            FakeDevice::fill_kx(p.device->registers);
-        }
+        FaultyPort p(qm ? DeviceModel::QM48 : DeviceModel::KX24);
         DeviceState state;
         pass(p, state, qm);
-        change_every_value(p.device->registers);
+        testing::change_every_value(p.device->registers);
         p.device->rules = rules;
         p.device->restart_count();
         const size_t writes_before = p.device->writes.size();
@@ -244,29 +221,29 @@ TEST_F(FaultMatrix, HangUpAtAnyStepKeepsTheRestAndReportsEachFailedTransaction) 
 
 TEST_F(FaultMatrix, StatusInTheOtherFormFillsOnlyTheOtherArrays) {
     for (const bool qm : {false, true}) {
-        FaultyPort p;
-        if (qm) {
-            FakeDevice::fill_qm(p.device->registers);
-        } else {
-            FakeDevice::fill_kx(p.device->registers);
-        }
+        FaultyPort p(qm ? DeviceModel::QM48 : DeviceModel::KX24);
         DeviceState state;
         pass(p, state, qm);
-        change_every_value(p.device->registers);
+        testing::change_every_value(p.device->registers);
         p.device->rules = {{cmd::kStatus, Fault::OtherStatusForm}};
         pass(p, state, qm);
 
         // The device's own form keeps A; the other form is taken as it came.
-        const std::vector<uint8_t> own = p.device->registers.status;
+        uint8_t sent[3];
+        for (int i = 0; i < 3; ++i) {
+            sent[i] = p.device->registers.status_byte(i);
+        }
         const StatusBits& own1 = qm ? state.qm_status1 : state.kx_status1;
-        const StatusBits& other1 = qm ? state.kx_status1 : state.qm_status1;
-        const StatusBits& other2 = qm ? state.kx_status2 : state.qm_status2;
+        const StatusBits* other[] = {qm ? &state.kx_status1 : &state.qm_status1,
+                                     qm ? &state.kx_status2 : &state.qm_status2,
+                                     qm ? nullptr : &state.qm_status3};
         for (int bit = 0; bit < 8; ++bit) {
-            EXPECT_EQ(own1[bit].load(), ((own[0] ^ 0xFF) >> bit) & 1) << bit;
-            EXPECT_EQ(other1[bit].load(), (own[0] >> bit) & 1) << bit;
-            EXPECT_EQ(other2[bit].load(), (own[1] >> bit) & 1) << bit;
-            if (!qm) {
-                EXPECT_EQ(state.qm_status3[bit].load(), (0x5A >> bit) & 1) << bit;
+            EXPECT_EQ(own1[bit].load(), ((sent[0] ^ 0xFF) >> bit) & 1) << bit;
+            for (int byte = 0; byte < 3; ++byte) {
+                if (other[byte] != nullptr) {
+                    EXPECT_EQ((*other[byte])[bit].load(), (sent[byte] >> bit) & 1)
+                        << "byte " << byte << " bit " << bit;
+                }
             }
         }
         // And the rest of the pass is unaffected: one step, one request.
@@ -276,12 +253,7 @@ TEST_F(FaultMatrix, StatusInTheOtherFormFillsOnlyTheOtherArrays) {
 
 TEST_F(FaultMatrix, NonsenseAnswersToWritesChangeNothingAndTheValueIsReadBack) {
     for (const bool qm : {false, true}) {
-        FaultyPort p;
-        if (qm) {
-            FakeDevice::fill_qm(p.device->registers);
-        } else {
-            FakeDevice::fill_kx(p.device->registers);
-        }
+        FaultyPort p(qm ? DeviceModel::QM48 : DeviceModel::KX24);
         DeviceState state;
         state.g_worker_idle.store(1);
         state.g_com_port.store(1);

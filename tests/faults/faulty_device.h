@@ -1,7 +1,7 @@
 // An in-memory device with faults on demand, for the fault matrix where a
 // pseudo-terminal would make it slow (a silent read costs 550 ms there).
 //
-// The good replies come from FakeDevice's registers. What the line does with
+// The good replies come from the simulated device's model. What the line does with
 // them is modelled in bursts: a burst that was sent before a request has
 // arrived by the time the reply to that request is read, so one read takes
 // all of those bytes together with the first burst of the new reply; a later
@@ -13,10 +13,12 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
-#include "fake_device.h"
 #include "link/frame.h"
+#include "link/serial_port.h"
+#include "sim/device_model.h"
 
 namespace zorvane::testing {
 
@@ -45,7 +47,9 @@ struct FaultRule {
 
 class FaultyDevice {
   public:
-    FakeDevice registers;
+    explicit FaultyDevice(DeviceModel model) : registers(sim::DeviceConfig{model, "1234", {}}) {}
+
+    sim::SimDevice registers;
     std::vector<FaultRule> rules;
     std::vector<std::vector<uint8_t>> writes;
     bool hung_up = false;
@@ -71,10 +75,9 @@ class FaultyDevice {
         }
         const uint8_t code = size >= 2 ? frame[1] : 0;
         const Fault fault = fault_for(code, m_requests[code]++);
-        registers.answer(frame);
-        std::vector<uint8_t> good = std::move(registers.pending);
-        registers.pending.clear();
-        answer(fault, code, frame.size() > 3, std::move(good));
+        std::optional<sim::ReplyPlan> plan = registers.respond(frame);
+        answer(fault, code, frame.size() > 3,
+               plan ? std::move(plan->bytes) : std::vector<uint8_t>{});
         return true;
     }
 
@@ -149,21 +152,18 @@ class FaultyDevice {
     }
 
     std::vector<uint8_t> other_form(uint8_t code) {
+        const bool qm = sim::is_qm(registers.model());
         if (code == cmd::kStatus) {
-            std::vector<uint8_t> body = registers.status;
-            body.resize(body.size() == 2 ? 3 : 2, 0x5A);
-            return frame_of(code, body);
+            std::vector<uint8_t> f{kFrameStart, static_cast<uint8_t>(code | kReplyBit),
+                                   registers.status_byte(0), registers.status_byte(1)};
+            if (!qm) {
+                f.push_back(registers.status_byte(2));
+            }
+            f.push_back(kFrameEnd);
+            return f;
         }
-        std::vector<uint8_t> body = registers.counters;
-        body.resize(body.size() == 42 ? 44 : 42, 0x03);
-        return frame_of(code, body);
-    }
-
-    static std::vector<uint8_t> frame_of(uint8_t code, const std::vector<uint8_t>& body) {
-        std::vector<uint8_t> f{kFrameStart, static_cast<uint8_t>(code | kReplyBit)};
-        append(f, body);
-        f.push_back(kFrameEnd);
-        return f;
+        return sim::encode_counters(registers.counters(),
+                                    qm ? kCountersKxLength : kCountersQmLength);
     }
 
     void answer(Fault fault, uint8_t code, bool is_write, std::vector<uint8_t> good) {
@@ -248,8 +248,11 @@ class FaultyBackend : public PortBackend {
 };
 
 struct FaultyPort {
-    std::shared_ptr<FaultyDevice> device = std::make_shared<FaultyDevice>();
-    SerialPort port{std::make_unique<FaultyBackend>(device)};
+    explicit FaultyPort(DeviceModel model)
+        : device(std::make_shared<FaultyDevice>(model)),
+          port(std::make_unique<FaultyBackend>(device)) {}
+    std::shared_ptr<FaultyDevice> device;
+    SerialPort port;
 };
 
 }  // namespace zorvane::testing

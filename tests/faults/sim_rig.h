@@ -14,6 +14,7 @@
 #include "scoped_env.h"
 #include "sim/port_directory.h"
 #include "state_image.h"
+#include "value_change.h"
 
 namespace zorvane::testing {
 
@@ -40,24 +41,8 @@ class SimRig {
         port.close();
     }
 
-    // Every value the device reports changes: each word or byte of every
-    // read, each status bit, and the counters that do not run with time.
-    void change_every_value() {
-        device->with_device([](sim::SimDevice& d) {
-            for (const ReplyEntry& entry : reply_catalogue()) {
-                const int values = entry.code == 0x41 ? 4 : entry.code == 0x46 ? 8 : 1;
-                for (int i = 0; i < values; ++i) {
-                    d.set_value(entry.code, static_cast<uint16_t>(d.value(entry.code, i) ^ 1), i);
-                }
-            }
-            for (int i = 0; i < 3; ++i) {
-                d.set_status_byte(i, static_cast<uint8_t>(d.status_byte(i) ^ 0xFF));
-            }
-            for (int k : {0, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}) {
-                d.set_counter(k, d.counter(k) + 1);
-            }
-        });
-    }
+    // Values B all over the device.
+    void change_every_value() { device->with_device(testing::change_every_value); }
 
     StateImage image() const { return capture(state); }
 
