@@ -186,22 +186,17 @@ void show_readings(c_qm_dialog& page, bool generating) {
     }
 }
 
-// Returns whether every settings edit got its text from the device values.
-bool show_settings(QWidget* const (&tabs)[c_qm_dialog::kSettingsPages], const QWidget* focus) {
+void show_settings(c_settings_tab* const (&tabs)[c_qm_dialog::kSettingsPages],
+                   const QWidget* focus) {
     const DeviceState& s = device_state;
-    bool all_filled = true;
-    auto page_of = [&](int tab) { return static_cast<c_settings_tab*>(tabs[tab]); };
 
     for (const TabField& f : kTabFields) {
-        auto* edit = page_of(f.tab)->get<QLineEdit>(f.control);
-        if (holds_focus(edit, focus)) {
-            all_filled = false;
-            continue;
-        }
-        set_text(edit, format_value(f.format, (s.*f.field).load()));
+        auto* edit = tabs[f.tab]->get<QLineEdit>(f.control);
+        if (!holds_focus(edit, focus))
+            set_text(edit, format_value(f.format, (s.*f.field).load()));
     }
 
-    c_settings_tab* generator = page_of(3);
+    c_settings_tab* generator = tabs[3];
     const float egen_ubat = s.set_egen_ubat.load();
     auto* combo = generator->get<QComboBox>(tab4_id::kEGenUbat);
     if (!holds_focus(combo, focus)) {
@@ -213,23 +208,21 @@ bool show_settings(QWidget* const (&tabs)[c_qm_dialog::kSettingsPages], const QW
     }
 
     auto* on_time = generator->get<QLineEdit>(tab4_id::kEGenOnTime);
-    if (holds_focus(on_time, focus)) {
-        all_filled = false;
-    } else if (egen_ubat == 0.0f) {
-        set_read_only(on_time, false);
-        set_text(on_time, format_value(kSeconds, s.set_egen_on_time.load()));
-    } else {
-        // Started on battery discharge: the delay does not apply, and the
-        // read-only edit writes nothing.
-        set_read_only(on_time, true);
+    if (!holds_focus(on_time, focus)) {
+        if (egen_ubat == 0.0f) {
+            set_read_only(on_time, false);
+            set_text(on_time, format_value(kSeconds, s.set_egen_on_time.load()));
+        } else {
+            // Started on battery discharge: the delay does not apply, and the
+            // read-only edit writes nothing. Its text stays as it is.
+            set_read_only(on_time, true);
+        }
     }
 
     // The check box follows the focus of the EGenWork edit, not its own.
     auto* work = generator->get<QLineEdit>(tab4_id::kEGenWork);
     auto* training = generator->get<QCheckBox>(tab4_id::kTraining);
-    if (holds_focus(work, focus)) {
-        all_filled = false;
-    } else {
+    if (!holds_focus(work, focus)) {
         const float egen_work = s.set_egen_work.load();
         const bool training_on = egen_work != 0.0f;
         set_read_only(work, !training_on);
@@ -237,30 +230,34 @@ bool show_settings(QWidget* const (&tabs)[c_qm_dialog::kSettingsPages], const QW
                                    : QString::fromUtf8(kTrainingOffText));
         training->setChecked(training_on);
     }
-    return all_filled;
 }
 
 }  // namespace
 
 void qm_display_step(c_qm_dialog& page, QPushButton& gen_button) {
     DeviceState& s = device_state;
+    // From now on the settings edits may write (until the window closes).
+    s.g_settings_shown.store(1);
 
+    // The settings pages are found through the items of the inner tab, by
+    // position.
     QTabWidget* tab = page.settings_tab();
-    QWidget* tabs[c_qm_dialog::kSettingsPages] = {};
-    for (int i = 0; i < c_qm_dialog::kSettingsPages; ++i) tabs[i] = tab->widget(i);
+    c_settings_tab* tabs[c_qm_dialog::kSettingsPages] = {};
+    bool all_pages = true;
+    for (int i = 0; i < c_qm_dialog::kSettingsPages; ++i) {
+        tabs[i] = qobject_cast<c_settings_tab*>(tab->widget(i));
+        all_pages = all_pages && tabs[i];
+    }
     QWidget* const focus = QApplication::focusWidget();
 
     show_lamps(page);
     const bool generating = bit_set(s.qm_status1, kGenerationBit);
     show_readings(page, generating);
 
-    // The settings fields are refreshed only while a window of the program
-    // has the focus, and never the one the technician is typing into.
-    // The tabs' edits may write only once each of them has been filled from
-    // the device: an edit that was never filled is empty, and leaving it
-    // would write 0 to a setting nobody touched.
-    if (focus && show_settings(tabs, focus))
-        s.g_settings_shown.store(1);
+    // The settings are refreshed only while a window of the program has the
+    // focus, and never the control the technician is using.
+    if (focus && all_pages)
+        show_settings(tabs, focus);
 
     const QString caption = QString::fromUtf8(generating ? kGenOffCaption : kGenOnCaption);
     if (gen_button.text() != caption)
