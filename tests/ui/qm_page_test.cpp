@@ -11,6 +11,7 @@
 #include "pages/c_tab_2.h"
 #include "pages/c_tab_3.h"
 #include "pages/c_tab_4.h"
+#include "pages/page_font.h"
 #include "pages/tooltip_control.h"
 #include "qm_page_fixture.h"
 
@@ -135,6 +136,26 @@ TEST_F(QmPage, EnterAndEscMoveTheFocusToTheLabel) {
     focus(m_page->control(qm_id::kBatVoltage));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     EXPECT_EQ(QApplication::focusWidget(), m_page);
+}
+
+TEST_F(QmPage, EveryLabelShowsItsWholeText) {
+    // Under the font the tool runs with and under the platform's default.
+    for (const QFont& app_font : {QFont("DejaVu Sans", 8), QApplication::font()}) {
+        const QFont before = QApplication::font();
+        QApplication::setFont(app_font);
+        c_qm_dialog page(nullptr);
+        QApplication::setFont(before);
+        int labels = 0;
+        for (QLabel* label : page.findChildren<QLabel*>()) {
+            if (label->text().isEmpty())
+                continue;
+            ++labels;
+            EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()), label->width())
+                << label->text().toStdString();
+        }
+        EXPECT_EQ(labels, 22 + 6 + 7 + 7 + 6);  // the page and its four settings pages
+        EXPECT_GE(page.font().pointSizeF(), kSmallestPageFont);
+    }
 }
 
 QWidget* visible_tip() {
