@@ -67,7 +67,8 @@ class WorkerStandIn {
 class QmWrites : public QmPageFixture {
   protected:
     void SetUp() override {
-        m_saved_dir = std::getenv("ZORVANE_PORT_DIR");
+        if (const char* dir = std::getenv("ZORVANE_PORT_DIR"))
+            m_saved_dir = dir;
         m_ports = std::make_unique<sim::PortDirectory>();
         ::setenv("ZORVANE_PORT_DIR", m_ports->path().c_str(), 1);
         sim::DeviceConfig config;
