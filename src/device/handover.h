@@ -2,7 +2,10 @@
 //
 // The window raises g_poll_pause and waits for g_worker_idle; the worker
 // starts no pass while the pause is raised and reports itself idle whenever it
-// holds no port. Waits yield the processor on every turn.
+// holds no port. Both flags are sequentially consistent atomics: a store to
+// one flag and the following load of the other are never reordered, in either
+// thread, so the two can never both decide the port is theirs. Waits yield the
+// processor on every turn.
 #pragma once
 
 #include "device/device_state.h"
@@ -10,9 +13,15 @@
 
 namespace zorvane {
 
+// One turn of a flag wait: give the processor away for at most a millisecond,
+// so that a waiting or parked tool does not burn a core.
+void wait_turn();
+
 // Borrow the port for one user action: raise the pause, wait until the worker
 // is idle, open the port of g_com_port. The destructor closes the port and
-// drops the pause, whatever happened in between.
+// drops the pause, whatever happened in between — unless the pause was already
+// raised when the loan began (the worker parked for the close or for a change
+// of device): then it stays raised, so a late write cannot wake the worker.
 class PortLoan {
   public:
     PortLoan(SerialPort& port, DeviceState& state);
@@ -26,6 +35,7 @@ class PortLoan {
     SerialPort& m_port;
     DeviceState& m_state;
     bool m_opened = false;
+    bool m_was_paused = false;
 };
 
 // Raise the pause and wait until the worker is idle (the close sequence and

@@ -1,5 +1,15 @@
 // One poll pass over a KX or a QM device, with the port already open.
+//
+// A pass is a fixed series of steps, kept as a table per family: read
+// commands of the reply catalogue (each up to six attempts until a reply is
+// accepted), the status request (its own acceptance rule) and the counters
+// request (sent six times, accepted only on its exact length). A reply that is
+// never accepted leaves its fields as they were.
 #pragma once
+
+#include <cstdint>
+#include <span>
+#include <stop_token>
 
 #include "device/device_state.h"
 #include "link/reply_catalogue.h"
@@ -10,11 +20,32 @@ namespace zorvane {
 inline constexpr int kReadAttempts = 6;
 inline constexpr int kCountersRequests = 6;
 
-// Up to six attempts of a three-byte request with a single read, stopping at
-// the first accepted reply, which is decoded once. False when none was.
-bool read_with_retry(SerialPort& port, DeviceState& state, const ReplyEntry& entry);
+struct PollStep {
+    enum class Kind : uint8_t { Read, Status, Counters };
+    Kind kind;
+    uint8_t code;  // Read: the catalogue row; Status 0x4A; Counters 0x53
+};
 
-void poll_cycle_kx(SerialPort& port, DeviceState& state);
-void poll_cycle_qm(SerialPort& port, DeviceState& state);
+struct PollCycle {
+    std::span<const PollStep> steps;
+    int counters_length;  // exact length of an accepted counters reply
+};
+
+// The two series, in the order the device is asked.
+const PollCycle& kx_poll_cycle();
+const PollCycle& qm_poll_cycle();
+
+// Up to six attempts of a three-byte request with a single read, stopping at
+// the first accepted reply, which is decoded once. False when none was (or a
+// stop was requested before one was).
+bool read_with_retry(SerialPort& port, DeviceState& state, const ReplyEntry& entry,
+                     std::stop_token stop = {});
+
+// A whole pass. A stop request ends it between two transactions, leaving the
+// fields of the steps not yet run as they were.
+void run_poll_cycle(SerialPort& port, DeviceState& state, const PollCycle& cycle,
+                    std::stop_token stop = {});
+void poll_cycle_kx(SerialPort& port, DeviceState& state, std::stop_token stop = {});
+void poll_cycle_qm(SerialPort& port, DeviceState& state, std::stop_token stop = {});
 
 }  // namespace zorvane

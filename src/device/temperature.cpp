@@ -5,9 +5,15 @@
 namespace zorvane {
 
 double ntc_temperature(double x) {
-    // Out-of-range readings (0, >= 2048) must come out as NaN, not as a trap:
-    // the computation relies on IEEE non-stop arithmetic. The formula is kept
+    // Out-of-range readings (0, >= 2048) have no temperature: the formula
+    // would take the logarithm of zero or of a negative number, or divide by
+    // zero. They are answered with NaN before any of that is computed, so no
+    // floating-point exception is raised at all and nothing can trap, whatever
+    // a library does to the floating-point environment. The formula is kept
     // in the device maker's order of operations so results match to the bit.
+    if (!(x > 0.0 && x < 2048.0)) {
+        return std::nan("");
+    }
     const double r = -(x * 20000.0 * 2.5) / (2.5 * x - 5120.0) / 10000.0;
     const double l = std::log(r);
     const double l2 = l * l;

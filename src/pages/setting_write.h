@@ -1,5 +1,11 @@
 // Writing one setting: the table of setting fields and the one routine that
 // turns a field's text into the frame to send (or decides to send nothing).
+//
+//   UbatLow 26.5  > BE 4D 01 09 AA    (26.5 × 10 = 265, two-byte payload)
+//                   0  1  2  3  4
+//   EGenSleep 7   > BE 73 07 AA       (one-byte payload)
+//
+// The reply to a write is read once and not examined.
 #pragma once
 
 #include <array>
@@ -25,6 +31,11 @@ struct SettingParam {
     int payload_width;     // 2 (5-byte frame) or 1 (4-byte frame)
     bool shown_guard;      // does nothing while g_settings_shown is 0
     bool read_only_guard;  // does nothing while its edit is read-only
+    // Set where the field shows the value as a whole number followed by this
+    // text, more coarsely than the device keeps it (RFloatTime: whole days
+    // shown, minutes kept). That shown text, left as it is, stands for the
+    // stored value and writes nothing.
+    const char* whole_shown_suffix = nullptr;
 };
 
 std::span<const SettingParam> setting_params();
@@ -32,17 +43,24 @@ const SettingParam* find_setting(int control_id);
 // By name for the given family (1 = KX page, otherwise the QM tabs).
 const SettingParam* find_setting(std::string_view name, int family);
 
+// Largest number the field accepts, in display units (65535 or 255 wire
+// units divided by the scale).
+double setting_max_display(const SettingParam& param);
+
 struct SettingDecision {
     enum class Kind { Send, Unchanged, Refused };
     Kind kind = Kind::Unchanged;
     std::array<uint8_t, 5> frame{};
     int frame_length = 0;
     std::string refusal;  // for Refused: the setting's name and the range it accepts
+    bool sent = false;    // the frame went out on an open port
 };
 
 // From the field's text (UTF-8) and the stored value: first 9 characters,
 // C-locale decimal conversion ignoring a trailing unit, exact comparison with
 // the stored float widened, scale, truncation toward zero, payload range.
+// Text without a leading number, or a number that does not fit the payload
+// once scaled, is refused; text with nothing in it writes nothing.
 SettingDecision decide_setting_write(const SettingParam& param, std::string_view text,
                                      float stored_value);
 
@@ -51,9 +69,19 @@ SettingDecision decide_setting_write(const SettingParam& param, std::string_view
 SettingDecision write_setting(SerialPort& port, DeviceState& state, const SettingParam& param,
                               std::string_view text);
 
-// Fixed-value writes and actions through the same borrowing path.
-void write_fixed_u8(SerialPort& port, DeviceState& state, uint8_t command, uint8_t value);
-void write_fixed_u16(SerialPort& port, DeviceState& state, uint8_t command, uint16_t value);
-void send_action(SerialPort& port, DeviceState& state, uint8_t command);  // 0x48 / 0x49
+// Fixed-value writes and actions through the same borrowing path; the
+// result is always a Send decision, with `sent` telling whether the port
+// opened.
+SettingDecision write_fixed_u8(SerialPort& port, DeviceState& state, uint8_t command,
+                               uint8_t value);
+SettingDecision write_fixed_u16(SerialPort& port, DeviceState& state, uint8_t command,
+                                uint16_t value);
+SettingDecision send_action(SerialPort& port, DeviceState& state,
+                            uint8_t command);  // 0x48 / 0x49
+
+// The fixed-value controls of the external generator tab.
+inline constexpr uint8_t kEGenUbatWrite = 0x6D;  // start mode, 0 or 1 (combo 1088)
+inline constexpr uint8_t kEGenWorkWrite = 0x75;  // training run length (checkbox 1089)
+inline constexpr uint16_t kTrainingOnSeconds = 20;
 
 }  // namespace zorvane

@@ -1,0 +1,50 @@
+// zorvane-cli: the tool's core without the window, one command per run.
+#include <cstdio>
+#include <cstring>
+
+#include "app/cli/cli_commands.h"
+#include "app/cli/cli_link.h"
+
+namespace zorvane::cli {
+namespace {
+
+struct Command {
+    const char* name;
+    int (*run)(int argc, char** argv);
+    const char* summary;
+};
+
+constexpr Command kCommands[] = {
+    {"scan", cmd_scan, "search COM1..COM255 and list the devices found"},
+};
+
+int usage(std::FILE* out) {
+    std::fprintf(out, "usage: zorvane-cli <command> [arguments]\n\ncommands:\n");
+    for (const Command& command : kCommands) {
+        std::fprintf(out, "  %-8s %s\n", command.name, command.summary);
+    }
+    std::fprintf(out, "\nPorts COMn are $ZORVANE_PORT_DIR/COMn when that variable is set.\n");
+    return out == stdout ? 0 : 2;
+}
+
+}  // namespace
+}  // namespace zorvane::cli
+
+int main(int argc, char** argv) {
+    using namespace zorvane::cli;
+    if (argc < 2) {
+        return usage(stderr);
+    }
+    if (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0 ||
+        std::strcmp(argv[1], "help") == 0) {
+        return usage(stdout);
+    }
+    for (const Command& command : kCommands) {
+        if (std::strcmp(argv[1], command.name) == 0) {
+            report_link_failures();
+            return command.run(argc - 2, argv + 2);
+        }
+    }
+    std::fprintf(stderr, "zorvane-cli: unknown command '%s'\n\n", argv[1]);
+    return usage(stderr);
+}

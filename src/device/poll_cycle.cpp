@@ -1,0 +1,135 @@
+#include "device/poll_cycle.h"
+
+#include <array>
+
+#include "link/frame.h"
+
+namespace zorvane {
+
+namespace {
+
+using Buffer = std::array<uint8_t, kFrameBufferSize>;
+
+constexpr PollStep read(uint8_t code) {
+    return {PollStep::Kind::Read, code};
+}
+constexpr PollStep kStatusStep{PollStep::Kind::Status, cmd::kStatus};
+constexpr PollStep kCountersStep{PollStep::Kind::Counters, cmd::kCounters};
+
+// KX:  > BE 41 AA  < BE C1 w0 w0 w1 w1 w2 w2 w3 w3 AA  … then status, counters (45).
+constexpr std::array kKxSteps = {
+    read(0x41), read(0x40), read(0x46), read(0x47),  read(0x4C),
+    read(0x4E), read(0x50), read(0x52), kStatusStep, kCountersStep,
+};
+
+// QM: the KX reads, then its own settings. The generator block is not in
+// code order: the device is asked 0x74, 0x76, 0x77 and only then 0x72.
+constexpr std::array kQmSteps = {
+    read(0x41), read(0x40),  read(0x46), read(0x47), read(0x4C), read(0x4E),    read(0x50),
+    read(0x52), kStatusStep, read(0x58), read(0x5A), read(0x5C), read(0x5E),    read(0x60),
+    read(0x62), read(0x64),  read(0x66), read(0x68), read(0x6A), read(0x6C),    read(0x6E),
+    read(0x70), read(0x74),  read(0x76), read(0x77), read(0x72), kCountersStep,
+};
+
+const PollCycle kKxCycle{kKxSteps, kCountersKxLength};
+const PollCycle kQmCycle{kQmSteps, kCountersQmLength};
+
+// The retry idiom shared by the catalogue reads and the status request: a
+// bare request, one read, `accept` decides and stores. Attempts follow each
+// other at once; nothing empties the input between them, so the tail of a
+// late reply is read as the start of the next one and fails its checks.
+template <typename Accept>
+bool retry(SerialPort& port, uint8_t code, const std::stop_token& stop, Accept accept) {
+    Buffer buffer;
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+        if (stop.stop_requested()) {
+            return false;
+        }
+        const int length = build_request(buffer, code);
+        const int count = transact(port, buffer, length, 0);
+        if (accept(buffer.data(), count)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void read_status(SerialPort& port, DeviceState& state, const std::stop_token& stop) {
+    retry(port, cmd::kStatus, stop, [&state](const uint8_t* reply, int count) {
+        if (!status_reply_valid(reply, count)) {
+            return false;
+        }
+        store_status(state, reply, count);
+        return true;
+    });
+}
+
+// Every one of the six requests is sent, even after an accepted reply, and
+// each accepted reply replaces the whole block again.
+void read_counters(SerialPort& port, DeviceState& state, int expected_length,
+                   const std::stop_token& stop) {
+    Buffer buffer;
+    for (int request = 0; request < kCountersRequests; ++request) {
+        if (stop.stop_requested()) {
+            return;
+        }
+        const int length = build_request(buffer, cmd::kCounters);
+        const int count = transact(port, buffer, length, expected_length);
+        if (counters_reply_valid(count, expected_length)) {
+            state.lifetime_counters.publish(decode_counters(buffer.data(), expected_length));
+        }
+    }
+}
+
+}  // namespace
+
+const PollCycle& kx_poll_cycle() {
+    return kKxCycle;
+}
+
+const PollCycle& qm_poll_cycle() {
+    return kQmCycle;
+}
+
+bool read_with_retry(SerialPort& port, DeviceState& state, const ReplyEntry& entry,
+                     std::stop_token stop) {
+    return retry(port, entry.code, stop, [&](const uint8_t* reply, int count) {
+        if (!reply_valid(reply, count, entry.code, entry.length)) {
+            return false;
+        }
+        entry.decode(entry, reply, state);
+        return true;
+    });
+}
+
+void run_poll_cycle(SerialPort& port, DeviceState& state, const PollCycle& cycle,
+                    std::stop_token stop) {
+    for (const PollStep& step : cycle.steps) {
+        if (stop.stop_requested()) {
+            return;
+        }
+        switch (step.kind) {
+            case PollStep::Kind::Read:
+                if (const ReplyEntry* entry = find_reply(step.code)) {
+                    read_with_retry(port, state, *entry, stop);
+                }
+                break;
+            case PollStep::Kind::Status:
+                read_status(port, state, stop);
+                break;
+            case PollStep::Kind::Counters:
+                read_counters(port, state, cycle.counters_length, stop);
+                break;
+        }
+    }
+}
+
+void poll_cycle_kx(SerialPort& port, DeviceState& state, std::stop_token stop) {
+    run_poll_cycle(port, state, kKxCycle, std::move(stop));
+}
+
+void poll_cycle_qm(SerialPort& port, DeviceState& state, std::stop_token stop) {
+    run_poll_cycle(port, state, kQmCycle, std::move(stop));
+}
+
+}  // namespace zorvane
