@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QTabBar>
 #include <QPushButton>
 #include <functional>
 #include <thread>
