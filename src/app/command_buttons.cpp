@@ -29,8 +29,7 @@ void CKorvellDlg::OnGeneration() {
     // from the device's status.
     set_generation_caption(*m_gen_button, !generating);
     m_gen_button->repaint();
-    send_action(serial_port(), device_state,
-                generating ? cmd::kGenerationOff : cmd::kGenerationOn);
+    send_action(serial_port(), device_state, generating ? cmd::kGenerationOff : cmd::kGenerationOn);
 }
 
 void CKorvellDlg::OnCounters() {
@@ -79,15 +78,15 @@ int settings_file_family(const c_qm_dialog* qm_page) {
 
 void CKorvellDlg::OnOpenSettingsFile() {
     // Nothing is read, whatever is chosen.
-    auto dialog = make_settings_file_dialog(SettingsFileAction::Open,
-                                            settings_file_family(m_qm_page));
+    auto dialog =
+        make_settings_file_dialog(SettingsFileAction::Open, settings_file_family(m_qm_page));
     dialog->exec();
 }
 
 void CKorvellDlg::OnSaveSettingsFile() {
     // Nothing is written, whatever is chosen.
-    auto dialog = make_settings_file_dialog(SettingsFileAction::Save,
-                                            settings_file_family(m_qm_page));
+    auto dialog =
+        make_settings_file_dialog(SettingsFileAction::Save, settings_file_family(m_qm_page));
     dialog->exec();
 }
 

@@ -32,8 +32,7 @@ constexpr PictureRow kPictures[] = {
     {kx::kLampBatteryLow, &DeviceState::kx_status2, 4, bmp::kLampRed, bmp::kLampGrey},
     {kx::kThreePhasePicture, &DeviceState::kx_status1, 0, bmp::kThreePhaseSlave,
      bmp::kThreePhaseMaster},
-    {kx::kParallelPicture, &DeviceState::kx_status1, 1, bmp::kParallelSlave,
-     bmp::kParallelMaster},
+    {kx::kParallelPicture, &DeviceState::kx_status1, 1, bmp::kParallelSlave, bmp::kParallelMaster},
 };
 
 // The settings fields in the order the tick refreshes them.

@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
-#include <QTabBar>
 #include <QPushButton>
+#include <QTabBar>
 #include <functional>
 #include <thread>
 
@@ -100,8 +100,7 @@ CKorvellDlg::CKorvellDlg(QWidget* parent) : QDialog(parent) {
     // window's business, on its own thread. The worker does not wait.
     set_link_failure_handler([this](bool quit_requested) {
         QMetaObject::invokeMethod(
-            this, [this, quit_requested] { OnLinkFailure(quit_requested); },
-            Qt::QueuedConnection);
+            this, [this, quit_requested] { OnLinkFailure(quit_requested); }, Qt::QueuedConnection);
     });
 }
 
@@ -276,7 +275,8 @@ void CKorvellDlg::OnOK() {
 }
 
 void CKorvellDlg::PostQuit() {
-    QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
 void CKorvellDlg::OnLinkFailure(bool quit_requested) {

@@ -64,12 +64,19 @@ class c_kx_dialog : public c_kx_qm {
     explicit c_kx_dialog(QWidget* parent);
 
     // The ids of the thirteen read-only texts, in the order of m_texts.
-    static constexpr std::array<int, 13> kTextIds = {
-        kx::kOutVoltage,          kx::kOutCurrent,          kx::kOutPower,
-        kx::kBatVoltage,          kx::kTempRightLowerOuter, kx::kTempRightUpperOuter,
-        kx::kTempRightInner,      kx::kTempRightTransformer, kx::kTempLeftUpperOuter,
-        kx::kTempLeftTransformer, kx::kTempLeftInner,       kx::kTempLeftLowerOuter,
-        kx::kTempCase};
+    static constexpr std::array<int, 13> kTextIds = {kx::kOutVoltage,
+                                                     kx::kOutCurrent,
+                                                     kx::kOutPower,
+                                                     kx::kBatVoltage,
+                                                     kx::kTempRightLowerOuter,
+                                                     kx::kTempRightUpperOuter,
+                                                     kx::kTempRightInner,
+                                                     kx::kTempRightTransformer,
+                                                     kx::kTempLeftUpperOuter,
+                                                     kx::kTempLeftTransformer,
+                                                     kx::kTempLeftInner,
+                                                     kx::kTempLeftLowerOuter,
+                                                     kx::kTempCase};
 
     // The texts the display step formats; UpdateData puts them in the fields.
     std::array<QString, 13> m_texts;

@@ -89,8 +89,7 @@ TEST_F(KxPageTest, FourteenTooltipsOnOneLineEach) {
 }
 
 TEST_F(KxPageTest, BlankUntilTheFirstTick) {
-    for (int id : c_kx_dialog::kTextIds)
-        EXPECT_TRUE(text(id).isEmpty()) << id;
+    for (int id : c_kx_dialog::kTextIds) EXPECT_TRUE(text(id).isEmpty()) << id;
     EXPECT_TRUE(text(kx::kUbatLow).isEmpty());
 }
 
@@ -139,8 +138,7 @@ TEST_F(KxPageTest, EachTemperatureGoesToItsPlaceOnTheSchematic) {
         {1045, "левого верхнего внешнего"}, {1049, "левого трансформатора"},
         {1053, "левого внутреннего"},       {1050, "левого нижнего внешнего"},
     };
-    for (int i = 0; i < 8; ++i)
-        device_state.temperatures[i].store(10.0 + i);
+    for (int i = 0; i < 8; ++i) device_state.temperatures[i].store(10.0 + i);
     device_state.case_temperature.store(41.0f);
     tick();
     for (int i = 0; i < 8; ++i) {

@@ -35,8 +35,8 @@ TEST(MainWindow, ButtonsOfTheTemplate) {
     testing::reset_device_state();
     CKorvellDlg dlg;
     const std::pair<int, const char*> buttons[] = {
-        {1011, "Справка"}, {1156, "О программе"}, {1008, "Открыть"},
-        {1009, "Сохранить"}, {1003, "--//--"},    {1005, "Ресурс"},
+        {1011, "Справка"},   {1156, "О программе"}, {1008, "Открыть"},
+        {1009, "Сохранить"}, {1003, "--//--"},      {1005, "Ресурс"},
     };
     dlg.show();
     for (const auto& [id, caption] : buttons) {
@@ -101,8 +101,8 @@ TEST(SettingsFileDialogs, TitlesFiltersAndStartFolder) {
     for (const Case& c : cases) {
         auto dialog = make_settings_file_dialog(c.action, c.family);
         EXPECT_EQ(dialog->windowTitle(), QString::fromUtf8(c.title));
-        EXPECT_EQ(dialog->nameFilters(),
-                  QStringList({QString::fromUtf8(c.first_filter), QStringLiteral("Все файлы (*.*)")}));
+        EXPECT_EQ(dialog->nameFilters(), QStringList({QString::fromUtf8(c.first_filter),
+                                                      QStringLiteral("Все файлы (*.*)")}));
         const bool save = c.action == SettingsFileAction::Save;
         EXPECT_EQ(dialog->acceptMode(), save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
         EXPECT_EQ(dialog->parent(), nullptr);

@@ -33,8 +33,7 @@ class ModalAnswerer {
     const std::vector<SeenWindow>& seen() const { return m_seen; }
     int count_text(const char* text) const {
         int n = 0;
-        for (const SeenWindow& w : m_seen)
-            n += w.text == text;
+        for (const SeenWindow& w : m_seen) n += w.text == text;
         return n;
     }
 
@@ -43,8 +42,7 @@ class ModalAnswerer {
         auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
         if (dialog == nullptr || !dialog->isVisible())
             return;
-        SeenWindow seen{dialog->metaObject()->className(), dialog->windowTitle().toStdString(),
-                        {}};
+        SeenWindow seen{dialog->metaObject()->className(), dialog->windowTitle().toStdString(), {}};
         if (auto* box = qobject_cast<QMessageBox*>(dialog))
             seen.text = box->text().toStdString();
         m_seen.push_back(seen);
