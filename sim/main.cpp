@@ -1,0 +1,122 @@
+// zorvane-sim: simulated devices on pseudo-terminals, linked as COMn in a
+// directory, until SIGINT or SIGTERM.
+//
+//   zorvane-sim --dir DIR --device COM3=QM-48:12345 --device COM5=KX-24:none [--pace]
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/port_directory.h"
+
+namespace {
+
+using namespace zorvane::sim;
+
+struct DeviceArg {
+    int com_port = 0;
+    DeviceConfig config;
+};
+
+// "COM3=QM-48:12345", "COM5=KX-24:none", "COM7=KX-48" (no serial number).
+std::optional<DeviceArg> parse_device(std::string_view text) {
+    const size_t eq = text.find('=');
+    if (!text.starts_with("COM") || eq == std::string_view::npos) {
+        return std::nullopt;
+    }
+    DeviceArg arg;
+    const std::string number(text.substr(3, eq - 3));
+    char* end = nullptr;
+    const long n = std::strtol(number.c_str(), &end, 10);
+    if (number.empty() || *end != '\0' || n < 1 || n > 255) {
+        return std::nullopt;
+    }
+    arg.com_port = static_cast<int>(n);
+    std::string_view rest = text.substr(eq + 1);
+    const size_t colon = rest.find(':');
+    const auto model = parse_model(rest.substr(0, colon));
+    if (!model) {
+        return std::nullopt;
+    }
+    arg.config.model = *model;
+    if (colon != std::string_view::npos) {
+        const std::string_view serial = rest.substr(colon + 1);
+        if (serial.size() > 10) {
+            return std::nullopt;
+        }
+        if (serial != "none") {
+            arg.config.serial = std::string(serial);
+        }
+    }
+    return arg;
+}
+
+int usage(const char* why) {
+    std::fprintf(stderr,
+                 "zorvane-sim: %s\n"
+                 "usage: zorvane-sim --dir DIR --device COMn=MODEL[:SERIAL|:none] ... [--pace]\n"
+                 "  MODEL is KX-24, KX-48, QM-24 or QM-48; SERIAL is up to ten characters.\n",
+                 why);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string dir;
+    bool pace = false;
+    std::vector<DeviceArg> devices;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (a == "--dir" && i + 1 < argc) {
+            dir = argv[++i];
+        } else if (a == "--device" && i + 1 < argc) {
+            const auto device = parse_device(argv[++i]);
+            if (!device) {
+                return usage((std::string("bad device: ") + argv[i]).c_str());
+            }
+            devices.push_back(*device);
+        } else if (a == "--pace") {
+            pace = true;
+        } else {
+            return usage((std::string("unknown argument: ") + argv[i]).c_str());
+        }
+    }
+    if (dir.empty() || devices.empty()) {
+        return usage("--dir and at least one --device are needed");
+    }
+
+    // Block the stop signals before any thread starts, so that only sigwait
+    // below receives them.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+    std::error_code ec;
+    if (!std::filesystem::is_directory(dir, ec)) {
+        return usage(("not a directory: " + dir).c_str());
+    }
+    PortDirectory ports{std::filesystem::path(dir)};
+    for (const DeviceArg& d : devices) {
+        SimulatedPort* port = ports.add(d.com_port, d.config, PortOptions{.pace = pace});
+        if (port == nullptr) {
+            std::fprintf(stderr, "zorvane-sim: cannot start COM%d\n", d.com_port);
+            return 1;
+        }
+        port->with_device([](SimDevice& device) { device.set_live(true); });
+        std::printf("COM%d\t%s\tS/N %s\t%s\n", d.com_port, model_name(d.config.model),
+                    d.config.serial ? d.config.serial->c_str() : "none",
+                    port->terminal_path().c_str());
+    }
+    std::fflush(stdout);
+
+    int received = 0;
+    sigwait(&stop_signals, &received);
+    ports.clear();
+    return 0;
+}
