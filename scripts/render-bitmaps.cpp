@@ -114,6 +114,15 @@ int main(int argc, char** argv) {
         const QSize sz = svg.defaultSize();
         std::vector<Tile> row;
         row.push_back({QString("%1  %2x%3").arg(id).arg(sz.width()).arg(sz.height()), x1});
+        if (sz == QSize(32, 32)) {
+            // The window icon is also drawn at 16 px in title bars and task lists.
+            QImage small(16, 16, QImage::Format_ARGB32_Premultiplied);
+            small.fill(Qt::transparent);
+            QPainter p(&small);
+            svg.render(&p);
+            p.end();
+            row.push_back({id + "  16x16", small});
+        }
         const int big = sz.width() > 100 ? 2 : 4;
         row.push_back({QString("%1  x%2").arg(id).arg(big), big == 4 ? x4 : render(svg, 2)});
         for (const Schematic& s : kSchematics) {
@@ -125,12 +134,44 @@ int main(int argc, char** argv) {
         rows.push_back(std::move(row));
     }
 
+    // The mode area of the KX page as laid out: captions and two pictures.
+    {
+        QImage area(150, 166, QImage::Format_ARGB32_Premultiplied);
+        area.fill(kDialog);
+        QPainter p(&area);
+        QFont font("DejaVu Sans");
+        font.setPixelSize(11);
+        p.setFont(font);
+        p.setPen(Qt::black);
+        const auto at = [](int x, int y) { return QPoint((x - 320) * 6 / 4, (y - 110) * 13 / 8); };
+        const struct {
+            int x, y;
+            const char* text;
+        } labels[] = {{340, 114, "3-х фазный режим:"}, {324, 128, "Ведущий"},
+                      {324, 148, "Ведомый"},           {347, 165, "Паралельный:"},
+                      {324, 181, "Ведущий"},           {324, 199, "Ведомый"}};
+        for (const auto& l : labels)
+            p.drawText(QRect(at(l.x, l.y), QSize(120, 13)), Qt::AlignLeft | Qt::AlignTop,
+                       QString::fromUtf8(l.text));
+        QSvgRenderer three(in.filePath("147.svg")), parallel(in.filePath("148.svg"));
+        if (three.isValid() && parallel.isValid()) {
+            p.drawImage(at(358, 124), render(three, 1));
+            p.drawImage(at(358, 176), render(parallel, 1));
+            p.end();
+            rows.push_back(
+                {{"KX mode area", area}, {"KX mode area x2", area.scaled(area.size() * 2)}});
+        }
+    }
+
     // Lamps share one row; everything else gets a row of its own.
     std::vector<std::vector<Tile>> sheet_rows;
     std::vector<Tile> lamps;
     for (auto& row : rows) {
         if (row[0].image.width() <= 15) {
             for (auto& t : row) lamps.push_back(std::move(t));
+        } else if (!sheet_rows.empty() && row[0].image.size() == QSize(61, 53) &&
+                   sheet_rows.back()[0].image.size() == row[0].image.size()) {
+            for (auto& t : row) sheet_rows.back().push_back(std::move(t));  // side by side
         } else {
             sheet_rows.push_back(std::move(row));
         }

@@ -5,6 +5,8 @@
 // byte, a silent device costs 50 + 5·n ms). The descriptor is non-blocking and
 // every wait is a poll() against those deadlines, so that the emulation does
 // not depend on VMIN/VTIME, whose timer only starts with the first byte.
+#include "link/serial_posix.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -88,23 +90,7 @@ class PosixBackend final : public PortBackend {
         if (::tcgetattr(m_fd, &tio) != 0) {
             return;  // a port that refuses its settings is used as it is
         }
-        // Raw bytes both ways: the frames are binary, so no byte may be
-        // translated (CR/NL), stripped to 7 bits, echoed or taken as a
-        // flow-control or signal character.
-        tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                              ICRNL | IXON | IXOFF | IXANY | IGNPAR);
-        tio.c_iflag |= INPCK;  // parity is checked
-        tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-        tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-        // 8 data bits, even parity, one stop bit. The link has no handshake
-        // lines: a stale RTS/CTS setting would stall every write.
-        tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARODD | CSTOPB | CRTSCTS | HUPCL);
-        tio.c_cflag |= CS8 | PARENB | CLOCAL | CREAD;
-        // Every wait is done with poll(); a read never blocks in the driver.
-        tio.c_cc[VMIN] = 0;
-        tio.c_cc[VTIME] = 0;
-        ::cfsetispeed(&tio, B57600);
-        ::cfsetospeed(&tio, B57600);
+        set_line_termios(tio);
         ::tcsetattr(m_fd, TCSANOW, &tio);
         // A freshly opened port starts with nothing pending from earlier use.
         ::tcflush(m_fd, TCIFLUSH);
@@ -203,6 +189,29 @@ class PosixBackend final : public PortBackend {
 };
 
 }  // namespace
+
+void set_line_termios(termios& tio) {
+    // Raw bytes both ways: the frames are binary, so no byte may be
+    // translated (CR/NL), stripped to 7 bits, echoed or taken as a
+    // flow-control or signal character.
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                          ICRNL | IXON | IXOFF | IXANY | IGNPAR);
+    tio.c_iflag |= INPCK;  // parity is checked
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    // 8 data bits, even parity, one stop bit. The link has no handshake
+    // lines: a stale RTS/CTS setting would stall every write.
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARODD | CSTOPB | CRTSCTS);
+#ifdef CMSPAR
+    tio.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);  // mark/space parity is not even parity
+#endif
+    tio.c_cflag |= CS8 | PARENB | CLOCAL | CREAD;
+    // Every wait is done with poll(); a read never blocks in the driver.
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    ::cfsetispeed(&tio, B57600);
+    ::cfsetospeed(&tio, B57600);
+}
 
 std::unique_ptr<PortBackend> make_posix_backend() {
     return std::make_unique<PosixBackend>();

@@ -1,8 +1,10 @@
 // The images and the help document that the build ships with the program.
+#include <gtest/gtest.h>
+
 #include <QFile>
 #include <QImage>
 #include <QPixmap>
-#include <QtTest>
+#include <vector>
 
 #include "app/bitmaps.h"
 
@@ -56,44 +58,36 @@ const Schematic kSchematics[] = {
 
 }  // namespace
 
-class ResourceTest : public QObject {
-    Q_OBJECT
-
-  private slots:
-    void every_image_loads_at_its_layout_size() {
-        for (const Size& s : kSizes) {
-            const QPixmap& pixmap = zorvane::bitmap(s.id);
-            QVERIFY2(!pixmap.isNull(), qPrintable(QString::number(s.id)));
-            QCOMPARE(pixmap.size(), QSize(s.width, s.height));
-        }
-        QVERIFY(zorvane::bitmap(999).isNull());
+TEST(Resources, EveryImageLoadsAtItsLayoutSize) {
+    for (const Size& s : kSizes) {
+        const QPixmap& pixmap = zorvane::bitmap(s.id);
+        ASSERT_FALSE(pixmap.isNull()) << s.id;
+        EXPECT_EQ(pixmap.size(), QSize(s.width, s.height)) << s.id;
     }
+    EXPECT_TRUE(zorvane::bitmap(999).isNull());
+}
 
-    // A field lying off its framed place would cover the drawing or leave
-    // its frame empty: each field's whole area must be inside a white place.
-    void temperature_fields_lie_on_the_framed_places() {
-        for (const Schematic& s : kSchematics) {
-            const QImage image = zorvane::bitmap(s.id).toImage();
-            const int px = s.x * 6 / 4, py = s.y * 13 / 8;
-            for (const Place& p : s.places) {
-                const QRect field(p.x * 6 / 4 - px, p.y * 13 / 8 - py, p.w * 6 / 4, p.h * 13 / 8);
-                for (const QPoint& at : {field.topLeft(), field.topRight(), field.bottomLeft(),
-                                         field.bottomRight(), field.center()}) {
-                    QVERIFY2(image.pixelColor(at) == QColor(Qt::white),
-                             qPrintable(QString("%1 at %2,%3").arg(s.id).arg(at.x()).arg(at.y())));
-                }
+// A field lying off its framed place would cover the drawing or leave its
+// frame empty: each field's whole area must be inside a white place.
+TEST(Resources, TemperatureFieldsLieOnTheFramedPlaces) {
+    for (const Schematic& s : kSchematics) {
+        const QImage image = zorvane::bitmap(s.id).toImage();
+        const int px = s.x * 6 / 4, py = s.y * 13 / 8;
+        for (const Place& p : s.places) {
+            const QRect field(p.x * 6 / 4 - px, p.y * 13 / 8 - py, p.w * 6 / 4, p.h * 13 / 8);
+            for (const QPoint& at : {field.topLeft(), field.topRight(), field.bottomLeft(),
+                                     field.bottomRight(), field.center()}) {
+                EXPECT_EQ(image.pixelColor(at), QColor(Qt::white))
+                    << s.id << " at " << at.x() << "," << at.y();
             }
         }
     }
+}
 
-    void help_document_lies_next_to_the_program() {
-        QFile help(QStringLiteral(ZORVANE_HELP_FILE));
-        QVERIFY2(help.open(QIODevice::ReadOnly), ZORVANE_HELP_FILE);
-        const QString text = QString::fromUtf8(help.readAll());
-        QVERIFY(text.contains(QStringLiteral("<meta charset=\"utf-8\">")));
-        QVERIFY(text.contains(QStringLiteral("Ресурсные данные")));
-    }
-};
-
-QTEST_MAIN(ResourceTest)
-#include "resource_test.moc"
+TEST(Resources, HelpDocumentLiesNextToTheProgram) {
+    QFile help(QStringLiteral(ZORVANE_HELP_FILE));
+    ASSERT_TRUE(help.open(QIODevice::ReadOnly)) << ZORVANE_HELP_FILE;
+    const QString text = QString::fromUtf8(help.readAll());
+    EXPECT_TRUE(text.contains(QStringLiteral("<meta charset=\"utf-8\">")));
+    EXPECT_TRUE(text.contains(QStringLiteral("Ресурсные данные")));
+}

@@ -2,8 +2,16 @@
 // and returns the exit status of the program.
 #pragma once
 
+#include <string>
+
+#include "link/discovery.h"
+
 namespace zorvane::cli {
 
 int cmd_scan(int argc, char** argv);
+
+// One line of the scan listing: "COM<n>", a tab, the caption (control
+// characters of the caption shown as '?').
+std::string scan_listing_line(const FoundDevice& device);
 
 }  // namespace zorvane::cli
