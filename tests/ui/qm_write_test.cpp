@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "device/poll_cycle.h"
+#include "device/poll_worker.h"
 #include "link/serial_port.h"
 #include "pages/c_tab_1.h"
 #include "pages/c_tab_2.h"
@@ -307,6 +308,35 @@ TEST_F(QmWrites, ReadOnlyStartDelaySendsNothingAndLeavesTheWorkerAlone) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(m_device->received(), Frames{});
     EXPECT_EQ(worker.pauses(), 1);
+}
+
+TEST_F(QmWrites, WithTheWorkerPolling) {
+    set_device_value(0x52, 5000);  // Pmax
+    PollWorker worker(serial_port(), device_state);
+    worker.start();
+    QLineEdit* pmax = tab_edit(0, tab1_id::kPmax);
+    auto tick_until = [this](auto done) {
+        return QTest::qWaitFor(
+            [&] {
+                step();
+                return done();
+            },
+            5000);
+    };
+    ASSERT_TRUE(tick_until([pmax] { return pmax->text() == "5000 BA"; }));
+
+    type_and_leave(pmax, "2500", Qt::Key_Return);
+    EXPECT_EQ(device_value(0x52), 2500);
+    // The worker reads it back and the next ticks show it.
+    focus(tab(0)->control(tab1_id::kUbatLowLabel));
+    EXPECT_TRUE(tick_until([pmax] { return pmax->text() == "2500 BA"; }));
+    Frames writes;
+    for (const Frame& f : m_device->received()) {
+        if (f.size() > 3)
+            writes.push_back(f);
+    }
+    EXPECT_EQ(writes, (Frames{{0xBE, 0x51, 0x09, 0xC4, 0xAA}}));
+    worker.stop();
 }
 
 }  // namespace
