@@ -6,6 +6,7 @@
 #include <QTabWidget>
 
 #include "app/bitmaps.h"
+#include "device/device_state.h"
 #include "pages/c_tab_1.h"
 #include "pages/c_tab_2.h"
 #include "pages/c_tab_3.h"
@@ -140,6 +141,11 @@ c_qm_dialog::~c_qm_dialog() {
 }
 
 void c_qm_dialog::OnDestroy() {
+    // The page goes with the main window, whichever way the program ends (a
+    // lost link ends it without the close sequence): from here on the
+    // settings are no longer shown, and a field left by the teardown writes
+    // nothing.
+    device_state.g_settings_shown.store(0);
     // A focused edit that is destroyed is told it lost the focus half-way
     // through its destruction; let it lose the focus while it is whole.
     if (QWidget* focus = QApplication::focusWidget(); focus && m_settings_tab->isAncestorOf(focus))

@@ -310,6 +310,22 @@ TEST_F(QmWrites, ReadOnlyStartDelaySendsNothingAndLeavesTheWorkerAlone) {
     EXPECT_EQ(worker.pauses(), 1);
 }
 
+TEST_F(QmWrites, TearingThePageDownWritesNothing) {
+    // The program can end without the close sequence (a lost link): the
+    // settings are still marked shown when the page goes.
+    poll_and_show();
+    show_tab(3);
+    QLineEdit* pmax = tab_edit(3, tab4_id::kEGenPmax);
+    focus(pmax);
+    pmax->selectAll();
+    QTest::keyClicks(pmax, "1234");
+    ASSERT_EQ(device_state.g_settings_shown.load(), 1);
+    delete m_page;
+    m_page = nullptr;
+    EXPECT_EQ(m_device->received(), Frames{});
+    EXPECT_EQ(device_state.g_settings_shown.load(), 0);
+}
+
 TEST_F(QmWrites, WithTheWorkerPolling) {
     set_device_value(0x52, 5000);  // Pmax
     PollWorker worker(serial_port(), device_state);
