@@ -10,6 +10,7 @@
 #include <QTabBar>
 #include <QTest>
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 
 #include "app/app_texts.h"
@@ -93,7 +94,13 @@ class LiveWindowTest : public ::testing::Test {
     }
 
     sim::PortDirectory m_ports;
-    ModalAnswerer m_boxes;
+    ModalAnswerer m_boxes{[](QDialog& window) {
+        if (const char* dir = std::getenv("ZORVANE_SCREENSHOT_DIR"))
+            window.grab().save(
+                QStringLiteral("%1/window-%2.png")
+                    .arg(QString::fromLocal8Bit(dir),
+                         QString::fromLatin1(window.metaObject()->className()).section(':', -1)));
+    }};
     std::unique_ptr<TestDlg> m_dlg;
 };
 
@@ -322,6 +329,30 @@ TEST_F(LiveWindowTest, CloseParksTheWorkerAndEnterOnTheTabsEndsAtOnce) {
     EXPECT_FALSE(m_dlg->isVisible());
     EXPECT_EQ(m_dlg->result(), QDialog::Accepted);
     EXPECT_EQ(device_state.g_poll_pause.load(), 0);  // no close sequence on this path
+}
+
+}  // namespace
+}  // namespace zorvane
+
+namespace zorvane {
+namespace {
+
+// ZORVANE_SCREENSHOT_DIR names a directory (scripts/window-screenshots.sh):
+// the main window on a live KX device, and the About box.
+TEST_F(LiveWindowTest, Screenshots) {
+    const char* dir = std::getenv("ZORVANE_SCREENSHOT_DIR");
+    if (dir == nullptr)
+        GTEST_SKIP() << "ZORVANE_SCREENSHOT_DIR not set";
+    sim::SimulatedPort* kx24 = m_ports.add(5, device(DeviceModel::KX24, "20417"));
+    ASSERT_NE(kx24, nullptr);
+    kx24->with_device([](sim::SimDevice& d) { d.set_status_byte(1, 0x10); });  // battery low
+    open_window();
+    ASSERT_TRUE(shows(kx::kBatVoltage, "26.4 B"));
+    QTest::qWait(500);
+    const QString base = QString::fromLocal8Bit(dir);
+    EXPECT_TRUE(m_dlg->grab().save(base + "/window-main-kx.png"));
+
+    m_dlg->OnAbout();  // the answerer grabs it before closing it
 }
 
 }  // namespace
