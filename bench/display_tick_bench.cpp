@@ -24,8 +24,7 @@ void vary_device_state(int i) {
     device_state.out_power.store(1000.0f + f);
     device_state.bat_voltage.store(24.0f + f / 100);
     device_state.case_temperature.store(30.0f + f / 10);
-    for (int t = 0; t < 8; ++t)
-        device_state.temperatures[t].store(20.0 + t + f / 10);
+    for (int t = 0; t < 8; ++t) device_state.temperatures[t].store(20.0 + t + f / 10);
     device_state.set_ubat_low.store(22.0f + (i % 2));
     device_state.set_pmax.store(3000.0f + (i % 2));
     for (int bit = 0; bit < 5; ++bit) {

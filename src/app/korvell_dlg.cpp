@@ -228,6 +228,9 @@ void CKorvellDlg::OnTabSelChange(int current) {
         return;
     tab->page->show();
     poll_device_of(*tab);
+    // Two devices of one family share the page: refreshed now, it never
+    // shows the previous device's values, not even until the next tick.
+    OnTimer();
 }
 
 void CKorvellDlg::poll_device_of(const DeviceTab& tab) {

@@ -25,7 +25,7 @@ constexpr ControlDef kTemplate130[] = {
     {kx::kOutPower, K::ReadOnlyEdit, "", 252, 58, 48, 12, kAlignRight},
     {1026, K::Label, "Мощность:", 172, 60, 78, 8, kAlignRight},
     {kx::kBatVoltage, K::ReadOnlyEdit, "", 252, 80, 48, 12, kAlignRight},
-    {1027, K::Label, "Напряжение батарей:", 172, 82, 78, 8, kAlignRight},
+    {1027, K::Label, "Напряжение батарей:", 171, 82, 79, 8, kAlignRight},
     {kx::kUoutNom, K::Edit, "", 115, 192, 54, 12, kAlignRight},
     {kx::kUbatLow, K::Edit, "", 115, 115, 54, 12, kAlignRight},
     {kx::kPmax, K::Edit, "", 115, 175, 54, 12, kAlignRight},
@@ -43,11 +43,11 @@ constexpr ControlDef kTemplate130[] = {
     {kNoId, K::Label, "UoutNom:", 39, 194, 70, 8},
     {kNoId, K::Label, "Температура:", 346, 2, 60, 8},
     {kNoId, K::Label, "3-х фазный режим:", 340, 114, 80, 8},
-    {kNoId, K::Label, "Ведущий", 324, 128, 33, 8},
-    {kNoId, K::Label, "Ведомый", 324, 148, 33, 8},
+    {kNoId, K::Label, "Ведущий", 324, 128, 40, 8},
+    {kNoId, K::Label, "Ведомый", 324, 148, 40, 8},
     {kNoId, K::Label, "Паралельный:", 347, 165, 70, 8},
-    {kNoId, K::Label, "Ведущий", 324, 181, 33, 8},
-    {kNoId, K::Label, "Ведомый", 324, 199, 33, 8},
+    {kNoId, K::Label, "Ведущий", 324, 181, 40, 8},
+    {kNoId, K::Label, "Ведомый", 324, 199, 40, 8},
     {kx::kTempLeftUpperOuter, K::ReadOnlyEdit, "", 306, 15, 38, 12, kAlignCenter | kBorderless},
     {kx::kTempRightUpperOuter, K::ReadOnlyEdit, "", 392, 15, 38, 12, kAlignCenter | kBorderless},
     {kx::kTempRightTransformer, K::ReadOnlyEdit, "", 393, 56, 34, 12, kAlignCenter | kBorderless},
@@ -94,6 +94,22 @@ constexpr TooltipDef kTooltips[] = {
     {kx::kUoutNom, "Номинальное выходное напряжение"},
 };
 
+// The layout was measured in a narrower dialog font than ours: a caption that
+// does not fit its place is set condensed rather than cut off.
+void fit_labels(QWidget* page) {
+    for (QLabel* label : page->findChildren<QLabel*>()) {
+        if (label->text().isEmpty())
+            continue;
+        for (QFont::Stretch stretch : {QFont::SemiCondensed, QFont::Condensed}) {
+            if (label->fontMetrics().horizontalAdvance(label->text()) <= label->width())
+                break;
+            QFont font = label->font();
+            font.setStretch(stretch);
+            label->setFont(font);
+        }
+    }
+}
+
 }  // namespace
 
 std::span<const ControlDef> kx_page_template() {
@@ -115,6 +131,7 @@ void c_kx_dialog::OnInitDialog() {
             m_controls.get<QLabel>(def.id)->setAlignment(Qt::AlignRight | Qt::AlignTop);
         }
     }
+    fit_labels(this);
     // The temperatures sit on the schematic: it goes to the bottom of the
     // stacking order whatever its place in the tab order.
     QLabel* schematic = picture(kx::kSchematic);
