@@ -109,45 +109,39 @@ TEST_F(QmDisplay, ReadingsTemperaturesAndGenerationButton) {
 }
 
 TEST_F(QmDisplay, SettingsFieldsOfTheFourPages) {
-    DeviceState& s = device_state;
-    s.set_ubat_low.store(48.5f);
-    s.set_ubat_min.store(42.0f);
-    s.set_ubat_min_on.store(50.2f);
-    s.set_pmax.store(2500.0f);
-    s.set_uout_nom.store(230.0f);
-    s.set_urms_low_l.store(170.0f);
-    s.set_urms_high_h.store(260.0f);
-    s.set_urms_low_h.store(180.0f);
-    s.set_urms_high_l.store(250.5f);
-    s.set_float_time.store(30.0f);
-    s.set_rfloat_time.store(2.25f);  // 3240 minutes on the wire
-    s.set_rabs_time.store(120.0f);
-    s.set_ichrg_nom.store(12.3f);
-    s.set_abs_end_factor.store(7.0f);
-    s.set_abs_time.store(240.0f);
-    s.set_egen_pmax.store(3000.0f);
-    s.set_egen_sleep.store(7.0f);
-    s.set_egen_type.store(2.0f);
-    step();
-
-    struct Expected {
+    struct Field {
+        std::atomic<float> DeviceState::*value;
+        float stored;
         int tab, id;
         const char* text;
     };
-    const Expected expected[] = {
-        {0, tab1_id::kUbatLow, "48.5 B"},    {0, tab1_id::kUbatMin, "42.0 B"},
-        {0, tab1_id::kUbatMinOn, "50.2 B"},  {0, tab1_id::kPmax, "2500 BA"},
-        {0, tab1_id::kUrmsNom, "230.0 B"},   {1, tab2_id::kUrmsLowL, "170.0 B"},
-        {1, tab2_id::kUrmsHighH, "260.0 B"}, {1, tab2_id::kUrmsLowH, "180.0 B"},
-        {1, tab2_id::kUrmsHighL, "250.5 B"}, {2, tab3_id::kFloatTime, "30 мин"},
-        {2, tab3_id::kRFloatTime, "2 сут."}, {2, tab3_id::kRAbsTime, "120 мин"},
-        {2, tab3_id::kIchrgNom, "12.3 A"},   {2, tab3_id::kAbsEndFactor, "7 "},
-        {2, tab3_id::kAbsTime, "240 мин"},   {3, tab4_id::kEGenPmax, "3000 BA"},
-        {3, tab4_id::kEGenSleep, "7 сут."},  {3, tab4_id::kEGenType, "2"},
-        {3, tab4_id::kEGenOnTime, "0 сек."}, {3, tab4_id::kEGenWork, "0 c."},
+    using S = DeviceState;
+    const Field fields[] = {
+        {&S::set_ubat_low, 48.5f, 0, tab1_id::kUbatLow, "48.5 B"},
+        {&S::set_ubat_min, 42.0f, 0, tab1_id::kUbatMin, "42.0 B"},
+        {&S::set_ubat_min_on, 50.2f, 0, tab1_id::kUbatMinOn, "50.2 B"},
+        {&S::set_pmax, 2500.0f, 0, tab1_id::kPmax, "2500 BA"},
+        {&S::set_uout_nom, 230.0f, 0, tab1_id::kUrmsNom, "230.0 B"},
+        {&S::set_urms_low_l, 170.0f, 1, tab2_id::kUrmsLowL, "170.0 B"},
+        {&S::set_urms_high_h, 260.0f, 1, tab2_id::kUrmsHighH, "260.0 B"},
+        {&S::set_urms_low_h, 180.0f, 1, tab2_id::kUrmsLowH, "180.0 B"},
+        {&S::set_urms_high_l, 250.5f, 1, tab2_id::kUrmsHighL, "250.5 B"},
+        {&S::set_float_time, 30.0f, 2, tab3_id::kFloatTime, "30 мин"},
+        {&S::set_rfloat_time, 2.25f, 2, tab3_id::kRFloatTime, "2 сут."},  // 3240 minutes
+        {&S::set_rabs_time, 120.0f, 2, tab3_id::kRAbsTime, "120 мин"},
+        {&S::set_ichrg_nom, 12.3f, 2, tab3_id::kIchrgNom, "12.3 A"},
+        {&S::set_abs_end_factor, 7.0f, 2, tab3_id::kAbsEndFactor, "7 "},
+        {&S::set_abs_time, 240.0f, 2, tab3_id::kAbsTime, "240 мин"},
+        {&S::set_egen_pmax, 3000.0f, 3, tab4_id::kEGenPmax, "3000 BA"},
+        {&S::set_egen_sleep, 7.0f, 3, tab4_id::kEGenSleep, "7 сут."},
+        {&S::set_egen_type, 2.0f, 3, tab4_id::kEGenType, "2"},
+        {&S::set_egen_on_time, 0.0f, 3, tab4_id::kEGenOnTime, "0 сек."},
+        {&S::set_egen_work, 0.0f, 3, tab4_id::kEGenWork, "0 c."},  // Latin c
     };
-    for (const Expected& e : expected)
-        EXPECT_EQ(tab_edit(e.tab, e.id)->text(), QString::fromUtf8(e.text)) << "control " << e.id;
+    for (const Field& f : fields) (device_state.*f.value).store(f.stored);
+    step();
+    for (const Field& f : fields)
+        EXPECT_EQ(tab_edit(f.tab, f.id)->text(), QString::fromUtf8(f.text)) << "control " << f.id;
     // The QM page's own temperature field 1126 is not the generator page's 1126.
     EXPECT_EQ(page_edit(kTempRightUpperOuter)->text(), "0.0 ° C");
     EXPECT_EQ(device_state.g_settings_shown.load(), 1);
