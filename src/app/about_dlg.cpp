@@ -1,0 +1,37 @@
+#include "app/about_dlg.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include "app/bitmaps.h"
+
+namespace zorvane {
+
+namespace {
+
+using K = ControlKind;
+
+constexpr ControlDef kTemplate100[] = {
+    {about::kLogo, K::Picture, "", 0, 0, 175, 39},
+    {about::kVersion, K::Label, "v 0.9.1", 140, 39, 24, 8},
+    {about::kCredit, K::Label, "© 2024 Zorvane", 4, 52, 67, 8},
+    {about::kAddress, K::Label, "https://zorvane.example", 4, 63, 94, 8},
+    {about::kOk, K::DefaultButton, "ОК", 121, 57, 50, 14},
+};
+
+}  // namespace
+
+std::span<const ControlDef> about_template() {
+    return kTemplate100;
+}
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("О программе..."));
+    m_controls = build_dialog(this, about::kWidth, about::kHeight, kTemplate100);
+    set_bitmap(m_controls.get<QLabel>(about::kLogo), bmp::kLogo);
+    auto* ok = m_controls.get<QPushButton>(about::kOk);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    ok->setFocus();
+}
+
+}  // namespace zorvane

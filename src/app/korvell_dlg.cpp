@@ -1,0 +1,298 @@
+#include "app/korvell_dlg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QTabBar>
+#include <functional>
+#include <thread>
+
+#include "app/app_texts.h"
+#include "app/bitmaps.h"
+#include "app/display_step.h"
+#include "device/device_state.h"
+#include "device/handover.h"
+#include "device/poll_worker.h"
+#include "link/discovery.h"
+#include "link/serial_port.h"
+#include "pages/c_kx_dialog.h"
+#include "pages/c_qm_dialog.h"
+
+namespace zorvane {
+
+namespace {
+
+using K = ControlKind;
+using namespace main_window;
+
+constexpr ControlDef kTemplate102[] = {
+    {kDeviceTabs, K::Tab, "", 7, 7, 445, 228},
+    {kHelpButton, K::Button, "Справка", 460, 19, 73, 18},
+    {kAboutButton, K::Button, "О программе", 460, 41, 73, 18},
+    {kOpenButton, K::Button, "Открыть", 460, 82, 73, 18, ctl::kHidden},
+    {kSaveButton, K::Button, "Сохранить", 460, 106, 73, 18, ctl::kHidden},
+    {kGenerationButton, K::Button, "--//--", 460, 192, 73, 18},
+    {kCountersButton, K::Button, "Ресурс", 460, 216, 73, 18},
+};
+
+struct ButtonTip {
+    int id;
+    const char* text;
+};
+constexpr ButtonTip kButtonTips[] = {
+    {kAboutButton, text::kAboutTip},
+    {kGenerationButton, text::kGenerationTip},
+    {kCountersButton, text::kCountersTip},
+};
+
+constexpr int kWindowIcon = 174;
+
+// Never 0: 0 means "the device search is still running".
+uint32_t ui_thread_id() {
+    const size_t hash = std::hash<std::thread::id>{}(std::this_thread::get_id());
+    const auto id = static_cast<uint32_t>(hash ^ (hash >> 32));
+    return id != 0 ? id : 1;
+}
+
+}  // namespace
+
+std::span<const ControlDef> main_window_template() {
+    return kTemplate102;
+}
+
+void message_box(QWidget* parent, QMessageBox::Icon icon, const char* caption,
+                 const QString& text) {
+    QMessageBox box(icon, QString::fromUtf8(caption), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+CKorvellDlg::CKorvellDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QString::fromUtf8(text::kAppName));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+
+    // The tab control is ours (its tabs share page objects); the buttons come
+    // from the template as they stand. Created in template order, which is
+    // the tab order.
+    const ControlDef& tab_def = kTemplate102[0];
+    m_tab = new DeviceTabControl(this);
+    m_tab->setObjectName(QString::number(tab_def.id));
+    m_tab->setGeometry(dlu_rect(tab_def.x, tab_def.y, tab_def.w, tab_def.h));
+    m_buttons = build_dialog(this, kWidth, kHeight, std::span(kTemplate102).subspan(1));
+    m_buttons.add(kDeviceTabs, m_tab);
+    m_gen_button = button(kGenerationButton);
+    // Enter on a focused button presses it, as in any dialog.
+    for (const ControlDef& def : std::span(kTemplate102).subspan(1))
+        button(def.id)->setAutoDefault(true);
+
+    connect(button(kHelpButton), &QPushButton::clicked, this, &CKorvellDlg::OnHelpButton);
+    connect(button(kAboutButton), &QPushButton::clicked, this, &CKorvellDlg::OnAbout);
+    connect(button(kOpenButton), &QPushButton::clicked, this, &CKorvellDlg::OnOpenSettingsFile);
+    connect(button(kSaveButton), &QPushButton::clicked, this, &CKorvellDlg::OnSaveSettingsFile);
+    connect(m_gen_button, &QPushButton::clicked, this, &CKorvellDlg::OnGeneration);
+    connect(button(kCountersButton), &QPushButton::clicked, this, &CKorvellDlg::OnCounters);
+
+    m_timer.setInterval(kTickMs);
+    connect(&m_timer, &QTimer::timeout, this, &CKorvellDlg::OnTimer);
+
+    // A link failure can happen in the worker: the box and the quit are the
+    // window's business, on its own thread. The worker does not wait.
+    set_link_failure_handler([this](bool quit_requested) {
+        QMetaObject::invokeMethod(
+            this, [this, quit_requested] { OnLinkFailure(quit_requested); }, Qt::QueuedConnection);
+    });
+}
+
+CKorvellDlg::~CKorvellDlg() {
+    m_timer.stop();
+    // Joined before the handler goes: nothing of the worker's can reach a
+    // window that is being destroyed.
+    if (m_worker)
+        m_worker->stop();
+    m_worker.reset();
+    set_link_failure_handler(nullptr);
+}
+
+QPushButton* CKorvellDlg::button(int id) const {
+    return m_buttons.get<QPushButton>(id);
+}
+
+int CKorvellDlg::DoModal() {
+    if (!OnInitDialog())
+        return -1;
+    return exec();
+}
+
+void CKorvellDlg::CreatePages() {
+    m_qm_page = new c_qm_dialog(m_tab);
+    m_qm_page->move(DeviceTabControl::kPageX, DeviceTabControl::kPageY);
+    m_qm_page->hide();
+    m_kx_page = new c_kx_dialog(m_tab);
+    m_kx_page->move(DeviceTabControl::kPageX, DeviceTabControl::kPageY);
+    m_kx_page->hide();
+}
+
+bool CKorvellDlg::OnInitDialog() {
+    try {
+        CreatePages();
+    } catch (...) {
+        message_box(this, QMessageBox::Critical, text::kAppName,
+                    QString::fromUtf8(text::kPagesFailed));
+        PostQuit();
+        return false;
+    }
+
+    // No system menu to extend on every desktop: the About button is the way
+    // to the About box.
+    setWindowIcon(QIcon(bitmap(kWindowIcon)));
+
+    message_box(this, QMessageBox::Information, text::kAppName,
+                QString::fromUtf8(text::kSearchAnnouncement));
+    for (const FoundDevice& found : scan_devices(serial_port(), device_state)) {
+        c_kx_qm* page = found.family() == 1 ? static_cast<c_kx_qm*>(m_kx_page)
+                                            : static_cast<c_kx_qm*>(m_qm_page);
+        m_tab->insert_front(QString::fromStdString(found.caption),
+                            DeviceTab{page, found.port, found.family()});
+        page->hide();
+    }
+
+    for (const ButtonTip& tip : kButtonTips)
+        button(tip.id)->setToolTip(QString::fromUtf8(tip.text));
+
+    // The last tab is the device found first. The polled device is the one
+    // whose tab is selected (the search leaves the last one found in
+    // g_com_port): a page never shows another device's values.
+    const int k = m_tab->count();
+    if (k > 0) {
+        m_tab->select(k - 1);
+        if (const auto tab = m_tab->item(k - 1)) {
+            tab->page->show();
+            device_state.g_com_port.store(tab->port);
+            device_state.g_device_kind.store(tab->family);
+        }
+    }
+    connect(m_tab, &DeviceTabControl::selection_changed, this, [this](int previous, int current) {
+        OnTabSelChanging(previous);
+        OnTabSelChange(current);
+    });
+
+    device_state.g_poll_pause.store(0);
+    device_state.g_main_thread_id.store(ui_thread_id());
+    start_worker();
+    m_timer.start();
+    return true;
+}
+
+void CKorvellDlg::start_worker() {
+    m_worker = std::make_unique<PollWorker>(serial_port(), device_state);
+    m_worker->start();
+}
+
+void CKorvellDlg::OnTimer() {
+    const auto tab = m_tab->item(m_tab->current());
+    if (!tab || tab->page == nullptr) {
+        m_timer.stop();
+        message_box(this, QMessageBox::Information, text::kAppName,
+                    QString::fromUtf8(text::kNoDevice));
+        PostQuit();
+        return;
+    }
+    switch (tab->page->page_kind) {
+        case c_kx_qm::kKxPage:
+            kx_display_step(static_cast<c_kx_dialog&>(*tab->page), *m_gen_button);
+            break;
+        case c_kx_qm::kQmPage:
+            qm_display_step(static_cast<c_qm_dialog&>(*tab->page), *m_gen_button);
+            break;
+        default:
+            break;
+    }
+}
+
+void CKorvellDlg::OnTabSelChanging(int previous) {
+    const auto tab = m_tab->item(previous);
+    if (!tab || tab->page == nullptr)
+        return;
+    // A field being edited is left now, so its write goes to the device it
+    // was typed for.
+    QWidget* focus = QApplication::focusWidget();
+    if (focus != nullptr && tab->page->isAncestorOf(focus))
+        m_tab->bar()->setFocus(Qt::OtherFocusReason);
+    tab->page->hide();
+}
+
+void CKorvellDlg::OnTabSelChange(int current) {
+    const auto tab = m_tab->item(current);
+    if (!tab || tab->page == nullptr)
+        return;
+    tab->page->show();
+    poll_device_of(*tab);
+    // Two devices of one family share the page: refreshed now, it never
+    // shows the previous device's values, not even until the next tick.
+    OnTimer();
+}
+
+void CKorvellDlg::poll_device_of(const DeviceTab& tab) {
+    if (device_state.g_com_port.load() == tab.port &&
+        device_state.g_device_kind.load() == tab.family)
+        return;
+    park_worker(device_state);
+    device_state.g_com_port.store(tab.port);
+    device_state.g_device_kind.store(tab.family);
+    // Nothing of the previous device may be shown, or compared with a typed
+    // value, until the new device's first pass.
+    device_state.clear_device_values();
+    release_worker(device_state);
+}
+
+void CKorvellDlg::closeEvent(QCloseEvent* event) {
+    OnClose();
+    QDialog::closeEvent(event);
+}
+
+void CKorvellDlg::OnClose() {
+    device_state.g_settings_shown.store(0);
+    if (m_worker)
+        park_worker(device_state);
+}
+
+void CKorvellDlg::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && event->modifiers() == Qt::NoModifier) {
+        // A focused button is pressed by the dialog itself; anywhere else
+        // (the device tabs) Enter is the OK command.
+        auto* focused = qobject_cast<QPushButton*>(QApplication::focusWidget());
+        if (focused == nullptr || !isAncestorOf(focused)) {
+            OnOK();
+            return;
+        }
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CKorvellDlg::OnOK() {
+    // Ends at once, without the close sequence: the worker is stopped and
+    // joined when the window goes.
+    accept();
+}
+
+void CKorvellDlg::PostQuit() {
+    QMetaObject::invokeMethod(
+        qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+}
+
+void CKorvellDlg::OnLinkFailure(bool quit_requested) {
+    // One box at a time, and none once the program is ending: a worker whose
+    // cable is gone fails every transaction of its pass.
+    if (m_quitting || m_link_box_open)
+        return;
+    m_link_box_open = true;
+    m_quitting = quit_requested;
+    message_box(this, QMessageBox::Critical, kLinkLostCaption, QString::fromUtf8(kLinkLostText));
+    m_link_box_open = false;
+    if (quit_requested)
+        PostQuit();
+}
+
+}  // namespace zorvane

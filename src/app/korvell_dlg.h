@@ -1,0 +1,102 @@
+// The main window (template 102): the device tab control with the two device
+// pages, the command buttons, the 200 ms display tick, the polling worker's
+// start and stop, and the ways the program ends.
+#pragma once
+
+#include <QDialog>
+#include <QMessageBox>
+#include <QTimer>
+#include <memory>
+
+#include "app/device_tabs.h"
+#include "app/dialog_template.h"
+
+class QPushButton;
+
+namespace zorvane {
+
+class PollWorker;
+class c_kx_dialog;
+class c_qm_dialog;
+
+namespace main_window {
+inline constexpr int kDeviceTabs = 1004;
+inline constexpr int kHelpButton = 1011;
+inline constexpr int kAboutButton = 1156;
+inline constexpr int kOpenButton = 1008;
+inline constexpr int kSaveButton = 1009;
+inline constexpr int kGenerationButton = 1003;
+inline constexpr int kCountersButton = 1005;
+inline constexpr int kWidth = 540;  // dialog units
+inline constexpr int kHeight = 242;
+inline constexpr int kTickMs = 200;
+}  // namespace main_window
+
+// Template 102, in template order; the first row is the device tab control.
+std::span<const ControlDef> main_window_template();
+
+class CKorvellDlg : public QDialog {
+    Q_OBJECT
+  public:
+    explicit CKorvellDlg(QWidget* parent = nullptr);
+    ~CKorvellDlg() override;
+
+    // Initialisation, then the modal loop; -1 when initialisation failed.
+    int DoModal();
+    // Pages, device search, tabs, worker and timer. False when the pages
+    // could not be created (the program is then ending, nothing searched).
+    bool OnInitDialog();
+
+    // The display tick.
+    void OnTimer();
+
+    // Command buttons.
+    void OnGeneration();
+    void OnCounters();
+    void OnHelpButton();
+    void OnAbout();
+    void OnOpenSettingsFile();
+    void OnSaveSettingsFile();
+
+    DeviceTabControl* tabs() const { return m_tab; }
+    QPushButton* gen_button() const { return m_gen_button; }
+    QPushButton* button(int id) const;
+    c_kx_dialog* kx_page() const { return m_kx_page; }
+    c_qm_dialog* qm_page() const { return m_qm_page; }
+    const QTimer& timer() const { return m_timer; }
+    bool worker_running() const { return m_worker != nullptr; }
+
+  protected:
+    // Creates both device pages as hidden children of the tab control.
+    virtual void CreatePages();
+    // Ends the program once the current handler has returned: every modal
+    // loop, the main window's included, is left.
+    virtual void PostQuit();
+
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    void OnTabSelChanging(int previous);
+    void OnTabSelChange(int current);
+    void OnClose();
+    void OnOK();
+    void OnLinkFailure(bool quit_requested);
+    void poll_device_of(const DeviceTab& tab);
+    void start_worker();
+
+    DeviceTabControl* m_tab = nullptr;
+    QPushButton* m_gen_button = nullptr;
+    DialogControls m_buttons;
+    c_qm_dialog* m_qm_page = nullptr;
+    c_kx_dialog* m_kx_page = nullptr;
+    QTimer m_timer;
+    std::unique_ptr<PollWorker> m_worker;
+    bool m_link_box_open = false;
+    bool m_quitting = false;
+};
+
+// A modal box with one OK button, owned by `parent`.
+void message_box(QWidget* parent, QMessageBox::Icon icon, const char* caption, const QString& text);
+
+}  // namespace zorvane

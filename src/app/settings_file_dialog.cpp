@@ -1,0 +1,49 @@
+#include "app/settings_file_dialog.h"
+
+#include <QDir>
+
+namespace zorvane {
+
+namespace {
+
+using A = SettingsFileAction;
+
+constexpr SettingsFileDialogDef kDialogs[] = {
+    {A::Save, 1, "Сохранение файлов настройки устрйоства KX", "kxf-файл", "*.kxf"},
+    {A::Open, 1, "Открытие файлов настройки устрйоства KX", "kxf-файл", "*.kxf"},
+    {A::Save, 2, "Сохранение файлов настройки устрйоства QM", "qmf-файл", "*.qmf"},
+    {A::Open, 2, "Открытие файлов настройки устрйоства QM", "qmf-файл", "*.qmf"},
+};
+
+constexpr const char* kAllFiles = "Все файлы (*.*)";
+
+}  // namespace
+
+std::span<const SettingsFileDialogDef> settings_file_dialogs() {
+    return kDialogs;
+}
+
+std::unique_ptr<QFileDialog> make_settings_file_dialog(SettingsFileAction action, int family) {
+    const SettingsFileDialogDef* def = &kDialogs[0];
+    for (const SettingsFileDialogDef& row : kDialogs) {
+        if (row.action == action && row.family == (family == 1 ? 1 : 2))
+            def = &row;
+    }
+    auto dialog = std::make_unique<QFileDialog>();
+    dialog->setWindowTitle(QString::fromUtf8(def->title));
+    dialog->setNameFilters({QStringLiteral("%1 (%2)").arg(QString::fromUtf8(def->filter_name),
+                                                          QLatin1String(def->pattern)),
+                            QString::fromUtf8(kAllFiles)});
+    if (action == A::Save) {
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->setFileMode(QFileDialog::AnyFile);
+    } else {
+        dialog->setAcceptMode(QFileDialog::AcceptOpen);
+        dialog->setFileMode(QFileDialog::ExistingFile);
+        // The open dialog starts in the temporary folder.
+        dialog->setDirectory(QDir::tempPath());
+    }
+    return dialog;
+}
+
+}  // namespace zorvane

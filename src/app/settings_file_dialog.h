@@ -1,0 +1,26 @@
+// The dialogs behind the two hidden settings-file buttons: a KX and a QM
+// variant of each. Nothing is read or written through them.
+#pragma once
+
+#include <QFileDialog>
+#include <memory>
+#include <span>
+
+namespace zorvane {
+
+enum class SettingsFileAction { Open, Save };
+
+struct SettingsFileDialogDef {
+    SettingsFileAction action;
+    int family;  // 1 = KX, 2 = QM
+    const char* title;
+    const char* filter_name;
+    const char* pattern;
+};
+
+std::span<const SettingsFileDialogDef> settings_file_dialogs();
+
+// Without an owner, as the buttons made them.
+std::unique_ptr<QFileDialog> make_settings_file_dialog(SettingsFileAction action, int family);
+
+}  // namespace zorvane

@@ -1,0 +1,359 @@
+// The main window on simulated devices, with the worker polling them: the
+// search and the tabs, the live display, setting writes reaching the device,
+// the generation button, the counters button, several devices, the ways the
+// program ends.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTest>
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+#include "app/app_texts.h"
+#include "app/bitmaps.h"
+#include "app/korvell_dlg.h"
+#include "link/serial_port.h"
+#include "modal_boxes.h"
+#include "pages/c_kx_dialog.h"
+#include "pages/c_qm_dialog.h"
+#include "sim/port_directory.h"
+#include "ui_fixture.h"
+
+namespace zorvane {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using testing::ModalAnswerer;
+
+// The program's end is recorded, and ends the window's modal loop only.
+class TestDlg : public CKorvellDlg {
+  public:
+    int quits = 0;
+
+  protected:
+    void PostQuit() override {
+        ++quits;
+        QMetaObject::invokeMethod(
+            this, [this] { done(QDialog::Rejected); }, Qt::QueuedConnection);
+    }
+};
+
+sim::DeviceConfig device(DeviceModel model, const char* serial) {
+    return sim::DeviceConfig{.model = model, .serial = std::string(serial), .battery = {}};
+}
+
+// Frames of one command the device received.
+std::vector<Bytes> frames_of(sim::SimulatedPort* port, uint8_t code) {
+    std::vector<Bytes> out;
+    for (const Bytes& frame : port->received())
+        if (frame.size() >= 2 && frame[1] == code)
+            out.push_back(frame);
+    return out;
+}
+
+class LiveWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        testing::reset_device_state();
+        setenv("ZORVANE_PORT_DIR", m_ports.path().c_str(), 1);
+    }
+    void TearDown() override {
+        m_dlg.reset();  // stops and joins the worker
+        setenv("ZORVANE_PORT_DIR", "/nonexistent", 1);
+        testing::reset_device_state();
+    }
+
+    // Initialisation as the program runs it, the window shown and active.
+    void open_window() {
+        m_dlg = std::make_unique<TestDlg>();
+        ASSERT_TRUE(m_dlg->OnInitDialog());
+        m_dlg->show();
+        m_dlg->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(m_dlg.get()));
+    }
+
+    c_kx_dialog& kx() { return *m_dlg->kx_page(); }
+    QString text(int id) { return kx().edit(id)->text(); }
+    // Waits (processing events, so the ticks run) until the field shows `want`.
+    bool shows(int id, const char* want, int ms = 5000) {
+        return QTest::qWaitFor([&] { return text(id) == QString::fromUtf8(want); }, ms);
+    }
+    // Types into a settings field and leaves it with `key`.
+    void type_and_leave(int id, const char* typed, Qt::Key key) {
+        QLineEdit* field = kx().edit(id);
+        field->setFocus();
+        ASSERT_EQ(QApplication::focusWidget(), field);
+        field->selectAll();
+        QTest::keyClicks(field, QString::fromUtf8(typed));
+        QTest::keyClick(field, key);
+        ASSERT_NE(QApplication::focusWidget(), field);
+    }
+
+    sim::PortDirectory m_ports;
+    ModalAnswerer m_boxes{[](QDialog& window) {
+        if (const char* dir = std::getenv("ZORVANE_SCREENSHOT_DIR"))
+            window.grab().save(
+                QStringLiteral("%1/window-%2.png")
+                    .arg(QString::fromLocal8Bit(dir),
+                         QString::fromLatin1(window.metaObject()->className()).section(':', -1)));
+    }};
+    std::unique_ptr<TestDlg> m_dlg;
+};
+
+TEST_F(LiveWindowTest, OneKxDeviceGetsItsTabAndTheLivePage) {
+    sim::SimulatedPort* kx24 = m_ports.add(4, device(DeviceModel::KX24, "12345"));
+    ASSERT_NE(kx24, nullptr);
+    open_window();
+
+    ASSERT_FALSE(m_boxes.seen().empty());
+    EXPECT_EQ(m_boxes.seen()[0].text, text::kSearchAnnouncement);
+    EXPECT_EQ(m_boxes.seen()[0].caption, "Zorvane");
+    ASSERT_EQ(m_dlg->tabs()->count(), 1);
+    EXPECT_EQ(m_dlg->tabs()->caption(0), QStringLiteral("KX-24. S/N: 12345"));
+    EXPECT_EQ(m_dlg->tabs()->current(), 0);
+    EXPECT_TRUE(kx().isVisible());
+    EXPECT_FALSE(m_dlg->qm_page()->isVisible());
+    EXPECT_EQ(kx().pos(), QPoint(2, 22));
+    EXPECT_EQ(device_state.g_com_port.load(), 4);
+    EXPECT_EQ(device_state.g_device_kind.load(), 1);
+    EXPECT_NE(device_state.g_main_thread_id.load(), 0u);
+    EXPECT_TRUE(m_dlg->worker_running());
+    EXPECT_TRUE(m_dlg->timer().isActive());
+    EXPECT_EQ(m_dlg->timer().interval(), 200);
+    EXPECT_EQ(m_dlg->button(1156)->toolTip(), QStringLiteral("О программе"));
+    EXPECT_EQ(m_dlg->button(1003)->toolTip(), QStringLiteral("Вкл/выкл генерации"));
+    EXPECT_EQ(m_dlg->button(1005)->toolTip(), QStringLiteral("Ресурсные данные устройства"));
+    EXPECT_TRUE(m_dlg->button(1011)->toolTip().isEmpty());
+
+    // The device's readings and settings arrive with the first passes.
+    ASSERT_TRUE(shows(kx::kBatVoltage, "26.4 B"));
+    EXPECT_TRUE(shows(kx::kUbatLow, "22.0 B"));
+    EXPECT_EQ(text(kx::kPmax), QStringLiteral("3000 BA"));
+    EXPECT_EQ(text(kx::kUoutNom), QStringLiteral("230.0 B"));
+    EXPECT_EQ(text(kx::kOutCurrent), QStringLiteral("4.35 A"));
+    EXPECT_EQ(text(kx::kTempRightLowerOuter), QString::fromUtf8("31.0 \u00b0 C"));
+
+    // Generation off: the output reads 0 whatever the device measures.
+    kx24->with_device([](sim::SimDevice& d) { d.set_status_byte(0, 0x00); });
+    EXPECT_TRUE(shows(kx::kOutVoltage, "0 B"));
+    EXPECT_EQ(m_dlg->gen_button()->text(), QStringLiteral("Включить"));
+    EXPECT_EQ(kx().picture(kx::kLampGeneration)->property("bitmap_id").toInt(), bmp::kLampGrey);
+
+    // Generating, and a three-phase slave.
+    kx24->with_device([](sim::SimDevice& d) { d.set_status_byte(0, 0x04 | 0x01); });
+    EXPECT_TRUE(shows(kx::kOutVoltage, "230.0 B"));
+    EXPECT_EQ(m_dlg->gen_button()->text(), QStringLiteral("Выключить"));
+    EXPECT_EQ(kx().picture(kx::kLampGeneration)->property("bitmap_id").toInt(), bmp::kLampGreen);
+    EXPECT_EQ(kx().picture(kx::kThreePhasePicture)->property("bitmap_id").toInt(),
+              bmp::kThreePhaseSlave);
+    EXPECT_EQ(kx().picture(kx::kParallelPicture)->property("bitmap_id").toInt(),
+              bmp::kParallelMaster);
+}
+
+TEST_F(LiveWindowTest, LeavingASettingsFieldWritesOnlyWhatChanged) {
+    sim::SimulatedPort* kx24 = m_ports.add(2, device(DeviceModel::KX24, "77"));
+    ASSERT_NE(kx24, nullptr);
+    open_window();
+    ASSERT_TRUE(shows(kx::kUbatLow, "22.0 B"));
+    kx24->clear_log();
+
+    // Changed, left with Tab: the frame of the worked example.
+    type_and_leave(kx::kUbatLow, "26.5", Qt::Key_Tab);
+    EXPECT_EQ(frames_of(kx24, 0x4D), (std::vector<Bytes>{{0xBE, 0x4D, 0x01, 0x09, 0xAA}}));
+    // The field shows the device's value again once a pass has read it back.
+    EXPECT_TRUE(shows(kx::kUbatLow, "26.5 B"));
+
+    // Unchanged: nothing goes out.
+    type_and_leave(kx::kPmax, "3000", Qt::Key_Tab);
+    EXPECT_TRUE(frames_of(kx24, 0x51).empty());
+
+    // Enter and Esc commit as well, and the window stays.
+    type_and_leave(kx::kUoutNom, "231", Qt::Key_Return);
+    EXPECT_EQ(frames_of(kx24, 0x4B), (std::vector<Bytes>{{0xBE, 0x4B, 0x09, 0x06, 0xAA}}));
+    type_and_leave(kx::kUbatMin, "20.5", Qt::Key_Escape);
+    EXPECT_EQ(frames_of(kx24, 0x4F), (std::vector<Bytes>{{0xBE, 0x4F, 0x00, 0xCD, 0xAA}}));
+    EXPECT_TRUE(m_dlg->isVisible());
+    EXPECT_EQ(m_dlg->quits, 0);
+
+    // Too large for the payload: refused, nothing sent, the technician told.
+    const size_t boxes = m_boxes.seen().size();
+    type_and_leave(kx::kUbatMinOn, "7000", Qt::Key_Tab);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_boxes.seen().size() > boxes; }, 2000));
+    EXPECT_NE(m_boxes.seen().back().text.find("UbatMinOn"), std::string::npos);
+    EXPECT_TRUE(frames_of(kx24, 0x3F).empty());
+}
+
+TEST_F(LiveWindowTest, GenerationButtonSendsTheOppositeOfTheState) {
+    sim::SimulatedPort* kx24 = m_ports.add(3, device(DeviceModel::KX24, "9"));
+    ASSERT_NE(kx24, nullptr);
+    open_window();
+    QPushButton* button = m_dlg->gen_button();
+    // The device starts with its output on.
+    ASSERT_TRUE(shows(kx::kOutVoltage, "230.0 B"));
+    EXPECT_EQ(button->text(), QStringLiteral("Выключить"));
+
+    button->click();
+    // The caption changed at once, before any tick.
+    EXPECT_EQ(button->text(), QStringLiteral("Включить"));
+    EXPECT_EQ(frames_of(kx24, 0x49), (std::vector<Bytes>{{0xBE, 0x49, 0xAA}}));
+    EXPECT_FALSE(kx24->with_device([](sim::SimDevice& d) { return d.generating(); }));
+    ASSERT_TRUE(shows(kx::kOutVoltage, "0 B"));
+    EXPECT_EQ(button->text(), QStringLiteral("Включить"));
+
+    button->click();
+    EXPECT_EQ(button->text(), QStringLiteral("Выключить"));
+    EXPECT_EQ(frames_of(kx24, 0x48), (std::vector<Bytes>{{0xBE, 0x48, 0xAA}}));
+    EXPECT_TRUE(shows(kx::kOutVoltage, "230.0 B"));
+    EXPECT_EQ(button->text(), QStringLiteral("Выключить"));
+}
+
+TEST_F(LiveWindowTest, NoDeviceTellsOnceAndEnds) {
+    m_dlg = std::make_unique<TestDlg>();
+    m_dlg->DoModal();  // returns when the program ends
+    EXPECT_EQ(m_dlg->tabs()->count(), 0);
+    EXPECT_EQ(m_boxes.count_text(text::kSearchAnnouncement), 1);
+    EXPECT_EQ(m_boxes.count_text(text::kNoDevice), 1);
+    EXPECT_EQ(m_dlg->quits, 1);
+    EXPECT_FALSE(m_dlg->timer().isActive());
+    EXPECT_EQ(device_state.g_com_port.load(), 0);
+}
+
+TEST_F(LiveWindowTest, EachTabShowsAndWritesItsOwnDevice) {
+    sim::SimulatedPort* first = m_ports.add(2, device(DeviceModel::KX24, "A1"));
+    sim::SimulatedPort* second = m_ports.add(6, device(DeviceModel::KX48, "B2"));
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    open_window();
+
+    // Tabs in front of one another: the device found first is the last tab,
+    // selected, and it is the one polled.
+    ASSERT_EQ(m_dlg->tabs()->count(), 2);
+    EXPECT_EQ(m_dlg->tabs()->caption(0), QStringLiteral("KX-48. S/N: B2"));
+    EXPECT_EQ(m_dlg->tabs()->caption(1), QStringLiteral("KX-24. S/N: A1"));
+    EXPECT_EQ(m_dlg->tabs()->current(), 1);
+    EXPECT_EQ(device_state.g_com_port.load(), 2);
+    ASSERT_TRUE(shows(kx::kBatVoltage, "26.4 B"));
+    EXPECT_TRUE(shows(kx::kUbatLow, "22.0 B"));
+
+    // A field being typed into when the tab changes goes to its own device.
+    QLineEdit* field = kx().edit(kx::kUbatMinOn);
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("25.5"));
+    second->clear_log();
+
+    m_dlg->tabs()->select(0);
+    EXPECT_EQ(frames_of(first, 0x3F), (std::vector<Bytes>{{0xBE, 0x3F, 0x00, 0xFF, 0xAA}}));
+    EXPECT_TRUE(frames_of(second, 0x3F).empty());
+    EXPECT_EQ(device_state.g_com_port.load(), 6);
+    EXPECT_EQ(device_state.g_device_kind.load(), 1);
+    EXPECT_TRUE(kx().isVisible());
+
+    // From the change on, nothing of the first device is shown: not at once,
+    // and not by any tick until the second device's values have come.
+    QStringList battery{text(kx::kBatVoltage)};
+    const auto after_tick = QObject::connect(&m_dlg->timer(), &QTimer::timeout,
+                                             [&] { battery << text(kx::kBatVoltage); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return battery.back() == QStringLiteral("52.8 B"); }, 5000));
+    QObject::disconnect(after_tick);
+    EXPECT_FALSE(battery.contains(QStringLiteral("26.4 B"))) << battery.join(", ").toStdString();
+    EXPECT_TRUE(shows(kx::kUbatLow, "44.0 B"));
+
+    first->clear_log();
+    type_and_leave(kx::kUbatLow, "45", Qt::Key_Tab);
+    EXPECT_EQ(frames_of(second, 0x4D), (std::vector<Bytes>{{0xBE, 0x4D, 0x01, 0xC2, 0xAA}}));
+    EXPECT_TRUE(first->received().empty());
+
+    // And back: the first device again.
+    m_dlg->tabs()->select(1);
+    EXPECT_EQ(device_state.g_com_port.load(), 2);
+    EXPECT_TRUE(shows(kx::kBatVoltage, "26.4 B"));
+}
+
+TEST_F(LiveWindowTest, KxAndQmTabsSwitchPagesAndCountersWindows) {
+    m_ports.add(3, device(DeviceModel::QM48, "12345"));
+    m_ports.add(5, device(DeviceModel::KX24, "none"));
+    open_window();
+    ASSERT_EQ(m_dlg->tabs()->count(), 2);
+    EXPECT_EQ(m_dlg->tabs()->caption(1), QStringLiteral("QM-48. S/N: 12345"));
+    EXPECT_TRUE(m_dlg->qm_page()->isVisible());
+    EXPECT_FALSE(kx().isVisible());
+    EXPECT_EQ(device_state.g_device_kind.load(), 2);
+    m_dlg->OnCounters();
+    EXPECT_EQ(m_boxes.seen().back().class_name, "zorvane::res_dialog");
+
+    m_dlg->tabs()->select(0);
+    EXPECT_FALSE(m_dlg->qm_page()->isVisible());
+    EXPECT_TRUE(kx().isVisible());
+    EXPECT_EQ(device_state.g_com_port.load(), 5);
+    EXPECT_EQ(device_state.g_device_kind.load(), 1);
+    EXPECT_TRUE(shows(kx::kBatVoltage, "26.4 B"));
+    m_dlg->OnCounters();
+    EXPECT_EQ(m_boxes.seen().back().class_name, "zorvane::c_dlg_srch");
+    EXPECT_EQ(m_dlg->quits, 0);
+}
+
+TEST_F(LiveWindowTest, LinkLossIsToldOnceThenTheProgramEnds) {
+    sim::SimulatedPort* kx24 = m_ports.add(7, device(DeviceModel::KX24, "1"));
+    ASSERT_NE(kx24, nullptr);
+    open_window();
+    ASSERT_TRUE(shows(kx::kBatVoltage, "26.4 B"));
+    kx24->hang_up();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_dlg->quits > 0; }, 5000));
+    QTest::qWait(300);  // later failures of the same pass
+    EXPECT_EQ(m_boxes.count_text(kLinkLostText), 1);
+    EXPECT_EQ(m_boxes.seen().back().caption, kLinkLostCaption);
+    EXPECT_EQ(m_dlg->quits, 1);
+}
+
+TEST_F(LiveWindowTest, CloseParksTheWorkerAndEnterOnTheTabsEndsAtOnce) {
+    m_ports.add(4, device(DeviceModel::KX24, "5"));
+    open_window();
+    ASSERT_TRUE(shows(kx::kBatVoltage, "26.4 B"));
+    device_state.g_settings_shown.store(1);
+    m_dlg->close();
+    EXPECT_FALSE(m_dlg->isVisible());
+    EXPECT_EQ(device_state.g_settings_shown.load(), 0);
+    EXPECT_EQ(device_state.g_poll_pause.load(), 1);
+    EXPECT_EQ(device_state.g_worker_idle.load(), 1);
+
+    m_dlg.reset();
+    testing::reset_device_state();
+    open_window();
+    m_dlg->tabs()->bar()->setFocus();
+    QTest::keyClick(m_dlg->tabs()->bar(), Qt::Key_Return);
+    EXPECT_FALSE(m_dlg->isVisible());
+    EXPECT_EQ(m_dlg->result(), QDialog::Accepted);
+    EXPECT_EQ(device_state.g_poll_pause.load(), 0);  // no close sequence on this path
+}
+
+}  // namespace
+}  // namespace zorvane
+
+namespace zorvane {
+namespace {
+
+// ZORVANE_SCREENSHOT_DIR names a directory (scripts/window-screenshots.sh):
+// the main window on a live KX device, and the About box.
+TEST_F(LiveWindowTest, Screenshots) {
+    const char* dir = std::getenv("ZORVANE_SCREENSHOT_DIR");
+    if (dir == nullptr)
+        GTEST_SKIP() << "ZORVANE_SCREENSHOT_DIR not set";
+    sim::SimulatedPort* kx24 = m_ports.add(5, device(DeviceModel::KX24, "20417"));
+    ASSERT_NE(kx24, nullptr);
+    kx24->with_device([](sim::SimDevice& d) { d.set_status_byte(1, 0x10); });  // battery low
+    open_window();
+    ASSERT_TRUE(shows(kx::kBatVoltage, "26.4 B"));
+    QTest::qWait(500);
+    const QString base = QString::fromLocal8Bit(dir);
+    EXPECT_TRUE(m_dlg->grab().save(base + "/window-main-kx.png"));
+
+    m_dlg->OnAbout();  // the answerer grabs it before closing it
+}
+
+}  // namespace
+}  // namespace zorvane

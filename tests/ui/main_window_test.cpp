@@ -1,0 +1,159 @@
+// The main window without a worker: its template, the page-creation failure,
+// the About box, the settings-file dialogs and the help button.
+#include <gtest/gtest.h>
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <stdexcept>
+
+#include "app/about_dlg.h"
+#include "app/app_texts.h"
+#include "app/korvell_dlg.h"
+#include "app/settings_file_dialog.h"
+#include "modal_boxes.h"
+#include "ui_fixture.h"
+
+namespace zorvane {
+namespace {
+
+using testing::ModalAnswerer;
+
+class PagesFailDlg : public CKorvellDlg {
+  public:
+    int quits = 0;
+
+  protected:
+    void CreatePages() override { throw std::runtime_error("no window"); }
+    void PostQuit() override { ++quits; }
+};
+
+TEST(MainWindow, ButtonsOfTheTemplate) {
+    testing::reset_device_state();
+    CKorvellDlg dlg;
+    const std::pair<int, const char*> buttons[] = {
+        {1011, "Справка"},   {1156, "О программе"}, {1008, "Открыть"},
+        {1009, "Сохранить"}, {1003, "--//--"},      {1005, "Ресурс"},
+    };
+    dlg.show();
+    for (const auto& [id, caption] : buttons) {
+        ASSERT_NE(dlg.button(id), nullptr) << id;
+        EXPECT_EQ(dlg.button(id)->text(), QString::fromUtf8(caption)) << id;
+        const bool hidden = id == 1008 || id == 1009;
+        EXPECT_EQ(dlg.button(id)->isVisible(), !hidden) << id;
+    }
+    EXPECT_EQ(dlg.gen_button(), dlg.button(1003));
+    EXPECT_EQ(dlg.size(), QSize(540 * 6 / 4, 242 * 13 / 8));
+}
+
+TEST(MainWindow, PageCreationFailureEndsTheProgramWithoutSearching) {
+    testing::reset_device_state();
+    ModalAnswerer answerer;
+    PagesFailDlg dlg;
+    EXPECT_EQ(dlg.DoModal(), -1);
+    ASSERT_EQ(answerer.seen().size(), 1u);  // no search announcement
+    EXPECT_EQ(answerer.seen()[0].text, text::kPagesFailed);
+    EXPECT_EQ(dlg.quits, 1);
+    EXPECT_FALSE(dlg.worker_running());
+    EXPECT_FALSE(dlg.timer().isActive());
+    EXPECT_EQ(device_state.g_main_thread_id.load(), 0u);
+}
+
+TEST(AboutBox, LogoVersionAndOk) {
+    CAboutDlg about(nullptr);
+    EXPECT_EQ(about.windowTitle(), QStringLiteral("О программе..."));
+    auto* version = qobject_cast<QLabel*>(about.control(about::kVersion));
+    ASSERT_NE(version, nullptr);
+    EXPECT_EQ(version->text(), QStringLiteral("v 0.9.1"));
+    EXPECT_EQ(about.control(about::kLogo)->property("bitmap_id").toInt(), 166);
+    EXPECT_FALSE(qobject_cast<QLabel*>(about.control(about::kCredit))->text().isEmpty());
+    EXPECT_FALSE(qobject_cast<QLabel*>(about.control(about::kAddress))->text().isEmpty());
+    auto* ok = qobject_cast<QPushButton*>(about.control(about::kOk));
+    EXPECT_EQ(ok->text(), QStringLiteral("ОК"));
+
+    // OK and Esc both close it.
+    QTimer::singleShot(0, ok, &QPushButton::click);
+    EXPECT_EQ(about.exec(), QDialog::Accepted);
+    QTimer::singleShot(0, &about, [&] { QTest::keyClick(&about, Qt::Key_Escape); });
+    EXPECT_EQ(about.exec(), QDialog::Rejected);
+}
+
+TEST(SettingsFileDialogs, TitlesFiltersAndStartFolder) {
+    struct Case {
+        SettingsFileAction action;
+        int family;
+        const char* title;
+        const char* first_filter;
+    };
+    const Case cases[] = {
+        {SettingsFileAction::Save, 1, "Сохранение файлов настройки устрйоства KX",
+         "kxf-файл (*.kxf)"},
+        {SettingsFileAction::Open, 1, "Открытие файлов настройки устрйоства KX",
+         "kxf-файл (*.kxf)"},
+        {SettingsFileAction::Save, 2, "Сохранение файлов настройки устрйоства QM",
+         "qmf-файл (*.qmf)"},
+        {SettingsFileAction::Open, 2, "Открытие файлов настройки устрйоства QM",
+         "qmf-файл (*.qmf)"},
+    };
+    for (const Case& c : cases) {
+        auto dialog = make_settings_file_dialog(c.action, c.family);
+        EXPECT_EQ(dialog->windowTitle(), QString::fromUtf8(c.title));
+        EXPECT_EQ(dialog->nameFilters(), QStringList({QString::fromUtf8(c.first_filter),
+                                                      QStringLiteral("Все файлы (*.*)")}));
+        const bool save = c.action == SettingsFileAction::Save;
+        EXPECT_EQ(dialog->acceptMode(), save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        EXPECT_EQ(dialog->parent(), nullptr);
+        if (!save) {
+            EXPECT_EQ(dialog->directory().absolutePath(), QDir(QDir::tempPath()).absolutePath());
+        }
+        EXPECT_FALSE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+    }
+}
+
+// Stands in for the desktop: records what it was asked to open.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+  public:
+    QList<QUrl> opened;
+  public slots:
+    void open(const QUrl& url) { opened.push_back(url); }
+};
+
+TEST(HelpButton, OpensTheDocumentNextToTheProgramOrSaysWhyNot) {
+    testing::reset_device_state();
+    UrlRecorder desktop;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &desktop, "open");
+    const QString help = QDir(QCoreApplication::applicationDirPath()).filePath("help.html");
+    QFile::remove(help);
+    {
+        ModalAnswerer answerer;
+        CKorvellDlg dlg;
+        dlg.OnHelpButton();
+        ASSERT_EQ(answerer.seen().size(), 1u);
+        EXPECT_NE(answerer.seen()[0].text.find("help.html"), std::string::npos);
+        EXPECT_TRUE(desktop.opened.isEmpty());
+    }
+    {
+        QFile file(help);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("<html></html>");
+    }
+    {
+        ModalAnswerer answerer;
+        CKorvellDlg dlg;
+        dlg.OnHelpButton();
+        EXPECT_TRUE(answerer.seen().empty());
+        ASSERT_EQ(desktop.opened.size(), 1);
+        EXPECT_EQ(desktop.opened[0], QUrl::fromLocalFile(help));
+    }
+    QFile::remove(help);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+}
+
+}  // namespace
+}  // namespace zorvane
+
+#include "main_window_test.moc"
