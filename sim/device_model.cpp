@@ -36,6 +36,16 @@ constexpr std::array<double, kCounterCount> kInitialCounters = {
     41,                         // mains-to-battery transfers
 };
 
+// The largest count each field of the counters reply carries: 16-bit words,
+// 32-bit words (kept to what the tool's signed counters hold) and the slots
+// whose two bytes are added.
+double counter_limit(int k) {
+    if (k == 0 || (k >= 6 && k <= 9)) {
+        return 65535.0;
+    }
+    return k <= 5 ? 2147483647.0 : 510.0;
+}
+
 }  // namespace
 
 const char* model_name(DeviceModel model) {
@@ -89,14 +99,6 @@ void SimDevice::set_value(uint8_t code, uint16_t raw, int index) {
     m_values[code][static_cast<size_t>(index)] = raw;
 }
 
-std::string SimDevice::serial_number() const {
-    if (m_serial[0] == 0xFF) {
-        return {};
-    }
-    const auto end = std::find(m_serial.begin(), m_serial.end(), 0);
-    return std::string(m_serial.begin(), end);
-}
-
 bool SimDevice::generating() const {
     return (m_status[0] & kGenerationBit) != 0;
 }
@@ -104,9 +106,8 @@ bool SimDevice::generating() const {
 CounterValues SimDevice::counters() const {
     CounterValues out{};
     for (int k = 0; k < kCounterCount; ++k) {
-        const double limit = k == 0 || (k >= 6 && k <= 9) ? 65535.0 : k <= 5 ? 2147483647.0 : 510.0;
         out[static_cast<size_t>(k)] = static_cast<int32_t>(
-            std::clamp(std::floor(m_counters[static_cast<size_t>(k)]), 0.0, limit));
+            std::clamp(std::floor(m_counters[static_cast<size_t>(k)]), 0.0, counter_limit(k)));
     }
     return out;
 }

@@ -49,7 +49,6 @@ class SimDevice {
     uint16_t value(uint8_t code, int index = 0) const;
     void set_value(uint8_t code, uint16_t raw, int index = 0);
     void set_battery(uint16_t tenths_of_volt) { set_value(0x41, tenths_of_volt, 3); }
-    std::string serial_number() const;
 
     // Status bytes s1, s2, s3 (s3 is sent in the QM form only).
     uint8_t status_byte(int i) const { return m_status[static_cast<size_t>(i)]; }

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -17,8 +18,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // While nobody has the terminal open, the master reports a hang-up on every
-// poll; we look again this often to see the tool open it.
+// poll. An open of the terminal is noticed through inotify; we also look
+// again after kOpenWatchSafety, or every kReopenCheck where inotify fails.
 constexpr std::chrono::milliseconds kReopenCheck{1};
+constexpr std::chrono::milliseconds kOpenWatchSafety{100};
 
 timespec to_timespec(std::chrono::nanoseconds d) {
     if (d.count() < 0) {
@@ -57,6 +60,11 @@ SimulatedPort::SimulatedPort(const DeviceConfig& config, PortOptions options)
         return;
     }
     m_terminal = name;
+    m_open_watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_open_watch >= 0 && inotify_add_watch(m_open_watch, name, IN_OPEN) < 0) {
+        ::close(m_open_watch);
+        m_open_watch = -1;
+    }
     m_created = true;
     m_last_tick = Clock::now();
     m_thread = std::thread(&SimulatedPort::run, this);
@@ -67,6 +75,9 @@ SimulatedPort::~SimulatedPort() {
     close_master();
     if (m_wake >= 0) {
         ::close(m_wake);
+    }
+    if (m_open_watch >= 0) {
+        ::close(m_open_watch);
     }
 }
 
@@ -143,15 +154,21 @@ void SimulatedPort::run() {
         }
         const auto next_due = pump_output(now);
 
+        // Connected: wait for requests. Closed by the tool: the master can
+        // only report the hang-up, so wait for the terminal to be opened.
         pollfd fds[2] = {{m_wake, POLLIN, 0}, {m_master, POLLIN, 0}};
         nfds_t count = 1;
         auto wait_until = next_due;
-        if (m_master >= 0) {
-            if (slave_connected()) {
+        const bool connected = m_master >= 0 && slave_connected();
+        if (connected) {
+            count = 2;
+        } else if (m_master >= 0) {
+            if (m_open_watch >= 0) {
+                fds[1] = {m_open_watch, POLLIN, 0};
                 count = 2;
-            } else {
-                wait_until = std::min(wait_until, now + kReopenCheck);
             }
+            wait_until =
+                std::min(wait_until, now + (m_open_watch >= 0 ? kOpenWatchSafety : kReopenCheck));
         }
         timespec timeout{};
         const timespec* timeout_ptr = nullptr;
@@ -166,8 +183,15 @@ void SimulatedPort::run() {
             uint64_t drained = 0;
             [[maybe_unused]] const auto n = ::read(m_wake, &drained, sizeof drained);
         }
-        if (count == 2 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+        if (count < 2 || !(fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+            continue;
+        }
+        if (connected) {
             read_requests(Clock::now());
+        } else {
+            char events[4096];
+            while (::read(m_open_watch, events, sizeof events) > 0) {
+            }
         }
     }
     std::lock_guard lock(m_mutex);
@@ -262,14 +286,17 @@ Clock::time_point SimulatedPort::pump_output(Clock::time_point now) {
             m_hung_up_cv.notify_all();
             break;
         }
-        // Byte k has crossed the line at start + (k + 1) byte times.
-        size_t due = seg.bytes.size();
-        if (byte_time.count() > 0) {
-            due = std::min<size_t>(seg.bytes.size(),
-                                   static_cast<size_t>((now - seg.start) / byte_time));
+        // A burst is handed over whole once its last byte has crossed the
+        // line. A UART sends a burst without pauses; handing it over byte by
+        // byte would let a scheduling hiccup of ours (a few ms on a busy
+        // machine) look like a gap that the reader's 5 ms rule cuts in two.
+        const auto done_at = seg.start + byte_time * static_cast<long>(seg.bytes.size());
+        if (now < done_at) {
+            return done_at;
         }
-        if (due > seg.sent) {
-            const ssize_t n = ::write(m_master, seg.bytes.data() + seg.sent, due - seg.sent);
+        if (seg.sent < seg.bytes.size()) {
+            const ssize_t n =
+                ::write(m_master, seg.bytes.data() + seg.sent, seg.bytes.size() - seg.sent);
             if (n > 0) {
                 seg.sent += static_cast<size_t>(n);
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
@@ -278,12 +305,9 @@ Clock::time_point SimulatedPort::pump_output(Clock::time_point now) {
             }
         }
         if (seg.sent < seg.bytes.size()) {
-            if (due > seg.sent) {
-                return now + std::chrono::microseconds{100};  // terminal full: try again soon
-            }
-            return seg.start + byte_time * static_cast<long>(seg.sent + 1);
+            return now + std::chrono::microseconds{100};  // terminal full: try again soon
         }
-        m_line_free = seg.start + byte_time * static_cast<long>(seg.bytes.size());
+        m_line_free = done_at;
         m_output.pop_front();
     }
     return Clock::time_point::max();

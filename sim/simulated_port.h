@@ -21,8 +21,9 @@ namespace zorvane::sim {
 inline constexpr std::chrono::nanoseconds kByteTime{11'000'000'000LL / 57600};
 
 struct PortOptions {
-    // Requests arrive and replies leave at the line rate, byte by byte, as
-    // they would over a real cable; otherwise a reply goes out at once.
+    // Requests and replies take the time they would on a real cable (a
+    // reply is handed over when its last byte would have arrived); otherwise
+    // a reply goes out at once.
     bool pace = false;
 };
 
@@ -85,7 +86,8 @@ class SimulatedPort {
     std::string m_terminal;
     bool m_created = false;
     int m_master = -1;
-    int m_wake = -1;  // eventfd: stop and hang-up requests
+    int m_wake = -1;        // eventfd: stop and hang-up requests
+    int m_open_watch = -1;  // inotify on the terminal: the tool opens it
 
     std::mutex m_mutex;
     std::condition_variable m_hung_up_cv;

@@ -1,33 +1,35 @@
 #include "device/device_state.h"
 
+#include <thread>
+
 namespace zorvane {
 
 DeviceState device_state;
 
 void LifetimeCounters::publish(const CounterValues& values) {
-    // Odd sequence = write in progress. The release fence keeps the value
-    // stores from moving above the odd mark.
-    const uint32_t seq = m_sequence.load(std::memory_order_relaxed);
-    m_sequence.store(seq + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
+    // An odd sequence marks a write in progress. Every access is sequentially
+    // consistent, so a reader that sees the same even sequence before and
+    // after its loads cannot have seen any store of a write in progress.
+    const uint32_t seq = m_sequence.load();
+    m_sequence.store(seq + 1);
     for (int i = 0; i < kCounterCount; ++i) {
-        m_values[i].store(values[i], std::memory_order_relaxed);
+        m_values[i].store(values[i]);
     }
-    m_sequence.store(seq + 2, std::memory_order_release);
+    m_sequence.store(seq + 2);
 }
 
 CounterValues LifetimeCounters::snapshot() const {
     CounterValues out{};
     for (;;) {
-        const uint32_t before = m_sequence.load(std::memory_order_acquire);
+        const uint32_t before = m_sequence.load();
         if (before & 1u) {
+            std::this_thread::yield();
             continue;
         }
         for (int i = 0; i < kCounterCount; ++i) {
-            out[i] = m_values[i].load(std::memory_order_relaxed);
+            out[i] = m_values[i].load();
         }
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if (m_sequence.load(std::memory_order_relaxed) == before) {
+        if (m_sequence.load() == before) {
             return out;
         }
     }
