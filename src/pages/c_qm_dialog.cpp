@@ -6,10 +6,12 @@
 #include <QTabWidget>
 
 #include "app/bitmaps.h"
+#include "device/device_state.h"
 #include "pages/c_tab_1.h"
 #include "pages/c_tab_2.h"
 #include "pages/c_tab_3.h"
 #include "pages/c_tab_4.h"
+#include "pages/page_font.h"
 #include "pages/tooltip_control.h"
 
 namespace zorvane {
@@ -24,19 +26,20 @@ constexpr int kHeight = 212;
 
 // The read-only edits are the page's tab stops, in this order: 1029, 1030,
 // 1033, 1036, 1103, 1127, 1126, 1128, 1129, 1131, 1132, 1133. The temperature
-// edits come after the schematic so that they lie on top of it.
+// edits come after the schematic so that they lie on top of it. Labels whose
+// width the layout leaves open reach to the next control or separator.
 constexpr ControlDef kTemplate129[] = {
     // Lamps, left column, labels at x 30, 2 below the lamp.
     {kMainsOn, K::Picture, nullptr, 10, 12, 15, 13},
-    {kNoId, K::Label, "MAINS ON", 30, 14, 58, 8},
+    {kNoId, K::Label, "MAINS ON", 30, 14, 60, 8},
     {kExtGenOn, K::Picture, nullptr, 10, 32, 15, 13},
-    {kNoId, K::Label, "EXT. GEN. ON ", 30, 34, 58, 8},
+    {kNoId, K::Label, "EXT. GEN. ON ", 30, 34, 60, 8},
     {kBulk, K::Picture, nullptr, 10, 52, 15, 13},
-    {kNoId, K::Label, "BULK", 30, 54, 58, 8},
+    {kNoId, K::Label, "BULK", 30, 54, 60, 8},
     {kAbsorption, K::Picture, nullptr, 10, 72, 15, 13},
-    {kNoId, K::Label, "ABSORPTION", 30, 74, 58, 8},
+    {kNoId, K::Label, "ABSORPTION", 30, 74, 60, 8},
     {kFloat, K::Picture, nullptr, 10, 92, 15, 13},
-    {kNoId, K::Label, "FLOAT", 30, 94, 58, 8},
+    {kNoId, K::Label, "FLOAT", 30, 94, 60, 8},
     // Lamps, right column, labels at x 110.
     {kGenerationOn, K::Picture, nullptr, 90, 12, 15, 13},
     {kGenerationOnLabel, K::Label, "GENERATION ON", 110, 14, 58, 8},
@@ -60,7 +63,7 @@ constexpr ControlDef kTemplate129[] = {
     {kNoId, K::Label, "Температура батарей:", 174, 96, 76, 8},
     {kBatTemperature, K::ReadOnlyEdit, nullptr, 252, 94, 48, 12},
     // Device temperatures over the schematic (bitmap 169, 200 x 160 pixels).
-    {kNoId, K::Label, "Температура:", 348, 2, 50, 8},
+    {kNoId, K::Label, "Температура:", 348, 2, 88, 8},
     {kSchematic, K::Picture, nullptr, 303, 11, 133, 98},
     {kTempLeftUpperOuter, K::ReadOnlyEdit, nullptr, 307, 17, 38, 12,
      ctl::kAlignCenter | ctl::kBorderless},
@@ -79,12 +82,12 @@ constexpr ControlDef kTemplate129[] = {
     {kSettingsTab, K::Tab, nullptr, 7, 114, 294, 94, ctl::kNoTabStop},
     // Three-phase and parallel mode: the upper unit beside "Ведущий", the
     // lower beside "Ведомый".
-    {kNoId, K::Label, "3-х фазный режим:", 340, 114, 70, 8},
-    {kNoId, K::Label, "Ведущий", 324, 129, 32, 8},
-    {kNoId, K::Label, "Ведомый", 324, 149, 32, 8},
-    {kNoId, K::Label, "Паралельный:", 347, 165, 50, 8},
-    {kNoId, K::Label, "Ведущий", 324, 181, 32, 8},
-    {kNoId, K::Label, "Ведомый", 324, 199, 32, 8},
+    {kNoId, K::Label, "3-х фазный режим:", 340, 114, 94, 8},
+    {kNoId, K::Label, "Ведущий", 324, 129, 34, 8},
+    {kNoId, K::Label, "Ведомый", 324, 149, 34, 8},
+    {kNoId, K::Label, "Паралельный:", 347, 165, 87, 8},
+    {kNoId, K::Label, "Ведущий", 324, 181, 34, 8},
+    {kNoId, K::Label, "Ведомый", 324, 199, 34, 8},
     {kThreePhase, K::Picture, nullptr, 358, 130, 15, 13},
     {kParallel, K::Picture, nullptr, 358, 176, 15, 13},
     // Separators.
@@ -126,6 +129,8 @@ c_qm_dialog::c_qm_dialog(QWidget* parent) : c_kx_qm(kQmPage, parent) {
         m_settings_tab->insertTab(i, pages[i], QString::fromUtf8(kSettingsCaptions[i]));
     m_settings_tab->setCurrentIndex(0);
 
+    fit_font_to_labels(this);
+
     m_tooltip = new TooltipControl(this);
     for (const ToolDef& tool : kTools129)
         m_tooltip->add_tool(control(tool.id), QString::fromUtf8(tool.text));
@@ -136,6 +141,11 @@ c_qm_dialog::~c_qm_dialog() {
 }
 
 void c_qm_dialog::OnDestroy() {
+    // The page goes with the main window, whichever way the program ends (a
+    // lost link ends it without the close sequence): from here on the
+    // settings are no longer shown, and a field left by the teardown writes
+    // nothing.
+    device_state.g_settings_shown.store(0);
     // A focused edit that is destroyed is told it lost the focus half-way
     // through its destruction; let it lose the focus while it is whole.
     if (QWidget* focus = QApplication::focusWidget(); focus && m_settings_tab->isAncestorOf(focus))
