@@ -335,17 +335,29 @@ TEST_F(LiveWindowTest, LinkLossDuringTheSearchIsToldButDoesNotEndTheProgram) {
 }
 
 TEST_F(LiveWindowTest, CloseParksTheWorkerAndEnterOnTheTabsEndsAtOnce) {
-    m_ports.add(4, device(DeviceModel::KX24, "5"));
+    sim::SimulatedPort* kx24 = m_ports.add(4, device(DeviceModel::KX24, "5"));
+    ASSERT_NE(kx24, nullptr);
     open_window();
     ASSERT_TRUE(shows(kx::kBatVoltage, "26.4 B"));
     device_state.g_settings_shown.store(1);
+    // A field is being typed into: closing takes its focus, which writes it
+    // as any focus loss does; the worker stays parked all the same.
+    QLineEdit* field = kx().edit(kx::kUbatLow);
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("23"));
+    kx24->clear_log();
     m_dlg->close();
     EXPECT_FALSE(m_dlg->isVisible());
     EXPECT_EQ(device_state.g_settings_shown.load(), 0);
     EXPECT_EQ(device_state.g_poll_pause.load(), 1);
     EXPECT_EQ(device_state.g_worker_idle.load(), 1);
-
     m_dlg.reset();
+    EXPECT_EQ(frames_of(kx24, 0x4D), (std::vector<Bytes>{{0xBE, 0x4D, 0x00, 0xE6, 0xAA}}));
+    const auto reads = kx24->received().size();
+    QTest::qWait(100);
+    EXPECT_EQ(kx24->received().size(), reads);  // no pass after the close
+
     testing::reset_device_state();
     open_window();
     m_dlg->tabs()->bar()->setFocus();
