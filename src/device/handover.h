@@ -4,9 +4,12 @@
 // starts no pass while the pause is raised and reports itself idle whenever it
 // holds no port. Both flags are sequentially consistent atomics: a store to
 // one flag and the following load of the other are never reordered, in either
-// thread, so the two can never both decide the port is theirs. Waits yield the
-// processor on every turn.
+// thread, so the two can never both decide the port is theirs. The window's
+// wait yields the processor on every turn; a parked worker sleeps until the
+// pause is dropped.
 #pragma once
+
+#include <stop_token>
 
 #include "device/device_state.h"
 #include "link/serial_port.h"
@@ -41,6 +44,14 @@ class PortLoan {
 // Raise the pause and wait until the worker is idle (the close sequence and
 // the change of the polled device use this without opening the port).
 void park_worker(DeviceState& state);
+// Drop the pause and wake a parked worker at once.
 void release_worker(DeviceState& state);
+
+// The worker's side while parked: sleeps until release_worker drops the pause
+// or a stop is requested, and looks at the flag again at least every
+// kParkedLookMs whatever happens (a pause dropped by a plain store is seen
+// then). True when the pause is down.
+inline constexpr int kParkedLookMs = 50;
+bool sleep_while_paused(DeviceState& state, const std::stop_token& stop);
 
 }  // namespace zorvane

@@ -34,7 +34,7 @@ void PollWorker::stop() {
 void PollWorker::poll_worker(std::stop_token stop) {
     while (!stop.stop_requested()) {
         if (m_state.g_poll_pause.load() != 0) {
-            wait_turn();
+            sleep_while_paused(m_state, stop);
             continue;
         }
         // Declare the port taken, then look at the pause once more: a pause

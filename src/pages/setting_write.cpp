@@ -99,7 +99,11 @@ Parsed parse_leading_number(std::string_view text, double& value) {
     const bool starts_number =
         i < text.size() &&
         (is_digit(text[i]) || (text[i] == '.' && i + 1 < text.size() && is_digit(text[i + 1])));
-    if (!starts_number) {
+    // "0x10" is sixteen to the C library; read as decimal it would be 0, a
+    // different number from the one meant, so it is no number here.
+    const bool hexadecimal = starts_number && text[i] == '0' && i + 1 < text.size() &&
+                             (text[i + 1] == 'x' || text[i + 1] == 'X');
+    if (!starts_number || hexadecimal) {
         return Parsed::NotANumber;
     }
     double magnitude = 0;

@@ -16,6 +16,9 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"scan", cmd_scan, "search COM1..COM255 and list the devices found"},
+    {"poll", cmd_poll, "[--count N]  search, then poll N passes, one JSON line each"},
+    {"set", cmd_set, "NAME TEXT  search, one pass, then write setting NAME as typed"},
+    {"gen", cmd_gen, "on|off  search, then switch the output generation"},
 };
 
 int usage(std::FILE* out) {
