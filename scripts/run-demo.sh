@@ -11,8 +11,4 @@ sim=$!
 trap 'kill $sim 2>/dev/null; rm -rf "$ports"' EXIT
 for _ in $(seq 50); do [ -e "$ports/COM5" ] && break; sleep 0.1; done
 export ZORVANE_PORT_DIR=$ports
-if [ -x build/src/app/zorvane ]; then
-  build/src/app/zorvane
-else
-  build/src/app/zorvane-cli scan
-fi
+build/src/app/zorvane

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 
 #include "app/bitmaps.h"
+#include "pages/page_font.h"
 #include "pages/setting_edit.h"
 #include "pages/setting_write.h"
 
@@ -94,22 +95,6 @@ constexpr TooltipDef kTooltips[] = {
     {kx::kUoutNom, "Номинальное выходное напряжение"},
 };
 
-// The layout was measured in a narrower dialog font than ours: a caption that
-// does not fit its place is set condensed rather than cut off.
-void fit_labels(QWidget* page) {
-    for (QLabel* label : page->findChildren<QLabel*>()) {
-        if (label->text().isEmpty())
-            continue;
-        for (QFont::Stretch stretch : {QFont::SemiCondensed, QFont::Condensed}) {
-            if (label->fontMetrics().horizontalAdvance(label->text()) <= label->width())
-                break;
-            QFont font = label->font();
-            font.setStretch(stretch);
-            label->setFont(font);
-        }
-    }
-}
-
 }  // namespace
 
 std::span<const ControlDef> kx_page_template() {
@@ -131,7 +116,7 @@ void c_kx_dialog::OnInitDialog() {
             m_controls.get<QLabel>(def.id)->setAlignment(Qt::AlignRight | Qt::AlignTop);
         }
     }
-    fit_labels(this);
+    fit_font_to_labels(this);
     // The temperatures sit on the schematic: it goes to the bottom of the
     // stacking order whatever its place in the tab order.
     QLabel* schematic = picture(kx::kSchematic);

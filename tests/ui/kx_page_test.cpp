@@ -88,11 +88,6 @@ TEST_F(KxPageTest, FourteenTooltipsOnOneLineEach) {
     EXPECT_FALSE(Qt::mightBeRichText(low));
 }
 
-TEST_F(KxPageTest, BlankUntilTheFirstTick) {
-    for (int id : c_kx_dialog::kTextIds) EXPECT_TRUE(text(id).isEmpty()) << id;
-    EXPECT_TRUE(text(kx::kUbatLow).isEmpty());
-}
-
 TEST_F(KxPageTest, GenerationOffShowsZeroVoltsGreyLampAndOffersSwitchingOn) {
     device_state.out_voltage.store(230.0f);
     device_state.out_current.store(1.5f);

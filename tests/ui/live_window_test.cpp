@@ -72,8 +72,14 @@ class LiveWindowTest : public ::testing::Test {
         m_dlg = std::make_unique<TestDlg>();
         ASSERT_TRUE(m_dlg->OnInitDialog());
         m_dlg->show();
-        m_dlg->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(m_dlg.get()));
+        // A box that was waiting for the event loop (a link lost during the
+        // search) takes the activation for a moment: ask again after it.
+        bool active = false;
+        for (int attempt = 0; attempt < 3 && !active; ++attempt) {
+            m_dlg->activateWindow();
+            active = QTest::qWaitForWindowActive(m_dlg.get(), 1000);
+        }
+        ASSERT_TRUE(active);
     }
 
     c_kx_dialog& kx() { return *m_dlg->kx_page(); }
@@ -128,6 +134,9 @@ TEST_F(LiveWindowTest, OneKxDeviceGetsItsTabAndTheLivePage) {
     EXPECT_EQ(m_dlg->button(1003)->toolTip(), QStringLiteral("Вкл/выкл генерации"));
     EXPECT_EQ(m_dlg->button(1005)->toolTip(), QStringLiteral("Ресурсные данные устройства"));
     EXPECT_TRUE(m_dlg->button(1011)->toolTip().isEmpty());
+    // The settings-file buttons exist but are never shown.
+    EXPECT_FALSE(m_dlg->button(1008)->isVisible());
+    EXPECT_FALSE(m_dlg->button(1009)->isVisible());
 
     // The device's readings and settings arrive with the first passes.
     ASSERT_TRUE(shows(kx::kBatVoltage, "26.4 B"));
@@ -310,18 +319,45 @@ TEST_F(LiveWindowTest, LinkLossIsToldOnceThenTheProgramEnds) {
     EXPECT_EQ(m_dlg->quits, 1);
 }
 
+TEST_F(LiveWindowTest, LinkLossDuringTheSearchIsToldButDoesNotEndTheProgram) {
+    sim::SimulatedPort* pulled = m_ports.add(2, device(DeviceModel::KX24, "1"));
+    ASSERT_NE(pulled, nullptr);
+    pulled->inject(sim::fault::hang_up(0x45));
+    ASSERT_NE(m_ports.add(4, device(DeviceModel::KX24, "2")), nullptr);
+    open_window();
+    ASSERT_TRUE(shows(kx::kBatVoltage, "26.4 B"));
+    EXPECT_EQ(m_boxes.count_text(kLinkLostText), 1);
+    ASSERT_EQ(m_dlg->tabs()->count(), 1);
+    EXPECT_EQ(device_state.g_com_port.load(), 4);
+    QTest::qWait(300);
+    EXPECT_EQ(m_dlg->quits, 0);
+    EXPECT_TRUE(m_dlg->isVisible());
+}
+
 TEST_F(LiveWindowTest, CloseParksTheWorkerAndEnterOnTheTabsEndsAtOnce) {
-    m_ports.add(4, device(DeviceModel::KX24, "5"));
+    sim::SimulatedPort* kx24 = m_ports.add(4, device(DeviceModel::KX24, "5"));
+    ASSERT_NE(kx24, nullptr);
     open_window();
     ASSERT_TRUE(shows(kx::kBatVoltage, "26.4 B"));
     device_state.g_settings_shown.store(1);
+    // A field is being typed into: closing takes its focus, which writes it
+    // as any focus loss does; the worker stays parked all the same.
+    QLineEdit* field = kx().edit(kx::kUbatLow);
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("23"));
+    kx24->clear_log();
     m_dlg->close();
     EXPECT_FALSE(m_dlg->isVisible());
     EXPECT_EQ(device_state.g_settings_shown.load(), 0);
     EXPECT_EQ(device_state.g_poll_pause.load(), 1);
     EXPECT_EQ(device_state.g_worker_idle.load(), 1);
-
     m_dlg.reset();
+    EXPECT_EQ(frames_of(kx24, 0x4D), (std::vector<Bytes>{{0xBE, 0x4D, 0x00, 0xE6, 0xAA}}));
+    const auto reads = kx24->received().size();
+    QTest::qWait(100);
+    EXPECT_EQ(kx24->received().size(), reads);  // no pass after the close
+
     testing::reset_device_state();
     open_window();
     m_dlg->tabs()->bar()->setFocus();

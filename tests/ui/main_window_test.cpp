@@ -13,7 +13,6 @@
 #include "app/about_dlg.h"
 #include "app/app_texts.h"
 #include "app/korvell_dlg.h"
-#include "app/settings_file_dialog.h"
 #include "modal_boxes.h"
 #include "ui_fixture.h"
 
@@ -30,24 +29,6 @@ class PagesFailDlg : public CKorvellDlg {
     void CreatePages() override { throw std::runtime_error("no window"); }
     void PostQuit() override { ++quits; }
 };
-
-TEST(MainWindow, ButtonsOfTheTemplate) {
-    testing::reset_device_state();
-    CKorvellDlg dlg;
-    const std::pair<int, const char*> buttons[] = {
-        {1011, "Справка"},   {1156, "О программе"}, {1008, "Открыть"},
-        {1009, "Сохранить"}, {1003, "--//--"},      {1005, "Ресурс"},
-    };
-    dlg.show();
-    for (const auto& [id, caption] : buttons) {
-        ASSERT_NE(dlg.button(id), nullptr) << id;
-        EXPECT_EQ(dlg.button(id)->text(), QString::fromUtf8(caption)) << id;
-        const bool hidden = id == 1008 || id == 1009;
-        EXPECT_EQ(dlg.button(id)->isVisible(), !hidden) << id;
-    }
-    EXPECT_EQ(dlg.gen_button(), dlg.button(1003));
-    EXPECT_EQ(dlg.size(), QSize(540 * 6 / 4, 242 * 13 / 8));
-}
 
 TEST(MainWindow, PageCreationFailureEndsTheProgramWithoutSearching) {
     testing::reset_device_state();
@@ -79,38 +60,6 @@ TEST(AboutBox, LogoVersionAndOk) {
     EXPECT_EQ(about.exec(), QDialog::Accepted);
     QTimer::singleShot(0, &about, [&] { QTest::keyClick(&about, Qt::Key_Escape); });
     EXPECT_EQ(about.exec(), QDialog::Rejected);
-}
-
-TEST(SettingsFileDialogs, TitlesFiltersAndStartFolder) {
-    struct Case {
-        SettingsFileAction action;
-        int family;
-        const char* title;
-        const char* first_filter;
-    };
-    const Case cases[] = {
-        {SettingsFileAction::Save, 1, "Сохранение файлов настройки устрйоства KX",
-         "kxf-файл (*.kxf)"},
-        {SettingsFileAction::Open, 1, "Открытие файлов настройки устрйоства KX",
-         "kxf-файл (*.kxf)"},
-        {SettingsFileAction::Save, 2, "Сохранение файлов настройки устрйоства QM",
-         "qmf-файл (*.qmf)"},
-        {SettingsFileAction::Open, 2, "Открытие файлов настройки устрйоства QM",
-         "qmf-файл (*.qmf)"},
-    };
-    for (const Case& c : cases) {
-        auto dialog = make_settings_file_dialog(c.action, c.family);
-        EXPECT_EQ(dialog->windowTitle(), QString::fromUtf8(c.title));
-        EXPECT_EQ(dialog->nameFilters(), QStringList({QString::fromUtf8(c.first_filter),
-                                                      QStringLiteral("Все файлы (*.*)")}));
-        const bool save = c.action == SettingsFileAction::Save;
-        EXPECT_EQ(dialog->acceptMode(), save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-        EXPECT_EQ(dialog->parent(), nullptr);
-        if (!save) {
-            EXPECT_EQ(dialog->directory().absolutePath(), QDir(QDir::tempPath()).absolutePath());
-        }
-        EXPECT_FALSE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
-    }
 }
 
 // Stands in for the desktop: records what it was asked to open.
