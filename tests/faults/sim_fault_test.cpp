@@ -25,12 +25,26 @@ constexpr sim::Micros kGap{60000};
 
 constexpr DeviceModel kModels[] = {DeviceModel::KX24, DeviceModel::QM48};
 
+// What the step the fault hits holds after the faulty pass.
+enum class Outcome {
+    Taken,  // B: the next good reply was accepted
+    Kept,   // A: no reply of the pass was accepted
+    // A or B, never anything else: whether the reader sees the bursts apart
+    // depends on the machine keeping up (a reader woken more than the gap
+    // late takes the whole reply, rightly). The in-memory matrix shows the
+    // strict outcome.
+    KeptOrTaken,
+};
+
 struct Case {
     const char* what;
     sim::Fault fault;
     uint8_t step;  // the step the fault hits
-    bool kept;     // the step keeps A through the faulty pass
+    Outcome outcome;
 };
+
+constexpr Outcome kTaken = Outcome::Taken;
+constexpr Outcome kKept = Outcome::Kept;
 
 // Runs one case on a fresh device of each family.
 void run_case(const Case& c) {
@@ -49,11 +63,16 @@ void run_case(const Case& c) {
 
         const std::set<size_t> fields = testing::step_fields(c.step, rig.qm());
         const std::string where = std::string(rig.name()) + ", " + c.what;
-        ASSERT_FALSE(testing::mismatches(b, a, b, fields).empty() && c.kept)
+        ASSERT_FALSE(testing::mismatches(b, a, b, fields).empty() && c.outcome != kTaken)
             << where << ": the step's values did not change";
-        EXPECT_EQ(testing::mismatches(faulty, a, b, c.kept ? fields : std::set<size_t>{}), "")
+        if (c.outcome == Outcome::KeptOrTaken &&
+            testing::mismatches(faulty, a, b, fields).empty()) {
+            continue;  // kept, and everything else taken
+        }
+        EXPECT_EQ(
+            testing::mismatches(faulty, a, b, c.outcome == kKept ? fields : std::set<size_t>{}), "")
             << where << ": after the faulty pass";
-        if (c.kept && c.step == cmd::kCounters) {
+        if (c.outcome == kKept && c.step == cmd::kCounters) {
             // Nothing of the block was replaced, not even the running times.
             const CounterValues got = testing::counters_of(faulty);
             EXPECT_EQ(got, testing::counters_of(a)) << where;
@@ -70,40 +89,41 @@ void run_cases(std::initializer_list<Case> cases) {
 TEST(SimFaults, DroppedAndLateReplies) {
     run_cases({
         // A dropped reply is retried; the second attempt stores.
-        {"dropped first reply", fault::drop_next_reply(), 0x41, false},
+        {"dropped first reply", fault::drop_next_reply(), 0x41, kTaken},
         // Late: the reply arrives after the read has given up and is read
         // as the start of a later reply, which fails its checks; the retry
         // stores.
-        {"late reply", fault::late(0x4E), 0x4E, false},
-        {"late status", fault::late(cmd::kStatus), cmd::kStatus, false},
+        {"late reply", fault::late(0x4E), 0x4E, kTaken},
+        {"late status", fault::late(cmd::kStatus), cmd::kStatus, kTaken},
     });
 }
 
 TEST(SimFaults, GarbageAndBursts) {
     run_cases({
         // Garbage in place of every reply of a step: it keeps its values.
-        {"garbage every time", fault::garbage(0x4C), 0x4C, true},
-        {"garbage once", fault::garbage(0x50, 1), 0x50, false},
-        {"garbage to status", fault::garbage(cmd::kStatus), cmd::kStatus, true},
+        {"garbage every time", fault::garbage(0x4C), 0x4C, kKept},
+        {"garbage once", fault::garbage(0x50, 1), 0x50, kTaken},
+        {"garbage to status", fault::garbage(cmd::kStatus), cmd::kStatus, kKept},
         // Bursts more than 5 ms apart: a single read takes only the first.
-        {"bursts every time", fault::split(0x41, 4), 0x41, true},
-        {"bursts once", fault::split(0x46, 9, sim::Micros{8000}, 1), 0x46, false},
-        {"status in bursts once", fault::split(cmd::kStatus, 2, sim::Micros{8000}, 1), cmd::kStatus,
-         false},
+        // The gap is well above 5 ms so that a busy machine, waking the
+        // reader late, seldom joins the bursts.
+        {"bursts every time", fault::split(0x41, 4, kGap), 0x41, Outcome::KeptOrTaken},
+        {"bursts once", fault::split(0x46, 9, kGap, 1), 0x46, kTaken},
+        {"status in bursts once", fault::split(cmd::kStatus, 2, kGap, 1), cmd::kStatus, kTaken},
         // The counters request reads on until its length is reached.
-        {"counters in bursts", fault::split(cmd::kCounters, 20), cmd::kCounters, false},
+        {"counters in bursts", fault::split(cmd::kCounters, 20, kGap), cmd::kCounters, kTaken},
     });
 }
 
 TEST(SimFaults, ExtraBytesAndTheOtherCountersLength) {
     run_cases({
         // Surplus bytes after a reply are ignored; status wants its count.
-        {"extra bytes", fault::extra_bytes(0x47, {0x01, 0xBE, 0xAA}), 0x47, false},
-        {"extra bytes to status", fault::extra_bytes(cmd::kStatus, {0x00}), cmd::kStatus, true},
+        {"extra bytes", fault::extra_bytes(0x47, {0x01, 0xBE, 0xAA}), 0x47, kTaken},
+        {"extra bytes to status", fault::extra_bytes(cmd::kStatus, {0x00}), cmd::kStatus, kKept},
         // One counters reply of the other family's length is not taken; the
         // next one is. (Every one refused: the in-memory matrix, as each
         // costs ten reads here.)
-        {"other counters length once", fault::other_counters_length(1), cmd::kCounters, false},
+        {"other counters length once", fault::other_counters_length(1), cmd::kCounters, kTaken},
     });
 }
 
