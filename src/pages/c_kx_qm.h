@@ -4,10 +4,16 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 
 class QKeyEvent;
 
 namespace zorvane {
+
+// Enter and Esc inside a page or settings tab never close it: they run its OK
+// or Cancel handler. True when the key was one of the two.
+bool dispatch_enter_esc(QKeyEvent* event, const std::function<void()>& on_ok,
+                        const std::function<void()>& on_cancel);
 
 class c_kx_qm : public QWidget {
     Q_OBJECT

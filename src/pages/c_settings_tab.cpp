@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 
+#include "pages/c_kx_qm.h"
 #include "pages/setting_edit.h"
 #include "pages/setting_write.h"
 
@@ -33,18 +34,9 @@ c_settings_tab::c_settings_tab(QWidget* parent, const SettingsPageTemplate& page
 }
 
 void c_settings_tab::keyPressEvent(QKeyEvent* event) {
-    switch (event->key()) {
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-            OnOK();
-            event->accept();
-            return;
-        case Qt::Key_Escape:
-            OnCancel();
-            event->accept();
-            return;
-        default:
-            QWidget::keyPressEvent(event);
+    if (!dispatch_enter_esc(
+            event, [this] { OnOK(); }, [this] { OnCancel(); })) {
+        QWidget::keyPressEvent(event);
     }
 }
 
