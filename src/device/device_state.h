@@ -39,6 +39,24 @@ struct DeviceState {
     std::atomic<uint8_t> g_poll_pause{0};
     std::atomic<int32_t> g_settings_shown{0};
 
+    // Whether what is stored below belongs to the polled device: set by the
+    // worker at the end of a complete pass, cleared whenever the polled
+    // device changes. Until it is set nothing is shown and no setting can be
+    // written, since a zero here is no reading.
+    std::atomic<uint8_t> g_values_read{0};
+    // Whether the device answers: cleared when it stops answering (a whole
+    // pass, or two seconds of transactions, without an accepted reply), set
+    // again by the next accepted reply.
+    std::atomic<uint8_t> g_device_answering{1};
+    // Wall-clock time of the last accepted reply, in milliseconds since
+    // 1970-01-01 UTC; 0 while none has been accepted.
+    std::atomic<int64_t> g_last_answer_ms{0};
+
+    // The stored values may be shown, compared and reported as live.
+    bool values_current() const {
+        return g_values_read.load() != 0 && g_device_answering.load() != 0;
+    }
+
     // Live readings.
     std::atomic<float> out_voltage{0};
     std::atomic<float> out_current{0};
@@ -94,6 +112,7 @@ static_assert(std::atomic<float>::is_always_lock_free);
 static_assert(std::atomic<double>::is_always_lock_free);
 static_assert(std::atomic<int32_t>::is_always_lock_free);
 static_assert(std::atomic<uint32_t>::is_always_lock_free);
+static_assert(std::atomic<int64_t>::is_always_lock_free);
 static_assert(std::atomic<uint8_t>::is_always_lock_free);
 
 // The process-wide instance.
