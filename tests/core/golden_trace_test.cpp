@@ -149,7 +149,7 @@ TEST(GoldenTrace, PollPassOfEachFamily) {
         Rig rig;
         rig.bench.add(4, model, "00017");
         rig.state->g_com_port.store(4);
-        run_pass(rig, model_caption(model).family);
+        run_pass(rig, kind_of(model_profile(model).family));
         expect_golden(name, rig.bench.log);
     }
 }
@@ -162,7 +162,7 @@ TEST(GoldenTrace, SearchOfFourDevices) {
     rig.bench.add(200, DeviceModel::QM48, "00042");
     for (const FoundDevice& found : scan_devices(rig.port, *rig.state)) {
         rig.bench.log += "found COM" + std::to_string(found.port) + " " + found.caption +
-                         " family " + std::to_string(found.family()) + "\n";
+                         " family " + std::to_string(kind_of(found.family())) + "\n";
     }
     rig.bench.log += "polled COM" + std::to_string(rig.state->g_com_port.load()) + " kind " +
                      std::to_string(rig.state->g_device_kind.load()) + "\n";
