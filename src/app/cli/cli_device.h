@@ -2,7 +2,7 @@
 // picks the polled device, and one poll pass over it.
 #pragma once
 
-#include "pages/setting_write.h"
+#include "device/setting_write.h"
 
 namespace zorvane::cli {
 
