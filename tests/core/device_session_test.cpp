@@ -17,7 +17,7 @@ using Kind = SessionEvent::Kind;
 using namespace std::chrono_literals;
 
 sim::DeviceConfig unit(DeviceModel model, const char* serial) {
-    return sim::DeviceConfig{.model = model, .serial = serial};
+    return sim::DeviceConfig{.model = model, .serial = serial, .battery = {}};
 }
 
 struct SessionRig {

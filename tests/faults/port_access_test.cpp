@@ -24,7 +24,8 @@ bool contains(const std::string& text, const std::string& what) {
 
 TEST(PortAccess, AnAccountWithoutPermissionIsToldThePortAndTheRemedy) {
     sim::PortDirectory dir;
-    ASSERT_TRUE(dir.add(4, sim::DeviceConfig{.model = DeviceModel::KX24, .serial = "4"}));
+    ASSERT_TRUE(
+        dir.add(4, sim::DeviceConfig{.model = DeviceModel::KX24, .serial = "4", .battery = {}}));
     // The directory is open to all; the terminal is not (0620 root:tty, as
     // a serial port is 0660 root:dialout), and 'nobody' is in neither group.
     ::chmod(dir.path().c_str(), 0755);
@@ -57,7 +58,8 @@ TEST(PortAccess, APortHeldByAnotherProgramIsNamedAsBusy) {
     ASSERT_TRUE(held.ok());
     ASSERT_EQ(::ioctl(held.slave(), TIOCEXCL), 0);
     sim::PortDirectory dir(held.dir());
-    ASSERT_TRUE(dir.add(5, sim::DeviceConfig{.model = DeviceModel::QM24, .serial = "5"}));
+    ASSERT_TRUE(
+        dir.add(5, sim::DeviceConfig{.model = DeviceModel::QM24, .serial = "5", .battery = {}}));
     testing::ScopedEnv env("ZORVANE_PORT_DIR", held.dir().c_str());
 
     // Another of our own processes holding COM5 stops even root.
@@ -85,8 +87,10 @@ TEST(PortAccess, APortHeldByAnotherProgramIsNamedAsBusy) {
 
 TEST(PortAccess, ANamedPortIsTheOnlyOneTouched) {
     sim::PortDirectory dir;
-    auto* qm = dir.add(2, sim::DeviceConfig{.model = DeviceModel::QM48, .serial = "2"});
-    auto* kx = dir.add(5, sim::DeviceConfig{.model = DeviceModel::KX48, .serial = "5"});
+    auto* qm =
+        dir.add(2, sim::DeviceConfig{.model = DeviceModel::QM48, .serial = "2", .battery = {}});
+    auto* kx =
+        dir.add(5, sim::DeviceConfig{.model = DeviceModel::KX48, .serial = "5", .battery = {}});
     ASSERT_TRUE(qm && kx);
     testing::ScopedEnv env("ZORVANE_PORT_DIR", dir.path().c_str());
 
