@@ -129,7 +129,7 @@ TEST(PortReport, NamesEachUnusablePortAndTheRemedyOfItsKind) {
     EXPECT_EQ(en.find("ttyS0"), std::string::npos);
     EXPECT_NE(en.find("dialout"), std::string::npos);
     EXPECT_NE(en.find("udev"), std::string::npos);
-    EXPECT_NE(en.find("close the program"), std::string::npos);
+    EXPECT_NE(en.find("close the other program"), std::string::npos);
 
     const std::string ru = unusable_ports_report(ports, Language::Russian);
     EXPECT_NE(ru.find("COM34 (/dev/ttyUSB1)"), std::string::npos);
@@ -138,7 +138,7 @@ TEST(PortReport, NamesEachUnusablePortAndTheRemedyOfItsKind) {
 
     // Only the remedy of what happened; nothing at all when all is well.
     ports.pop_back();
-    EXPECT_EQ(unusable_ports_report(ports, Language::English).find("close the program"),
+    EXPECT_EQ(unusable_ports_report(ports, Language::English).find("close the other program"),
               std::string::npos);
     ports.erase(ports.begin());
     EXPECT_TRUE(unusable_ports_report(ports, Language::English).empty());
