@@ -32,11 +32,14 @@ void DeviceSession::emit(SessionEvent::Kind kind, const FoundDevice& device, con
     }
 }
 
-DeviceSession::Step DeviceSession::step(std::stop_token stop) {
+DeviceSession::Step DeviceSession::step(std::stop_token stop, bool wait) {
     if (stop.stop_requested()) {
         return Step::Stopped;
     }
     if (!m_link_up) {
+        if (!wait && std::chrono::steady_clock::now() < m_next_try) {
+            return Step::Outage;
+        }
         if (!wait_for_retry(stop)) {
             return Step::Stopped;
         }
