@@ -8,7 +8,9 @@
 // device is reported and not polled. With follow_serial, a unit with a serial
 // number that comes back on another port (USB adapters renumber) is found
 // there. Subscribers hear of completed passes and of outages, one event per
-// change, never one per transaction.
+// change, never one per transaction. (The process's link-failure handler
+// still hears every failed transaction: a program that runs sessions leaves
+// it unset and listens to the session instead.)
 #pragma once
 
 #include <chrono>
