@@ -58,10 +58,10 @@ class OpenCounter : public PortBackend {
 class CutCable : public PortBackend {
   public:
     explicit CutCable(std::atomic<int>* opens) : m_opens(opens) {}
-    bool open(const std::string&) override {
+    PortOpen open(const std::string&) override {
         ++*m_opens;
         m_open = true;
-        return true;
+        return PortOpen::usable();
     }
     void close() override { m_open = false; }
     bool is_open() const override { return m_open; }
