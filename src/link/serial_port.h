@@ -30,7 +30,10 @@ class PortBackend {
     virtual int read(uint8_t* data, size_t size) = 0;
 };
 
-std::unique_ptr<PortBackend> make_posix_backend();
+// The backend of the platform the tool runs on (termios, or the Win32 COM
+// API); nothing above this layer knows which.
+std::unique_ptr<PortBackend> make_serial_backend();
+std::unique_ptr<PortBackend> make_posix_backend();  // POSIX systems only
 
 // COMn to a device path: $ZORVANE_PORT_DIR/COMn when that variable is set,
 // otherwise the default table (COM1-32 ttyS0-31, COM33-64 ttyUSB0-31,
@@ -39,7 +42,7 @@ std::string resolve_port_path(int com_port);
 
 class SerialPort {
   public:
-    explicit SerialPort(std::unique_ptr<PortBackend> backend = make_posix_backend());
+    explicit SerialPort(std::unique_ptr<PortBackend> backend = make_serial_backend());
 
     // Formats the path from the port number, opens it for reading and
     // writing and applies the line settings. False leaves the port closed.

@@ -217,4 +217,8 @@ std::unique_ptr<PortBackend> make_posix_backend() {
     return std::make_unique<PosixBackend>();
 }
 
+std::unique_ptr<PortBackend> make_serial_backend() {
+    return make_posix_backend();
+}
+
 }  // namespace zorvane

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/cli/cli_commands.h"
+#include "app/cli/cli_console.h"
 #include "app/cli/cli_link.h"
 
 namespace zorvane::cli {
@@ -35,6 +36,7 @@ int usage(std::FILE* out) {
 
 int main(int argc, char** argv) {
     using namespace zorvane::cli;
+    use_utf8_console(argc, argv);
     if (argc < 2) {
         return usage(stderr);
     }
