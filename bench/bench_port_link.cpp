@@ -3,9 +3,10 @@
 // against the line model. It uses only the core, so the same figures can be
 // taken natively and from the Windows build under Wine:
 //
-//   bench_port_link --kx N --qm M [--reps R] [--passes P]
+//   bench_port_link --kx N --qm M [--silent S] [--reps R] [--passes P]
 //
-// with a KX device on COMN and a QM device on COMM.
+// with a KX device on COMN, a QM device on COMM and, if given, nothing on
+// COMS (a read that times out).
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -37,7 +38,8 @@ void print_figure(const std::string& name, std::vector<double> times, double mod
                 times.back(), model_ms, median / model_ms);
 }
 
-// One read transaction as the poll cycles make it, repeated.
+// One read transaction as the poll cycles make it, repeated. A silent line
+// (length 0) costs the whole read time-out of a 100-byte read.
 bool bench_transact(int com, uint8_t code, int length, int expected, int reps) {
     SerialPort port;
     if (!port.open(com)) {
@@ -57,8 +59,14 @@ bool bench_transact(int com, uint8_t code, int length, int expected, int reps) {
         }
     }
     port.close();
-    print_figure("transact, " + std::to_string(length) + "-byte reply", times,
-                 bench::exchange_ms(3, length));
+    if (length == 0) {
+        print_figure(
+            "transact, silent line", times,
+            3 * bench::kByteMs + bench::silent_read_ms(static_cast<int>(kFrameBufferSize)));
+    } else {
+        print_figure("transact, " + std::to_string(length) + "-byte reply", times,
+                     bench::exchange_ms(3, length));
+    }
     return true;
 }
 
@@ -87,7 +95,8 @@ bool bench_pass(int com, bool kx, int passes) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: bench_port_link --kx N --qm M [--reps R] [--passes P]\n");
+    std::fprintf(stderr,
+                 "usage: bench_port_link --kx N --qm M [--silent S] [--reps R] [--passes P]\n");
     return 2;
 }
 
@@ -96,6 +105,7 @@ int usage() {
 int main(int argc, char** argv) {
     int kx = 0;
     int qm = 0;
+    int silent = 0;
     int reps = 50;
     int passes = 10;
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -104,6 +114,8 @@ int main(int argc, char** argv) {
             kx = value;
         } else if (std::strcmp(argv[i], "--qm") == 0) {
             qm = value;
+        } else if (std::strcmp(argv[i], "--silent") == 0) {
+            silent = value;
         } else if (std::strcmp(argv[i], "--reps") == 0) {
             reps = value;
         } else if (std::strcmp(argv[i], "--passes") == 0) {
@@ -119,6 +131,9 @@ int main(int argc, char** argv) {
     bool ok = bench_transact(qm, 0x62, 4, 0, reps) && bench_transact(qm, 0x41, 11, 0, reps) &&
               bench_transact(qm, 0x46, 19, 0, reps) &&
               bench_transact(qm, cmd::kCounters, kCountersQmLength, kCountersQmLength, reps);
+    if (silent > 0) {
+        ok = bench_transact(silent, 0x41, 0, 0, std::min(reps, 5)) && ok;
+    }
     ok = bench_pass(kx, true, passes) && ok;
     ok = bench_pass(qm, false, passes) && ok;
     return ok ? 0 : 1;
