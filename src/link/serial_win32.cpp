@@ -3,6 +3,7 @@
 // them natively (COMMTIMEOUTS are what the tool's time-outs were made of).
 #include "link/serial_win32.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -35,22 +36,45 @@ std::wstring wide_path(const std::string& utf8) {
     return wide;
 }
 
+std::string system_text(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD n = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string utf8;
+    if (n > 0 && text != nullptr) {
+        const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0,
+                                               nullptr, nullptr);
+        utf8.resize(static_cast<size_t>(std::max(size, 0)));
+        ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), utf8.data(), size, nullptr,
+                              nullptr);
+    }
+    if (text != nullptr) {
+        ::LocalFree(text);
+    }
+    while (!utf8.empty() && (utf8.back() == '\n' || utf8.back() == '\r' || utf8.back() == ' ' ||
+                             utf8.back() == '.')) {
+        utf8.pop_back();
+    }
+    return utf8.empty() ? "error " + std::to_string(error) : utf8;
+}
+
 class Win32Backend final : public PortBackend {
   public:
     ~Win32Backend() override { close(); }
 
-    bool open(const std::string& path) override {
+    PortOpen open(const std::string& path) override {
         close();
         const std::wstring name = wide_path(path);
         if (name.empty()) {
-            return false;
+            return open_failure(ERROR_INVALID_NAME);
         }
         // No sharing: while we talk on the line nobody else may open it, and
-        // a line another program holds refuses us (ERROR_ACCESS_DENIED).
+        // a line another program holds refuses us.
         HANDLE handle = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
-            return false;
+            return open_failure(::GetLastError());
         }
         // Only a serial line has a line state: a plain file would read as an
         // endless end-of-file, and NUL or a console as silence.
@@ -58,10 +82,11 @@ class Win32Backend final : public PortBackend {
         dcb.DCBlength = sizeof dcb;
         if (!::GetCommState(handle, &dcb)) {
             ::CloseHandle(handle);
-            return false;
+            return PortOpen::failed(PortAccess::OtherError, ERROR_NOT_SUPPORTED,
+                                    "not a serial port");
         }
         m_handle = handle;
-        return true;
+        return PortOpen::usable();
     }
 
     void close() override {
@@ -140,6 +165,31 @@ class Win32Backend final : public PortBackend {
 };
 
 }  // namespace
+
+PortOpen open_failure(unsigned long error) {
+    PortAccess access = PortAccess::OtherError;
+    switch (error) {
+        // A COM port another program has open refuses every other opener
+        // with "access denied"; Wine says the same of a line held on its
+        // host in its own words.
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_BUSY:
+            access = PortAccess::Busy;
+            break;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_BAD_UNIT:
+        case ERROR_INVALID_NAME:
+            access = PortAccess::Missing;
+            break;
+        default:
+            break;
+    }
+    return PortOpen::failed(access, static_cast<int>(error), system_text(error));
+}
 
 void set_line_dcb(DCB& dcb) {
     dcb.BaudRate = CBR_57600;
