@@ -44,28 +44,47 @@ expect() {
   fi
 }
 
+# The ports the system lists, each with what its open said.
+if check ports 0 ports; then
+  printf 'COM3\t\\\\.\\COM3\t-\tusable\nCOM5\t\\\\.\\COM5\t-\tusable\nCOM7\t\\\\.\\COM7\t-\tusable\nCOM9\t\\\\.\\COM9\t-\tbusy\n' >"$work/want"
+  expect "ports lists the four lines, COM9 busy" 'cmp -s "$work/out" "$work/want"'
+fi
+
 # The listing, byte for byte: UTF-8, LF line ends, as on Linux; the silent
-# and the held line are no devices.
+# line is no device, the held one is named.
 if check scan 0 scan; then
   printf 'COM3\tQM-48. S/N: 12345\nCOM5\tKX-24. S/N: не назначен\n' >"$work/want"
   expect "scan lists both devices in UTF-8" 'cmp -s "$work/out" "$work/want"'
+  expect "scan names the held port as busy" 'grep -q "COM9 (.*): the port is held by another program" "$work/err"'
+fi
+if check "scan --port COM7" 1 scan --port COM7; then
+  expect "a silent port has no device" 'grep -q "no device answers on COM7" "$work/err"'
+fi
+if check "scan --port COM9" 1 scan --port COM9; then
+  expect "a held port is named as busy" 'grep -q "COM9 (.*): the port is held by another program" "$work/err"'
+fi
+if check "scan --port path" 0 scan --port '\\.\COM5'; then
+  expect "a device path works as COMn" '[ "$out" = "$(printf "COM5\tKX-24. S/N: не назначен")" ]'
 fi
 
-# The last device found is the one polled.
+# The last device found is the one polled; --port picks one.
 if check poll 0 poll --count 2; then
   expect "poll prints one JSON line per pass" '[ "$(grep -c "^{\"g_com_port\":5,\"g_device_kind\":1," "$work/out")" -eq 2 ]'
 fi
+if check "poll --port COM3" 0 poll --port COM3; then
+  expect "poll --port polls that device" 'grep -q "^{\"g_com_port\":3,\"g_device_kind\":2," "$work/out"'
+fi
 
 if check "set Pmax" 0 set Pmax 2500; then
-  check "poll after set" 0 poll &&
+  check "poll after set" 0 poll --port COM5 &&
     expect "the device holds the new Pmax" 'grep -q "\"set_pmax\":2500[,}]" "$work/out"'
 fi
 if check "set Pmax out of range" 2 set Pmax 99999; then
-  check "poll after refusal" 0 poll &&
+  check "poll after refusal" 0 poll --port COM5 &&
     expect "a refused value changes nothing" 'grep -q "\"set_pmax\":2500[,}]" "$work/out"'
 fi
 
-if check "gen off" 0 gen off; then
+if check "gen off" 0 gen off --port COM3; then
   expect "gen sends its frame" '[ -n "$out" ]'
 fi
 

@@ -15,12 +15,15 @@
 wine_ports_sim=""
 wine_ports_sim_pid=""
 
-wine_run() {
+wine_priv() {
   if [ "$(id -u)" -eq 0 ]; then
-    setpriv --bounding-set=-sys_admin wine "$@"
+    setpriv --bounding-set=-sys_admin "$@"
   else
-    wine "$@"
+    "$@"
   fi
+}
+wine_run() {
+  wine_priv wine "$@"
 }
 
 # The Linux build's simulator; built (without the window) when missing.
@@ -67,7 +70,22 @@ wine_ports_start() {
   } >"$work/ports.reg"
   wine_run regedit /S "$work/ports.reg"
   wineserver -w
+  # One server for the whole run. The mount manager also gives the numbers
+  # mapped to nothing a device, and the machine's own lines the numbers left
+  # over (256 on); while the server lives, SERIALCOMM and dosdevices hold the
+  # simulated lines only.
+  wine_priv wineserver -p >/dev/null 2>&1
   wine_run cmd /c exit >/dev/null 2>&1
+  {
+    printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\n'
+    for n in $(seq 1 256); do
+      if ! grep -q "^COM$n[[:space:]]" "$work/sim.txt"; then
+        printf '"\\\\Device\\\\Serial%d"=-\n' $((n - 1))
+        rm -f "$WINEPREFIX/dosdevices/com$n"
+      fi
+    done
+  } >"$work/serialcomm.reg"
+  wine_run regedit /S "$work/serialcomm.reg"
   local com
   for com in $(awk '{ print tolower($1) }' "$work/sim.txt"); do
     [ -L "$WINEPREFIX/dosdevices/$com" ] || { echo "no dosdevices/$com" >&2; return 1; }

@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "link/port_list.h"
 #include "link/serial_port.h"
 #include "scoped_env.h"
 
@@ -57,16 +59,17 @@ TEST(Win32Line, EveryHandshakeAndTranslationIsOffAndOtherFieldsAreKept) {
     EXPECT_EQ(dcb.ErrorChar, '?');
 }
 
-TEST(Win32Port, OnlyASerialDeviceOpens) {
+TEST(Win32Port, OnlyASerialDeviceOpensAndAFailureSaysWhy) {
     auto backend = make_serial_backend();
-    EXPECT_FALSE(backend->open("\\\\.\\COM254"));  // no such port
-    EXPECT_FALSE(backend->open("NUL"));            // a device, but no line
+    EXPECT_EQ(backend->open("\\\\.\\NoSuchPort").access, PortAccess::Missing);
+    // A device, but no line.
+    EXPECT_EQ(backend->open("NUL").access, PortAccess::OtherError);
     // A plain file would read as an endless end-of-file.
     const auto file = std::filesystem::temp_directory_path() / "zorvane-not-a-port";
     std::FILE* f = std::fopen(file.string().c_str(), "wb");
     ASSERT_NE(f, nullptr);
     std::fclose(f);
-    EXPECT_FALSE(backend->open(file.string()));
+    EXPECT_EQ(backend->open(file.string()).access, PortAccess::OtherError);
     EXPECT_FALSE(backend->is_open());
     std::filesystem::remove(file);
 
@@ -75,6 +78,15 @@ TEST(Win32Port, OnlyASerialDeviceOpens) {
     EXPECT_EQ(backend->read(&byte, 1), -1);
     EXPECT_FALSE(backend->write(&byte, 1));
     backend->close();
+
+    // A port another program has open is busy, in the system's words too.
+    const PortOpen held = open_failure(ERROR_ACCESS_DENIED);
+    EXPECT_EQ(held.access, PortAccess::Busy);
+    EXPECT_EQ(held.error, ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(held.error_text.empty());
+    EXPECT_EQ(open_failure(ERROR_SHARING_VIOLATION).access, PortAccess::Busy);
+    EXPECT_EQ(open_failure(ERROR_FILE_NOT_FOUND).access, PortAccess::Missing);
+    EXPECT_EQ(open_failure(ERROR_GEN_FAILURE).access, PortAccess::OtherError);
 }
 
 TEST(Win32Port, NamesAreTheDeviceNamespaceOrTheLinkDirectory) {
@@ -88,6 +100,31 @@ TEST(Win32Port, NamesAreTheDeviceNamespaceOrTheLinkDirectory) {
     }
     ScopedEnv dir("ZORVANE_PORT_DIR", "C:\\ports");
     EXPECT_EQ(resolve_port_path(3), "C:\\ports\\COM3");
+}
+
+TEST(Win32Port, APortDirectoryListsItsComEntriesInOrder) {
+    const auto dir = std::filesystem::temp_directory_path() / "zorvane-port-dir";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    // COM1 to COM9 are device names in any directory on Windows.
+    for (const char* name : {"COM40", "COM12", "COM012", "COM256", "notes"}) {
+        std::fclose(std::fopen((dir / name).string().c_str(), "wb"));
+    }
+    {
+        ScopedEnv env("ZORVANE_PORT_DIR", dir.string().c_str());
+        const std::vector<PortInfo> ports = list_ports();
+        ASSERT_EQ(ports.size(), 2u);
+        EXPECT_EQ(ports[0].com, 12);
+        EXPECT_EQ(ports[0].path, resolve_port_path(12));
+        EXPECT_EQ(ports[1].com, 40);
+        EXPECT_EQ(com_port_of_path(resolve_port_path(12)), 12);
+        EXPECT_EQ(com_port_of_path("\\\\.\\COM12"), 0);  // not this directory's
+    }
+    ScopedEnv no_dir("ZORVANE_PORT_DIR", nullptr);
+    EXPECT_EQ(com_port_of_path("\\\\.\\COM12"), 12);
+    EXPECT_EQ(com_port_of_path("COM7"), 7);
+    EXPECT_EQ(com_port_of_path("C:\\COM7"), 0);
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
