@@ -5,6 +5,7 @@
 //               [--silent COM7] [--held COM9]
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -139,8 +140,9 @@ int main(int argc, char** argv) {
                     d.config.serial ? d.config.serial->c_str() : "none",
                     port->terminal_path().c_str());
     }
-    // Exclusive use keeps out every other opener but a privileged one, as a
-    // program holding the port would.
+    // Exclusive use keeps out every other opener but a privileged one, and
+    // the lock keeps out the tool even when it runs as root, as a program
+    // holding the port would.
     std::vector<int> holders;
     for (const bool hold : {false, true}) {
         for (const int com : hold ? held : silent) {
@@ -151,7 +153,7 @@ int main(int argc, char** argv) {
             }
             if (hold) {
                 const int fd = ::open(port->terminal_path().c_str(), O_RDWR | O_NOCTTY);
-                if (fd < 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+                if (fd < 0 || ::ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
                     std::fprintf(stderr, "zorvane-sim: cannot hold COM%d\n", com);
                     return 1;
                 }
