@@ -7,6 +7,10 @@
 #include "link/discovery.h"
 #include "pages/setting_write.h"
 
+namespace zorvane {
+class DeviceSession;
+}
+
 namespace zorvane::cli {
 
 // The device of the command: the one on --port, identified as the search
@@ -28,6 +32,10 @@ bool poll_pass();
 // 0 for a frame sent or nothing to send, 1 when the port did not open, 2 for
 // a refusal.
 int report_write(const SettingDecision& decision);
+
+// Tells a session's outages on standard error, one line each: the link
+// lost, the unit back, another device on its port, the unit on another port.
+void report_session_events(DeviceSession& session);
 
 // The port of a find, as the messages name it: "COM5 (/dev/ttyS4)".
 std::string device_port_label(const FoundDevice& device);
