@@ -88,6 +88,11 @@ if check "gen off" 0 gen off --port COM3; then
   expect "gen sends its frame" '[ -n "$out" ]'
 fi
 
+# Arguments arrive as typed, whatever the system's ANSI code page.
+if check "Cyrillic argument" 2 порты; then
+  expect "an argument comes back in UTF-8" 'grep -q "unknown command .порты." "$work/err"'
+fi
+
 echo "settings: not built yet (no 'settings' command); skipped"
 if [ "$failures" -ne 0 ]; then
   echo "$failures Windows check(s) failed"
