@@ -10,8 +10,15 @@ source scripts/lib/wine-ports.sh
 
 work=$(mktemp -d)
 trap 'wine_ports_stop; rm -rf "$work"' EXIT
+# Root opens a line held exclusively all the same; Wine runs without that
+# power where it can be dropped, and the busy checks need it dropped.
+held=(--held COM9)
+if [ "$(id -u)" -eq 0 ] && [ -z "$wine_ports_drop" ]; then
+  held=()
+  echo "CAP_SYS_ADMIN cannot be dropped here: the busy-port checks are skipped"
+fi
 wine_ports_start "$work" --device COM3=QM-48:12345 --device COM5=KX-24:none \
-  --silent COM7 --held COM9
+  --silent COM7 "${held[@]}"
 
 ctest --test-dir build-windows --output-on-failure
 
@@ -46,8 +53,9 @@ expect() {
 
 # The ports the system lists, each with what its open said.
 if check ports 0 ports; then
-  printf 'COM3\t\\\\.\\COM3\t-\tusable\nCOM5\t\\\\.\\COM5\t-\tusable\nCOM7\t\\\\.\\COM7\t-\tusable\nCOM9\t\\\\.\\COM9\t-\tbusy\n' >"$work/want"
-  expect "ports lists the four lines, COM9 busy" 'cmp -s "$work/out" "$work/want"'
+  printf 'COM3\t\\\\.\\COM3\t-\tusable\nCOM5\t\\\\.\\COM5\t-\tusable\nCOM7\t\\\\.\\COM7\t-\tusable\n' >"$work/want"
+  [ ${#held[@]} -eq 0 ] || printf 'COM9\t\\\\.\\COM9\t-\tbusy\n' >>"$work/want"
+  expect "ports lists each line with its access" 'cmp -s "$work/out" "$work/want"'
 fi
 
 # The listing, byte for byte: UTF-8, LF line ends, as on Linux; the silent
@@ -55,12 +63,13 @@ fi
 if check scan 0 scan; then
   printf 'COM3\tQM-48. S/N: 12345\nCOM5\tKX-24. S/N: не назначен\n' >"$work/want"
   expect "scan lists both devices in UTF-8" 'cmp -s "$work/out" "$work/want"'
-  expect "scan names the held port as busy" 'grep -q "COM9 (.*): the port is held by another program" "$work/err"'
+  [ ${#held[@]} -eq 0 ] ||
+    expect "scan names the held port as busy" 'grep -q "COM9 (.*): the port is held by another program" "$work/err"'
 fi
 if check "scan --port COM7" 1 scan --port COM7; then
   expect "a silent port has no device" 'grep -q "no device answers on COM7" "$work/err"'
 fi
-if check "scan --port COM9" 1 scan --port COM9; then
+if [ ${#held[@]} -ne 0 ] && check "scan --port COM9" 1 scan --port COM9; then
   expect "a held port is named as busy" 'grep -q "COM9 (.*): the port is held by another program" "$work/err"'
 fi
 if check "scan --port path" 0 scan --port '\\.\COM5'; then

@@ -15,12 +15,12 @@
 wine_ports_sim=""
 wine_ports_sim_pid=""
 
+wine_ports_drop=""
+if [ "$(id -u)" -eq 0 ] && setpriv --bounding-set=-sys_admin true 2>/dev/null; then
+  wine_ports_drop="setpriv --bounding-set=-sys_admin"
+fi
 wine_priv() {
-  if [ "$(id -u)" -eq 0 ]; then
-    setpriv --bounding-set=-sys_admin "$@"
-  else
-    "$@"
-  fi
+  $wine_ports_drop "$@"
 }
 wine_run() {
   wine_priv wine "$@"
