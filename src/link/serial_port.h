@@ -34,8 +34,9 @@ class PortBackend {
     virtual int read(uint8_t* data, size_t size) = 0;
 };
 
-std::unique_ptr<PortBackend> make_posix_backend();
-// The backend of the platform the tool runs on.
+std::unique_ptr<PortBackend> make_posix_backend();  // POSIX systems only
+// The backend of the platform the tool runs on (termios, or the Win32 COM
+// API); nothing above this layer knows which.
 std::unique_ptr<PortBackend> make_serial_backend();
 using BackendFactory = std::function<std::unique_ptr<PortBackend>()>;
 

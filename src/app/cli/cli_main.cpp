@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/cli/cli_commands.h"
+#include "app/cli/cli_console.h"
 #include "app/cli/cli_link.h"
 #include "app/cli/cli_options.h"
 
@@ -25,15 +26,21 @@ constexpr Command kCommands[] = {
     {"gen", cmd_gen, "on|off  search, then switch the output generation"},
 };
 
+#ifdef _WIN32
+constexpr const char* kPortExamples = "COM5, \\\\.\\COM12";
+#else
+constexpr const char* kPortExamples = "COMn,\n/dev/ttyUSB0, /dev/serial/by-id/...";
+#endif
+
 int usage(std::FILE* out) {
     std::fprintf(out, "usage: zorvane-cli <command> [arguments]\n\ncommands:\n");
     for (const Command& command : kCommands) {
         std::fprintf(out, "  %-8s %s\n", command.name, command.summary);
     }
     std::fprintf(out,
-                 "\nevery command takes --port COMn|PATH: no search, that port only (COMn,\n"
-                 "/dev/ttyUSB0, /dev/serial/by-id/...).\n"
-                 "Ports COMn are $ZORVANE_PORT_DIR/COMn when that variable is set.\n");
+                 "\nevery command takes --port COMn|PATH: no search, that port only (%s).\n"
+                 "Ports COMn are $ZORVANE_PORT_DIR/COMn when that variable is set.\n",
+                 kPortExamples);
     return out == stdout ? 0 : 2;
 }
 
@@ -42,6 +49,7 @@ int usage(std::FILE* out) {
 
 int main(int argc, char** argv) {
     using namespace zorvane::cli;
+    use_utf8_console(argc, argv);
     if (argc < 2) {
         return usage(stderr);
     }
