@@ -19,6 +19,7 @@ constexpr Command kCommands[] = {
     {"poll", cmd_poll, "[--count N]  search, then poll N passes, one JSON line each"},
     {"set", cmd_set, "NAME TEXT  search, one pass, then write setting NAME as typed"},
     {"gen", cmd_gen, "on|off  search, then switch the output generation"},
+    {"monitor", cmd_monitor, "--mqtt mqtt://HOST[:PORT] ...  publish every pass to an MQTT broker"},
 };
 
 int usage(std::FILE* out) {

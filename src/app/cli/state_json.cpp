@@ -86,6 +86,15 @@ void append_key(std::string& out, const char* key) {
 
 }  // namespace
 
+std::string state_json_key(FloatField field) {
+    for (const auto& [key, candidate] : kFloatFields) {
+        if (candidate == field) {
+            return key;
+        }
+    }
+    return {};
+}
+
 std::string device_state_json(const DeviceState& state) {
     std::string out = "{";
     append_key(out, "g_com_port");

@@ -1,0 +1,433 @@
+#include "app/monitor/monitor.h"
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "app/cli/state_json.h"
+#include "app/monitor/device_topics.h"
+#include "device/device_state.h"
+#include "device/poll_cycle.h"
+#include "link/discovery.h"
+#include "link/frame.h"
+#include "link/serial_port.h"
+#include "pages/setting_write.h"
+
+namespace zorvane::monitor {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr milliseconds kReopenEvery{1000};
+constexpr milliseconds kFirstConnectWait{5000};
+
+// Set by the link-failure handler while a pass runs: the monitor polls one
+// device at a time on this thread.
+std::atomic<bool> g_link_failed{false};
+
+// A write sent to the device, to be judged by the pass that follows it.
+struct PendingWrite {
+    std::string name;
+    std::string text;
+    uint16_t wire = 0;
+    const SettingParam* param = nullptr;  // null for the output switch
+    bool generation_on = false;
+};
+
+struct Device {
+    int com_port = 0;
+    DeviceIdentity identity;
+    std::vector<PublishedValue> values;
+    std::unique_ptr<DeviceState> state = std::make_unique<DeviceState>();
+    bool link_up = false;
+    bool link_announced = false;  // the link state has been published since connecting
+    int passes = 0;
+    Clock::time_point next_pass{};
+    std::vector<PendingWrite> pending;
+
+    void adopt(const FoundDevice& found) {
+        identity = device_identity(found);
+        values = published_values(identity.family);
+        state->clear_device_values();
+        state->g_com_port.store(found.port);
+        state->g_device_kind.store(identity.family);
+        state->g_values_read.store(0);
+        // No worker takes the port here: each write borrows it at once.
+        state->g_worker_idle.store(1);
+    }
+};
+
+std::string result_json(const std::string& name, const std::string& text, const char* result,
+                        const std::string& reason, const float* holds = nullptr) {
+    std::string out = "{\"name\":" + json_string(name) + ",\"value\":" + json_string(text) +
+                      ",\"result\":" + json_string(result);
+    if (!reason.empty()) {
+        out += ",\"reason\":" + json_string(reason);
+    }
+    if (holds != nullptr && std::isfinite(*holds)) {
+        char number[32];
+        std::snprintf(number, sizeof number, "%g", static_cast<double>(*holds));
+        out += ",\"holds\":";
+        out += number;
+    }
+    return out + "}";
+}
+
+bool generation_bit(const DeviceState& state, int family) {
+    return (family == 1 ? state.kx_status1[2] : state.qm_status1[2]).load() != 0;
+}
+
+class Monitor {
+  public:
+    Monitor(const MonitorOptions& options, MqttClient& client)
+        : m_options(options), m_client(client), m_topics{options.prefix} {}
+
+    int run(std::stop_token stop);
+
+  private:
+    bool find_devices();
+    void poll(Device& device);
+    void reopen(Device& device);
+    void set_link(Device& device, bool up);
+    void publish_discovery();
+    void publish_all();
+    void handle(const BrokerEvent& event);
+    void command(Device& device, const std::string& name, const std::string& text);
+    void judge_writes(Device& device);
+    void result(const Device& device, const std::string& json);
+    bool finished() const;
+
+    const MonitorOptions& m_options;
+    MqttClient& m_client;
+    Topics m_topics;
+    SerialPort m_port;
+    std::vector<std::unique_ptr<Device>> m_devices;
+    std::stop_token m_stop;
+};
+
+bool Monitor::find_devices() {
+    if (m_options.com_port != 0) {
+        std::optional<FoundDevice> found = probe_port(m_port, m_options.com_port);
+        if (!found) {
+            std::fprintf(stderr, "zorvane-cli: no device on COM%d\n", m_options.com_port);
+            return false;
+        }
+        m_devices.push_back(std::make_unique<Device>());
+        m_devices.back()->com_port = found->port;
+        m_devices.back()->adopt(*found);
+    } else {
+        DeviceState search_state;
+        for (const FoundDevice& found : scan_devices(m_port, search_state)) {
+            m_devices.push_back(std::make_unique<Device>());
+            m_devices.back()->com_port = found.port;
+            m_devices.back()->adopt(found);
+        }
+        if (m_devices.empty()) {
+            std::fprintf(stderr, "zorvane-cli: no device found\n");
+            return false;
+        }
+    }
+    for (const auto& device : m_devices) {
+        std::fprintf(stderr, "zorvane-cli: COM%d: %s\n", device->com_port,
+                     device->identity.id.c_str());
+    }
+    return true;
+}
+
+void Monitor::set_link(Device& device, bool up) {
+    if (device.link_up != up || !device.link_announced) {
+        device.link_announced =
+            m_client.publish(m_topics.link(device.identity), up ? "up" : "down", true, 1);
+    }
+    if (device.link_up != up) {
+        std::fprintf(stderr, "zorvane-cli: COM%d %s: link %s\n", device.com_port,
+                     device.identity.id.c_str(), up ? "up" : "down");
+        device.link_up = up;
+    }
+}
+
+void Monitor::poll(Device& device) {
+    DeviceState& state = *device.state;
+    g_link_failed.store(false);
+    bool ok = m_port.open(device.com_port);
+    if (ok) {
+        if (device.identity.family == 1) {
+            poll_cycle_kx(m_port, state, m_stop);
+        } else {
+            poll_cycle_qm(m_port, state, m_stop);
+        }
+        m_port.close();
+        ok = !g_link_failed.load();
+    }
+    if (m_stop.stop_requested()) {
+        // A pass cut short by the stop says nothing about the device.
+        device.state->g_values_read.store(0);
+        return;
+    }
+    ++device.passes;
+    // A pass that lost the link leaves values from before the loss: none of
+    // them is published, and none is compared with a write.
+    state.g_values_read.store(ok ? 1 : 0);
+    if (!state.values_current()) {
+        set_link(device, false);
+        for (const PendingWrite& write : device.pending) {
+            result(device,
+                   result_json(write.name, write.text, "failed", "the device does not answer"));
+        }
+        device.pending.clear();
+        return;
+    }
+    set_link(device, true);
+    m_client.publish(m_topics.state(device.identity), cli::device_state_json(state), false);
+    judge_writes(device);
+}
+
+void Monitor::reopen(Device& device) {
+    std::optional<FoundDevice> found = probe_port(m_port, device.com_port);
+    if (!found) {
+        return;
+    }
+    const DeviceIdentity identity = device_identity(*found);
+    if (identity.id != device.identity.id) {
+        std::fprintf(stderr, "zorvane-cli: COM%d: another device now: %s (was %s)\n",
+                     device.com_port, identity.id.c_str(), device.identity.id.c_str());
+        device.adopt(*found);
+        device.link_announced = false;
+        for (const RetainedMessage& message :
+             discovery_messages(device.identity, device.values, m_topics, m_options.allowed)) {
+            m_client.publish(message.topic, message.payload, true, 1);
+        }
+    }
+    // The link is up again once a pass has read the values anew.
+    poll(device);
+}
+
+void Monitor::judge_writes(Device& device) {
+    const DeviceState& state = *device.state;
+    for (const PendingWrite& write : device.pending) {
+        if (write.param == nullptr) {
+            const bool on = generation_bit(state, device.identity.family);
+            const std::string holds = on ? "on" : "off";
+            result(device,
+                   on == write.generation_on
+                       ? result_json(write.name, write.text, "confirmed", "")
+                       : result_json(write.name, write.text, "not_held", "the output is " + holds));
+            continue;
+        }
+        const float held = (state.*write.param->field).load();
+        const float wanted =
+            static_cast<float>(static_cast<double>(write.wire) / write.param->scale);
+        char reason[64];
+        std::snprintf(reason, sizeof reason, "the device holds %g", static_cast<double>(held));
+        result(device, held == wanted
+                           ? result_json(write.name, write.text, "confirmed", "", &held)
+                           : result_json(write.name, write.text, "not_held", reason, &held));
+    }
+    device.pending.clear();
+}
+
+void Monitor::result(const Device& device, const std::string& json) {
+    m_client.publish(m_topics.result(device.identity), json, false, 1);
+}
+
+void Monitor::command(Device& device, const std::string& name, const std::string& text) {
+    if (!m_options.allowed.contains(name)) {
+        result(device, result_json(name, text, "refused",
+                                   "writes of " + name + " are not allowed for this monitor"));
+        return;
+    }
+    DeviceState& state = *device.state;
+    // Nothing is written on the strength of values that are not current.
+    if (!device.link_up || !state.values_current()) {
+        result(device, result_json(name, text, "refused",
+                                   device.passes == 0 ? "the device has not been read yet"
+                                                      : "the device does not answer"));
+        return;
+    }
+    if (name == kGenerationName) {
+        const bool on = text == "on" || text == "ON";
+        if (!on && text != "off" && text != "OFF") {
+            result(device, result_json(name, text, "refused", "gen takes on or off"));
+            return;
+        }
+        const SettingDecision sent =
+            send_action(m_port, state, on ? cmd::kGenerationOn : cmd::kGenerationOff);
+        if (!sent.sent) {
+            result(device, result_json(name, text, "failed", "the port does not open"));
+            return;
+        }
+        device.pending.push_back({name, text, 0, nullptr, on});
+        return;
+    }
+    const PublishedValue* value = find_published(device.values, name);
+    if (value == nullptr || value->setting == nullptr) {
+        result(device,
+               result_json(name, text, "refused", "no setting " + name + " on this device"));
+        return;
+    }
+    const SettingParam& param = *value->setting;
+    if (param.read_only_guard && state.set_egen_ubat.load() != 0) {
+        result(device, result_json(name, text, "refused", "not used while EGenUbat = 1"));
+        return;
+    }
+    const SettingDecision decision = write_setting(m_port, state, param, text);
+    switch (decision.kind) {
+        case SettingDecision::Kind::Refused:
+            result(device, result_json(name, text, "refused", decision.refusal));
+            return;
+        case SettingDecision::Kind::Unchanged: {
+            const float held = (state.*param.field).load();
+            result(device, result_json(name, text, "unchanged", "", &held));
+            return;
+        }
+        case SettingDecision::Kind::Send:
+            break;
+    }
+    if (!decision.sent) {
+        result(device, result_json(name, text, "failed", "the port does not open"));
+        return;
+    }
+    const uint16_t wire = param.payload_width == 1
+                              ? decision.frame[2]
+                              : static_cast<uint16_t>(decision.frame[2] << 8 | decision.frame[3]);
+    device.pending.push_back({name, text, wire, &param, false});
+    // The outcome is known only from the device: read it back now rather
+    // than at the next interval.
+    device.next_pass = Clock::now();
+}
+
+void Monitor::publish_discovery() {
+    for (const auto& device : m_devices) {
+        for (const RetainedMessage& message :
+             discovery_messages(device->identity, device->values, m_topics, m_options.allowed)) {
+            m_client.publish(message.topic, message.payload, true, 1);
+        }
+    }
+}
+
+void Monitor::publish_all() {
+    m_client.publish(m_topics.availability(), "online", true, 1);
+    publish_discovery();
+    for (const auto& device : m_devices) {
+        device->link_announced = m_client.publish(m_topics.link(device->identity),
+                                                  device->link_up ? "up" : "down", true, 1);
+    }
+}
+
+void Monitor::handle(const BrokerEvent& event) {
+    switch (event.kind) {
+        case BrokerEvent::Kind::Connected:
+            std::fprintf(stderr, "zorvane-cli: connected to the broker\n");
+            publish_all();
+            return;
+        case BrokerEvent::Kind::Disconnected:
+            std::fprintf(stderr, "zorvane-cli: broker connection lost; reconnecting\n");
+            return;
+        case BrokerEvent::Kind::Message:
+            break;
+    }
+    if (event.topic == kDiscoveryStatusTopic) {
+        if (event.payload == "online") {
+            publish_discovery();
+        }
+        return;
+    }
+    // PREFIX/ID/set/NAME
+    for (const auto& device : m_devices) {
+        const std::string head = m_topics.device(device->identity) + "/set/";
+        if (event.topic.starts_with(head)) {
+            command(*device, event.topic.substr(head.size()), event.payload);
+            return;
+        }
+    }
+}
+
+bool Monitor::finished() const {
+    if (m_options.count <= 0) {
+        return false;
+    }
+    for (const auto& device : m_devices) {
+        if (device->passes < m_options.count) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int Monitor::run(std::stop_token stop) {
+    set_link_failure_handler([](bool) { g_link_failed.store(true); });
+    m_stop = stop;
+    if (!find_devices()) {
+        return 1;
+    }
+    // The first pass waits a little for the broker, so that a short run
+    // (--count) is not over before anything could be published; after that,
+    // polling never waits for it.
+    const Clock::time_point connect_by = Clock::now() + kFirstConnectWait;
+    while (!m_client.connected() && Clock::now() < connect_by && !stop.stop_requested()) {
+        for (const BrokerEvent& event : m_client.wait_events(milliseconds(100))) {
+            handle(event);
+        }
+    }
+    const milliseconds interval{m_options.interval_ms};
+    while (!stop.stop_requested() && !finished()) {
+        Clock::time_point next = Clock::now() + interval;
+        for (const auto& device : m_devices) {
+            for (const BrokerEvent& event : m_client.wait_events(milliseconds(0))) {
+                handle(event);
+            }
+            if (stop.stop_requested()) {
+                break;
+            }
+            if (Clock::now() >= device->next_pass &&
+                (m_options.count <= 0 || device->passes < m_options.count)) {
+                const bool was_up = device->link_up || device->passes == 0;
+                device->next_pass = Clock::now() + (was_up ? interval : kReopenEvery);
+                if (was_up) {
+                    poll(*device);
+                } else {
+                    reopen(*device);
+                }
+                if (!device->link_up) {
+                    device->next_pass = Clock::now() + kReopenEvery;
+                }
+            }
+            next = std::min(next, device->next_pass);
+        }
+        const auto wait = std::chrono::duration_cast<milliseconds>(next - Clock::now());
+        for (const BrokerEvent& event : m_client.wait_events(std::max(wait, milliseconds(0)))) {
+            handle(event);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int run_monitor(const MonitorOptions& options, std::stop_token stop) {
+    BrokerOptions broker = options.broker;
+    if (broker.client_id.empty()) {
+        broker.client_id = unique_client_id();
+    }
+    broker.will_topic = options.prefix + "/availability";
+    broker.will_payload = "offline";
+    MqttClient client;
+    client.subscribe_on_connect(kDiscoveryStatusTopic);
+    client.subscribe_on_connect(options.prefix + "/+/set/+");
+    std::string error;
+    if (!client.start(broker, error)) {
+        std::fprintf(stderr, "zorvane-cli: %s\n", error.c_str());
+        return 1;
+    }
+    std::stop_callback wake_on_stop(stop, [&client] { client.wake(); });
+    Monitor monitor(options, client);
+    const int status = monitor.run(stop);
+    client.stop(broker.will_topic, "offline", milliseconds(2000));
+    return status;
+}
+
+}  // namespace zorvane::monitor
