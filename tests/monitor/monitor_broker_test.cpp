@@ -111,6 +111,8 @@ TEST(MonitorBroker, TwoDevicesDiscoveryStateWritesAndCleanStop) {
     qm->with_device([](sim::SimDevice& d) { d.set_value(kUbatLowRead, 441); });
     Broker broker(dir.path);
     Subscriber sub(broker.port());
+    // Left on the broker before the monitor starts: never carried out.
+    sub.publish("zorvane/qm48_00042/set/UbatLow", "40", true);
     MonitorRun monitor(dir.path, ports.path(),
                        {"--mqtt", broker.url(), "--interval", "1", "--allow-writes", "UbatLow"});
 
@@ -165,11 +167,17 @@ TEST(MonitorBroker, TwoDevicesDiscoveryStateWritesAndCleanStop) {
     EXPECT_FLOAT_EQ(at_path(parse(state->payload), ubat_value->json_path).toDouble(), 44.1f);
     ASSERT_TRUE(sub.wait_for_topic("zorvane/kx24_com5/state"));
     EXPECT_TRUE(sub.wait_for("zorvane/qm48_00042/link", "up"));
+    const auto retained_command = sub.wait_for_topic("zorvane/qm48_00042/result");
+    ASSERT_TRUE(retained_command);
+    EXPECT_EQ(text(parse(retained_command->payload)["result"]), "refused");
+    EXPECT_FALSE(has_command(*qm, 0x4D));
+    sub.publish("zorvane/qm48_00042/set/UbatLow", "", true);  // the retained command goes
 
     // An allowed write: the frame, then the value read back.
     qm->clear_log();
+    const size_t write_at = sub.count();
     sub.publish("zorvane/qm48_00042/set/UbatLow", "45.5");
-    const auto confirmed = sub.wait_for_topic("zorvane/qm48_00042/result");
+    const auto confirmed = sub.wait_for_topic("zorvane/qm48_00042/result", write_at);
     ASSERT_TRUE(confirmed) << monitor.log();
     const QJsonObject result = parse(confirmed->payload);
     EXPECT_EQ(text(result["result"]), "confirmed") << confirmed->payload;
@@ -202,6 +210,17 @@ TEST(MonitorBroker, TwoDevicesDiscoveryStateWritesAndCleanStop) {
 
     EXPECT_EQ(monitor.stop(SIGTERM), 0);
     EXPECT_TRUE(sub.wait_for("zorvane/availability", "offline"));
+
+    // What a dashboard connecting now is given: the broker kept the configs
+    // and the availability.
+    Subscriber late(broker.port());
+    for (const char* topic :
+         {"homeassistant/sensor/kx24_com5/Pmax/config", "zorvane/qm48_00042/link"}) {
+        const auto kept = late.wait_for_topic(topic);
+        ASSERT_TRUE(kept) << topic;
+        EXPECT_TRUE(kept->retained) << topic;
+    }
+    EXPECT_TRUE(late.wait_for("zorvane/availability", "offline"));
 }
 
 // Links COM3 of `dir` to the terminal of `device`, as plugging it in.

@@ -135,6 +135,18 @@ bool Monitor::find_devices() {
         std::fprintf(stderr, "zorvane-cli: COM%d: %s\n", device->com_port,
                      device->identity.id.c_str());
     }
+    // A misspelt name would only show when its first command is refused.
+    for (const std::string& name : m_options.allowed) {
+        bool known = name == kGenerationName;
+        for (const auto& device : m_devices) {
+            const PublishedValue* value = find_published(device->values, name);
+            known = known || (value != nullptr && value->setting != nullptr);
+        }
+        if (!known) {
+            std::fprintf(stderr, "zorvane-cli: --allow-writes: no device found has a setting %s\n",
+                         name.c_str());
+        }
+    }
     return true;
 }
 
@@ -339,10 +351,23 @@ void Monitor::handle(const BrokerEvent& event) {
     // PREFIX/ID/set/NAME
     for (const auto& device : m_devices) {
         const std::string head = m_topics.device(device->identity) + "/set/";
-        if (event.topic.starts_with(head)) {
-            command(*device, event.topic.substr(head.size()), event.payload);
+        if (!event.topic.starts_with(head)) {
+            continue;
+        }
+        const std::string name = event.topic.substr(head.size());
+        // An empty message is how a retained one is removed: no command.
+        if (event.payload.empty()) {
             return;
         }
+        // A retained command would be carried out again at every start of
+        // the monitor, long after whoever sent it has forgotten it.
+        if (event.retained) {
+            result(*device, result_json(name, event.payload, "refused",
+                                        "a retained command is not carried out"));
+            return;
+        }
+        command(*device, name, event.payload);
+        return;
     }
 }
 

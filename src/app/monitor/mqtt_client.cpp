@@ -234,7 +234,7 @@ void MqttClient::on_connect(mosquitto* mosq, void* self, int rc) {
     for (const std::string& filter : filters) {
         mosquitto_subscribe(mosq, nullptr, filter.c_str(), 1);
     }
-    client->push({BrokerEvent::Kind::Connected, {}, {}});
+    client->push({BrokerEvent::Kind::Connected, {}, {}, false});
 }
 
 void MqttClient::on_disconnect(mosquitto*, void* self, int) {
@@ -246,14 +246,15 @@ void MqttClient::on_disconnect(mosquitto*, void* self, int) {
         }
         client->m_connected = false;
     }
-    client->push({BrokerEvent::Kind::Disconnected, {}, {}});
+    client->push({BrokerEvent::Kind::Disconnected, {}, {}, false});
 }
 
 void MqttClient::on_message(mosquitto*, void* self, const mosquitto_message* message) {
     auto* client = static_cast<MqttClient*>(self);
     client->push({BrokerEvent::Kind::Message, message->topic,
                   std::string(static_cast<const char*>(message->payload),
-                              static_cast<size_t>(message->payloadlen))});
+                              static_cast<size_t>(message->payloadlen)),
+                  message->retain});
 }
 
 void MqttClient::on_publish(mosquitto*, void* self, int mid) {

@@ -45,6 +45,7 @@ struct BrokerEvent {
     Kind kind;
     std::string topic;
     std::string payload;
+    bool retained = false;  // kept by the broker from before we subscribed
 };
 
 class MqttClient {
