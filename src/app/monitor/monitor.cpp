@@ -107,6 +107,7 @@ class Monitor {
     SerialPort m_port;
     std::vector<std::unique_ptr<Device>> m_devices;
     std::stop_token m_stop;
+    bool m_ever_connected = false;
 };
 
 bool Monitor::find_devices() {
@@ -201,6 +202,7 @@ void Monitor::poll(Device& device) {
 void Monitor::reopen(Device& device) {
     std::optional<FoundDevice> found = probe_port(m_port, device.com_port);
     if (!found) {
+        ++device.passes;  // so that --count ends even with the device away
         return;
     }
     const DeviceIdentity identity = device_identity(*found);
@@ -333,11 +335,17 @@ void Monitor::publish_all() {
 void Monitor::handle(const BrokerEvent& event) {
     switch (event.kind) {
         case BrokerEvent::Kind::Connected:
+            m_ever_connected = true;
             std::fprintf(stderr, "zorvane-cli: connected to the broker\n");
             publish_all();
             return;
         case BrokerEvent::Kind::Disconnected:
             std::fprintf(stderr, "zorvane-cli: broker connection lost; reconnecting\n");
+            return;
+        case BrokerEvent::Kind::Failed:
+            std::fprintf(stderr, "zorvane-cli: broker %s:%d: %s; trying again\n",
+                         m_options.broker.host.c_str(), m_options.broker.port,
+                         event.payload.c_str());
             return;
         case BrokerEvent::Kind::Message:
             break;
@@ -427,6 +435,11 @@ int Monitor::run(std::stop_token stop) {
         for (const BrokerEvent& event : m_client.wait_events(std::max(wait, milliseconds(0)))) {
             handle(event);
         }
+    }
+    // A counted run is a script's: one that published nothing did not work.
+    if (finished() && !m_ever_connected) {
+        std::fprintf(stderr, "zorvane-cli: the broker was never reached; nothing was published\n");
+        return 1;
     }
     return 0;
 }

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <random>
 #include <utility>
 
@@ -124,6 +126,7 @@ bool MqttClient::start(const BrokerOptions& options, std::string& error) {
 // stop: connect, run the connection until it ends, wait, connect again.
 void MqttClient::run_network() {
     int backoff = 0;
+    std::string last_failure;
     for (;;) {
         {
             std::lock_guard lock(m_mutex);
@@ -132,11 +135,17 @@ void MqttClient::run_network() {
             }
         }
         bool was_connected = false;
-        if (mosquitto_connect(m_mosq, m_options.host.c_str(), m_options.port,
-                              m_options.keepalive_s) == MOSQ_ERR_SUCCESS) {
+        const int rc = mosquitto_connect(m_mosq, m_options.host.c_str(), m_options.port,
+                                         m_options.keepalive_s);
+        std::string failure;
+        if (rc == MOSQ_ERR_SUCCESS) {
             while (mosquitto_loop(m_mosq, 200, 1) == MOSQ_ERR_SUCCESS) {
                 was_connected = was_connected || connected();
             }
+            std::lock_guard lock(m_mutex);
+            failure = std::exchange(m_refusal, {});
+        } else {
+            failure = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
         }
         {
             std::lock_guard lock(m_mutex);
@@ -146,6 +155,14 @@ void MqttClient::run_network() {
         }
         // The connection (if there was one) is over: on_disconnect has told.
         on_disconnect(m_mosq, this, 1);
+        // Told once, not at every attempt of a long outage.
+        if (was_connected) {
+            last_failure.clear();
+        }
+        if (!failure.empty() && failure != last_failure) {
+            push({BrokerEvent::Kind::Failed, {}, failure, false});
+            last_failure = failure;
+        }
         backoff = was_connected ? 1 : next_backoff_s(backoff, m_options.reconnect_max_s);
         pause(backoff);
     }
@@ -223,7 +240,15 @@ void MqttClient::push(BrokerEvent event) {
 void MqttClient::on_connect(mosquitto* mosq, void* self, int rc) {
     auto* client = static_cast<MqttClient*>(self);
     if (rc != 0) {
-        return;  // refused (bad credentials …): the loop tries again later
+        // Refused (bad credentials …): the broker closes the connection and
+        // the network loop tries again later.
+        std::lock_guard lock(client->m_mutex);
+        std::string reason = mosquitto_connack_string(rc);
+        if (!reason.empty() && reason.back() == '.') {
+            reason.pop_back();
+        }
+        client->m_refusal = reason;
+        return;
     }
     std::vector<std::string> filters;
     {

@@ -41,10 +41,10 @@ bool parse_broker_url(const std::string& url, BrokerOptions& options);
 std::string unique_client_id();
 
 struct BrokerEvent {
-    enum class Kind { Connected, Disconnected, Message };
+    enum class Kind { Connected, Disconnected, Failed, Message };
     Kind kind;
     std::string topic;
-    std::string payload;
+    std::string payload;    // for Failed: why the broker cannot be reached
     bool retained = false;  // kept by the broker from before we subscribed
 };
 
@@ -100,6 +100,7 @@ class MqttClient {
     bool m_connected = false;
     bool m_woken = false;
     int m_last_acked = -1;
+    std::string m_refusal;  // the broker's answer to a refused connection
 };
 
 }  // namespace zorvane::monitor
