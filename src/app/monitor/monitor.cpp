@@ -438,7 +438,7 @@ int Monitor::run(std::stop_token stop) {
     }
     // A counted run is a script's: one that published nothing did not work.
     if (finished() && !m_ever_connected) {
-        std::fprintf(stderr, "zorvane-cli: the broker was never reached; nothing was published\n");
+        std::fprintf(stderr, "zorvane-cli: no connection to the broker was made; nothing was published\n");
         return 1;
     }
     return 0;
