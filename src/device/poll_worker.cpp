@@ -45,7 +45,7 @@ void PollWorker::poll_worker(std::stop_token stop) {
             m_state.g_worker_idle.store(1);
             continue;
         }
-        const bool opened = m_port.open(m_state.g_com_port.load());
+        const bool opened = m_port.open(m_state.g_com_port.load()).ok();
         if (opened) {
             if (m_state.g_device_kind.load() == 1) {
                 poll_cycle_kx(m_port, m_state, stop);

@@ -49,16 +49,16 @@ class SimLineBackend : public PortBackend {
   public:
     explicit SimLineBackend(std::shared_ptr<SimLine> line) : m_line(std::move(line)) {}
 
-    bool open(const std::string&) override {
+    PortOpen open(const std::string&) override {
         if (m_line->fail_open) {
-            return false;
+            return PortOpen::failed(PortAccess::Missing, 0, "unplugged");
         }
         if (m_line->holders.fetch_add(1) != 0) {
             m_line->overlap.store(true);
         }
         ++m_line->opens;
         m_line->open.store(true);
-        return true;
+        return PortOpen::usable();
     }
     void close() override {
         m_line->open.store(false);

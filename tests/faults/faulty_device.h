@@ -235,7 +235,10 @@ class FaultyDevice {
 class FaultyBackend : public PortBackend {
   public:
     explicit FaultyBackend(std::shared_ptr<FaultyDevice> device) : m_device(std::move(device)) {}
-    bool open(const std::string&) override { return m_open = m_device->open(); }
+    PortOpen open(const std::string&) override {
+        m_open = m_device->open();
+        return m_open ? PortOpen::usable() : PortOpen::failed(PortAccess::Missing, 0, "unplugged");
+    }
     void close() override { m_open = false; }
     bool is_open() const override { return m_open; }
     void apply_line_settings() override {}

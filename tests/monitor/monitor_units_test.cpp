@@ -9,16 +9,20 @@ namespace zorvane::monitor {
 namespace {
 
 TEST(MonitorUnits, DeviceIdsFromModelAndSerialOrPort) {
-    const auto id = [](DeviceModel model, const std::string& caption, int port) {
-        return device_identity(FoundDevice{port, model, caption}).id;
+    const auto identity = [](DeviceModel model, const std::string& serial, int port) {
+        FoundDevice found;
+        found.port = port;
+        found.model = model;
+        found.serial = serial;
+        return device_identity(found);
     };
-    EXPECT_EQ(id(DeviceModel::QM48, "QM-48. S/N: 00042", 3), "qm48_00042");
+    EXPECT_EQ(identity(DeviceModel::QM48, "00042", 3).id, "qm48_00042");
+    EXPECT_EQ(identity(DeviceModel::QM48, "00042", 3).serial, "00042");
     // Without a serial number two units of one model differ by their port.
-    EXPECT_EQ(id(DeviceModel::KX24, "KX-24. S/N: не назначен", 5), "kx24_com5");
+    EXPECT_EQ(identity(DeviceModel::KX24, "не назначен", 5).id, "kx24_com5");
+    EXPECT_EQ(identity(DeviceModel::KX24, "не назначен", 5).serial, "");
     // Whatever bytes the device sends, the id stays one topic level.
-    EXPECT_EQ(id(DeviceModel::KX48, "KX-48. S/N: A/1+#", 7), "kx48_a_1__");
-    EXPECT_EQ(device_identity(FoundDevice{5, DeviceModel::KX24, "KX-24. S/N: не назначен"}).serial,
-              "");
+    EXPECT_EQ(identity(DeviceModel::KX48, "A/1+#", 7).id, "kx48_a_1__");
 }
 
 TEST(MonitorUnits, BrokerAddresses) {

@@ -3,24 +3,88 @@
 #include <cstdio>
 
 #include "app/cli/cli_link.h"
+#include "app/cli/cli_options.h"
 #include "device/device_state.h"
 #include "device/poll_cycle.h"
 #include "link/discovery.h"
+#include "link/port_report.h"
 #include "link/serial_port.h"
 
 namespace zorvane::cli {
 
-bool search_polled_device() {
-    const std::vector<FoundDevice> found = scan_devices(serial_port(), device_state);
-    if (found.empty()) {
-        std::fprintf(stderr, "zorvane-cli: no device found\n");
-        return false;
+namespace {
+
+void tell_unusable(const std::vector<PortInfo>& ports) {
+    const std::string report = unusable_ports_report(ports, Language::English);
+    if (!report.empty()) {
+        std::fprintf(stderr, "zorvane-cli: %s\n", report.c_str());
     }
-    for (const FoundDevice& device : found) {
-        if (device.port == device_state.g_com_port.load()) {
-            std::fprintf(stderr, "zorvane-cli: device on COM%d: %s\n", device.port,
-                         device.caption.c_str());
+}
+
+std::optional<FoundDevice> device_on_named_port(const std::string& text) {
+    PortInfo target = port_from_text(text);
+    if (target.path.empty()) {
+        std::fprintf(stderr, "zorvane-cli: no port %s\n", text.c_str());
+        return std::nullopt;
+    }
+    if (target.com == 0) {
+        target.com = com_port_for_path(target.path);
+    }
+    SerialPort port(make_serial_backend());
+    ProbeResult result = probe(port, target);
+    target.access = result.open;
+    if (!result.open) {
+        if (result.open.access == PortAccess::NoPermission ||
+            result.open.access == PortAccess::Busy) {
+            tell_unusable({target});
+        } else {
+            std::fprintf(stderr, "zorvane-cli: %s: %s (%s)\n", port_label(target).c_str(),
+                         access_name(result.open.access), result.open.error_text.c_str());
         }
+        return std::nullopt;
+    }
+    if (!result.device) {
+        std::fprintf(stderr, "zorvane-cli: no device answers on %s\n", port_label(target).c_str());
+    }
+    return result.device;
+}
+
+}  // namespace
+
+std::string device_port_label(const FoundDevice& device) {
+    PortInfo port;
+    port.com = device.port;
+    port.path = device.path;
+    return port_label(port);
+}
+
+std::optional<FoundDevice> find_polled_device() {
+    std::optional<FoundDevice> chosen;
+    if (const auto& named = common_options().port) {
+        chosen = device_on_named_port(*named);
+    } else {
+        SearchResult result = search_devices(device_state);
+        tell_unusable(result.ports);
+        if (result.found.empty()) {
+            std::fprintf(stderr, "zorvane-cli: %s\n",
+                         no_device_report(result.ports.size(), Language::English).c_str());
+            return std::nullopt;
+        }
+        chosen = std::move(result.found.back());
+    }
+    if (!chosen) {
+        return std::nullopt;
+    }
+    device_state.g_com_port.store(chosen->port);
+    device_state.g_device_kind.store(chosen->family());
+    std::fprintf(stderr, "zorvane-cli: device on %s: %s\n", device_port_label(*chosen).c_str(),
+                 chosen->caption.c_str());
+    return chosen;
+}
+
+bool search_polled_device() {
+    if (!find_polled_device()) {
+        return false;
     }
     // From here on a lost link ends the command, as it ends the window once
     // its search is over. No worker runs here, so nothing holds the port.

@@ -1,5 +1,6 @@
 // zorvane-cli monitor: polls the devices and publishes them to an MQTT broker
-// until SIGINT or SIGTERM (or --count passes per device).
+// until SIGINT or SIGTERM (or --count passes per device). --port and
+// --follow-serial are the options every command takes.
 #include <signal.h>
 
 #include <charconv>
@@ -18,8 +19,9 @@ namespace zorvane::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zorvane-cli monitor --mqtt mqtt://HOST[:PORT] [--port COMn] [--interval S]\n"
-    "           [--prefix zorvane] [--username U --password-file F] [--cafile F]\n"
+    "usage: zorvane-cli monitor --mqtt mqtt://HOST[:PORT] [--port COMn|PATH] [--follow-serial]\n"
+    "           [--interval S]"
+    " [--prefix zorvane] [--username U --password-file F] [--cafile F]\n"
     "           [--allow-writes NAME,...] [--count N]\n"
     "  mqtts://HOST[:PORT] connects with TLS (port 8883 by default).\n"
     "  --allow-writes lets anyone who can publish to the broker change the named\n"
@@ -36,10 +38,6 @@ int usage(const char* why) {
 bool parse_int(std::string_view text, int& value, int lowest) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     return error == std::errc{} && end == text.data() + text.size() && value >= lowest;
-}
-
-bool parse_port(std::string_view text, int& com_port) {
-    return text.starts_with("COM") && parse_int(text.substr(3), com_port, 1) && com_port <= 255;
 }
 
 // The first line of the file, without its line end.
@@ -84,10 +82,6 @@ int cmd_monitor(int argc, char** argv) {
         int seconds = 0;
         if (arg == "--mqtt") {
             url = value;
-        } else if (arg == "--port") {
-            if (!parse_port(value, options.com_port)) {
-                return usage("--port takes COMn");
-            }
         } else if (arg == "--interval") {
             if (!parse_int(value, seconds, 1) || seconds > 86400) {
                 return usage("--interval takes whole seconds, 1 or more");

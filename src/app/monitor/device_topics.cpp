@@ -4,8 +4,6 @@
 #include <charconv>
 #include <cstdio>
 
-#include "link/frame.h"
-
 #ifndef ZORVANE_VERSION
 #define ZORVANE_VERSION "0.0"
 #endif
@@ -124,14 +122,8 @@ DeviceIdentity device_identity(const FoundDevice& found) {
     identity.family = found.family();
     std::string_view prefix = model_caption(found.model).caption_prefix;  // "QM-48. "
     identity.model = std::string(prefix.substr(0, prefix.find('.')));
-    std::string_view serial = found.caption;
-    if (const size_t label = serial.find("S/N: "); label != std::string_view::npos) {
-        serial.remove_prefix(label + 5);
-    } else {
-        serial = {};
-    }
-    if (serial != kSerialNotAssigned) {
-        identity.serial = std::string(serial);
+    if (found.has_serial()) {
+        identity.serial = found.serial;
     }
     std::string model_id;
     for (const char c : identity.model) {

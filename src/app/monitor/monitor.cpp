@@ -6,12 +6,15 @@
 #include <thread>
 #include <vector>
 
+#include "app/cli/cli_device.h"
+#include "app/cli/cli_options.h"
 #include "app/cli/state_json.h"
 #include "app/monitor/device_topics.h"
+#include "device/device_session.h"
 #include "device/device_state.h"
-#include "device/poll_cycle.h"
 #include "link/discovery.h"
 #include "link/frame.h"
+#include "link/port_report.h"
 #include "link/serial_port.h"
 #include "pages/setting_write.h"
 
@@ -25,10 +28,6 @@ using std::chrono::milliseconds;
 constexpr milliseconds kReopenEvery{1000};
 constexpr milliseconds kFirstConnectWait{5000};
 
-// Set by the link-failure handler while a pass runs: the monitor polls one
-// device at a time on this thread.
-std::atomic<bool> g_link_failed{false};
-
 // A write sent to the device, to be judged by the pass that follows it.
 struct PendingWrite {
     std::string name;
@@ -38,27 +37,27 @@ struct PendingWrite {
     bool generation_on = false;
 };
 
+// One device polled by a session of its own: its port object, its state
+// and what is published of it.
 struct Device {
-    int com_port = 0;
+    Device(const FoundDevice& found, SessionOptions options)
+        : identity(device_identity(found)),
+          values(published_values(identity.family)),
+          session(port, state, found, std::move(options)) {
+        // No worker takes the port here: a write borrows it at once.
+        state.g_worker_idle.store(1);
+    }
+
     DeviceIdentity identity;
     std::vector<PublishedValue> values;
-    std::unique_ptr<DeviceState> state = std::make_unique<DeviceState>();
+    DeviceState state;
+    SerialPort port{make_serial_backend()};
+    DeviceSession session;
     bool link_up = false;
     bool link_announced = false;  // the link state has been published since connecting
-    int passes = 0;
+    int passes = 0;               // passes tried, the outage's attempts included
     Clock::time_point next_pass{};
     std::vector<PendingWrite> pending;
-
-    void adopt(const FoundDevice& found) {
-        identity = device_identity(found);
-        values = published_values(identity.family);
-        state->clear_device_values();
-        state->g_com_port.store(found.port);
-        state->g_device_kind.store(identity.family);
-        state->g_values_read.store(0);
-        // No worker takes the port here: each write borrows it at once.
-        state->g_worker_idle.store(1);
-    }
 };
 
 std::string result_json(const std::string& name, const std::string& text, const char* result,
@@ -90,9 +89,11 @@ class Monitor {
 
   private:
     bool find_devices();
-    void poll(Device& device);
-    void reopen(Device& device);
+    void add_device(const FoundDevice& found);
+    void step(Device& device);
+    void on_pass(Device& device);
     void set_link(Device& device, bool up);
+    void fail_pending(Device& device);
     void publish_discovery();
     void publish_all();
     void handle(const BrokerEvent& event);
@@ -104,37 +105,50 @@ class Monitor {
     const MonitorOptions& m_options;
     MqttClient& m_client;
     Topics m_topics;
-    SerialPort m_port;
     std::vector<std::unique_ptr<Device>> m_devices;
     std::stop_token m_stop;
     bool m_ever_connected = false;
 };
 
+void Monitor::add_device(const FoundDevice& found) {
+    auto device = std::make_unique<Device>(
+        found, SessionOptions{.follow_serial = cli::common_options().follow_serial});
+    Device& added = *device;
+    cli::report_session_events(added.session);
+    added.session.on_pass([this, &added](const DeviceState&) { on_pass(added); });
+    added.session.on_event([this, &added](const SessionEvent& event) {
+        if (event.kind == SessionEvent::Kind::LinkLost) {
+            set_link(added, false);
+            fail_pending(added);
+        }
+    });
+    std::fprintf(stderr, "zorvane-cli: %s: published as %s\n",
+                 cli::device_port_label(found).c_str(), added.identity.id.c_str());
+    m_devices.push_back(std::move(device));
+}
+
 bool Monitor::find_devices() {
-    if (m_options.com_port != 0) {
-        std::optional<FoundDevice> found = probe_port(m_port, m_options.com_port);
+    if (cli::common_options().port) {
+        const std::optional<FoundDevice> found = cli::find_polled_device();
         if (!found) {
-            std::fprintf(stderr, "zorvane-cli: no device on COM%d\n", m_options.com_port);
             return false;
         }
-        m_devices.push_back(std::make_unique<Device>());
-        m_devices.back()->com_port = found->port;
-        m_devices.back()->adopt(*found);
+        add_device(*found);
     } else {
-        DeviceState search_state;
-        for (const FoundDevice& found : scan_devices(m_port, search_state)) {
-            m_devices.push_back(std::make_unique<Device>());
-            m_devices.back()->com_port = found.port;
-            m_devices.back()->adopt(found);
+        DeviceState scratch;  // the search's choice of one polled device is not ours
+        const SearchResult result = search_devices(scratch);
+        const std::string unusable = unusable_ports_report(result.ports, Language::English);
+        if (!unusable.empty()) {
+            std::fprintf(stderr, "zorvane-cli: %s\n", unusable.c_str());
         }
-        if (m_devices.empty()) {
-            std::fprintf(stderr, "zorvane-cli: no device found\n");
+        if (result.found.empty()) {
+            std::fprintf(stderr, "zorvane-cli: %s\n",
+                         no_device_report(result.ports.size(), Language::English).c_str());
             return false;
         }
-    }
-    for (const auto& device : m_devices) {
-        std::fprintf(stderr, "zorvane-cli: COM%d: %s\n", device->com_port,
-                     device->identity.id.c_str());
+        for (const FoundDevice& found : result.found) {
+            add_device(found);
+        }
     }
     // A misspelt name would only show when its first command is refused.
     for (const std::string& name : m_options.allowed) {
@@ -156,72 +170,38 @@ void Monitor::set_link(Device& device, bool up) {
         device.link_announced =
             m_client.publish(m_topics.link(device.identity), up ? "up" : "down", true, 1);
     }
-    if (device.link_up != up) {
-        std::fprintf(stderr, "zorvane-cli: COM%d %s: link %s\n", device.com_port,
-                     device.identity.id.c_str(), up ? "up" : "down");
-        device.link_up = up;
+    device.link_up = up;
+}
+
+void Monitor::step(Device& device) {
+    const DeviceSession::Step step = device.session.step(m_stop);
+    if (step != DeviceSession::Step::Stopped) {
+        ++device.passes;
     }
 }
 
-void Monitor::poll(Device& device) {
-    DeviceState& state = *device.state;
-    g_link_failed.store(false);
-    bool ok = m_port.open(device.com_port);
-    if (ok) {
-        if (device.identity.family == 1) {
-            poll_cycle_kx(m_port, state, m_stop);
-        } else {
-            poll_cycle_qm(m_port, state, m_stop);
-        }
-        m_port.close();
-        ok = !g_link_failed.load();
-    }
-    if (m_stop.stop_requested()) {
-        // A pass cut short by the stop says nothing about the device.
-        device.state->g_values_read.store(0);
-        return;
-    }
-    ++device.passes;
-    // A pass that lost the link leaves values from before the loss: none of
-    // them is published, and none is compared with a write.
-    state.g_values_read.store(ok ? 1 : 0);
-    if (!state.values_current()) {
+void Monitor::on_pass(Device& device) {
+    // A pass without an accepted reply is no reading: nothing is published
+    // as fresh, nothing compared with a write.
+    if (!device.state.values_current()) {
         set_link(device, false);
-        for (const PendingWrite& write : device.pending) {
-            result(device,
-                   result_json(write.name, write.text, "failed", "the device does not answer"));
-        }
-        device.pending.clear();
+        fail_pending(device);
         return;
     }
     set_link(device, true);
-    m_client.publish(m_topics.state(device.identity), cli::device_state_json(state), false);
+    m_client.publish(m_topics.state(device.identity), cli::device_state_json(device.state), false);
     judge_writes(device);
 }
 
-void Monitor::reopen(Device& device) {
-    std::optional<FoundDevice> found = probe_port(m_port, device.com_port);
-    if (!found) {
-        ++device.passes;  // so that --count ends even with the device away
-        return;
+void Monitor::fail_pending(Device& device) {
+    for (const PendingWrite& write : device.pending) {
+        result(device, result_json(write.name, write.text, "failed", "the device does not answer"));
     }
-    const DeviceIdentity identity = device_identity(*found);
-    if (identity.id != device.identity.id) {
-        std::fprintf(stderr, "zorvane-cli: COM%d: another device now: %s (was %s)\n",
-                     device.com_port, identity.id.c_str(), device.identity.id.c_str());
-        device.adopt(*found);
-        device.link_announced = false;
-        for (const RetainedMessage& message :
-             discovery_messages(device.identity, device.values, m_topics, m_options.allowed)) {
-            m_client.publish(message.topic, message.payload, true, 1);
-        }
-    }
-    // The link is up again once a pass has read the values anew.
-    poll(device);
+    device.pending.clear();
 }
 
 void Monitor::judge_writes(Device& device) {
-    const DeviceState& state = *device.state;
+    const DeviceState& state = device.state;
     for (const PendingWrite& write : device.pending) {
         if (write.param == nullptr) {
             const bool on = generation_bit(state, device.identity.family);
@@ -254,7 +234,7 @@ void Monitor::command(Device& device, const std::string& name, const std::string
                                    "writes of " + name + " are not allowed for this monitor"));
         return;
     }
-    DeviceState& state = *device.state;
+    DeviceState& state = device.state;
     // Nothing is written on the strength of values that are not current.
     if (!device.link_up || !state.values_current()) {
         result(device, result_json(name, text, "refused",
@@ -268,8 +248,11 @@ void Monitor::command(Device& device, const std::string& name, const std::string
             result(device, result_json(name, text, "refused", "gen takes on or off"));
             return;
         }
+        // The session keeps its port open between passes; the write borrows
+        // it, and the next pass opens it again.
+        device.port.close();
         const SettingDecision sent =
-            send_action(m_port, state, on ? cmd::kGenerationOn : cmd::kGenerationOff);
+            send_action(device.port, state, on ? cmd::kGenerationOn : cmd::kGenerationOff);
         if (!sent.sent) {
             result(device, result_json(name, text, "failed", "the port does not open"));
             return;
@@ -288,7 +271,8 @@ void Monitor::command(Device& device, const std::string& name, const std::string
         result(device, result_json(name, text, "refused", "not used while EGenUbat = 1"));
         return;
     }
-    const SettingDecision decision = write_setting(m_port, state, param, text);
+    device.port.close();
+    const SettingDecision decision = write_setting(device.port, state, param, text);
     switch (decision.kind) {
         case SettingDecision::Kind::Refused:
             result(device, result_json(name, text, "refused", decision.refusal));
@@ -392,7 +376,9 @@ bool Monitor::finished() const {
 }
 
 int Monitor::run(std::stop_token stop) {
-    set_link_failure_handler([](bool) { g_link_failed.store(true); });
+    // The sessions tell of an outage once; the per-transaction report of
+    // the one-shot commands would repeat it at every step of a pass.
+    set_link_failure_handler(nullptr);
     m_stop = stop;
     if (!find_devices()) {
         return 1;
@@ -418,16 +404,10 @@ int Monitor::run(std::stop_token stop) {
             }
             if (Clock::now() >= device->next_pass &&
                 (m_options.count <= 0 || device->passes < m_options.count)) {
-                const bool was_up = device->link_up || device->passes == 0;
-                device->next_pass = Clock::now() + (was_up ? interval : kReopenEvery);
-                if (was_up) {
-                    poll(*device);
-                } else {
-                    reopen(*device);
-                }
-                if (!device->link_up) {
-                    device->next_pass = Clock::now() + kReopenEvery;
-                }
+                const Clock::time_point started = Clock::now();
+                step(*device);
+                device->next_pass =
+                    device->session.link_up() ? started + interval : Clock::now() + kReopenEvery;
             }
             next = std::min(next, device->next_pass);
         }
@@ -438,7 +418,8 @@ int Monitor::run(std::stop_token stop) {
     }
     // A counted run is a script's: one that published nothing did not work.
     if (finished() && !m_ever_connected) {
-        std::fprintf(stderr, "zorvane-cli: no connection to the broker was made; nothing was published\n");
+        std::fprintf(stderr,
+                     "zorvane-cli: no connection to the broker was made; nothing was published\n");
         return 1;
     }
     return 0;

@@ -17,7 +17,6 @@ struct MonitorOptions {
     std::set<std::string> allowed;  // setting names, and "gen" for the output switch
     int interval_ms = 5000;         // from the start of one pass of a device to its next
     int count = 0;                  // passes per device; 0 runs until stopped
-    int com_port = 0;               // 0: every device the search finds
 };
 
 // Runs until a stop is requested (or every device has had `count` passes), then
