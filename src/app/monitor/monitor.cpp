@@ -405,9 +405,14 @@ int Monitor::run(std::stop_token stop) {
             if (Clock::now() >= device->next_pass &&
                 (m_options.count <= 0 || device->passes < m_options.count)) {
                 const Clock::time_point started = Clock::now();
+                const bool was_up = device->session.link_up();
                 step(*device);
-                device->next_pass =
-                    device->session.link_up() ? started + interval : Clock::now() + kReopenEvery;
+                if (!device->session.link_up()) {
+                    device->next_pass = Clock::now() + kReopenEvery;
+                } else {
+                    // Back from an outage: read it now rather than an interval later.
+                    device->next_pass = was_up ? started + interval : Clock::now();
+                }
             }
             next = std::min(next, device->next_pass);
         }
