@@ -113,8 +113,9 @@ TEST(MonitorBroker, TwoDevicesDiscoveryStateWritesAndCleanStop) {
     Subscriber sub(broker.port());
     // Left on the broker before the monitor starts: never carried out.
     sub.publish("zorvane/qm48_00042/set/UbatLow", "40", true);
-    MonitorRun monitor(dir.path, ports.path(),
-                       {"--mqtt", broker.url(), "--interval", "1", "--allow-writes", "UbatLow"});
+    MonitorRun monitor(
+        dir.path, ports.path(),
+        {"--mqtt", broker.url(), "--interval", "1", "--allow-writes", "UbatLow,gen"});
 
     // Discovery: one retained config per value of each device.
     for (const auto& [id, family] : {std::pair{"qm48_00042", 2}, std::pair{"kx24_com5", 1}}) {
@@ -202,6 +203,16 @@ TEST(MonitorBroker, TwoDevicesDiscoveryStateWritesAndCleanStop) {
     }
     EXPECT_FALSE(has_command(*qm, 0x51));  // Pmax
     EXPECT_FALSE(has_command(*qm, 0x4D));  // UbatLow
+
+    // The output switch: the action, then the generation bit read back.
+    ASSERT_TRUE(sub.wait_for_topic("homeassistant/switch/qm48_00042/gen/config"));
+    from = sub.count();
+    sub.publish("zorvane/qm48_00042/set/gen", "off");
+    const auto switched = sub.wait_for_topic("zorvane/qm48_00042/result", from);
+    ASSERT_TRUE(switched);
+    EXPECT_EQ(text(parse(switched->payload)["result"]), "confirmed") << switched->payload;
+    EXPECT_TRUE(holds_frame(*qm, {0xBE, 0x49, 0xAA}));
+    EXPECT_FALSE(qm->with_device([](sim::SimDevice& d) { return d.generating(); }));
 
     // Home Assistant restarted: every config is sent again.
     from = sub.count();
