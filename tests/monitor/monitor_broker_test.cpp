@@ -118,7 +118,8 @@ TEST(MonitorBroker, TwoDevicesDiscoveryStateWritesAndCleanStop) {
         {"--mqtt", broker.url(), "--interval", "1", "--allow-writes", "UbatLow,gen"});
 
     // Discovery: one retained config per value of each device.
-    for (const auto& [id, family] : {std::pair{"qm48_00042", 2}, std::pair{"kx24_com5", 1}}) {
+    for (const auto& [id, family] :
+         {std::pair{"qm48_00042", Family::Qm}, std::pair{"kx24_com5", Family::Kx}}) {
         for (const monitor::PublishedValue& value : monitor::published_values(family)) {
             const char* component = value.kind == monitor::ValueKind::StatusBit ? "binary_sensor"
                                     : value.name == "UbatLow"                   ? "number"
@@ -160,7 +161,7 @@ TEST(MonitorBroker, TwoDevicesDiscoveryStateWritesAndCleanStop) {
     EXPECT_EQ(pmax_number->payload, "");
 
     // The state is what the device holds.
-    const std::vector<monitor::PublishedValue> qm_values = monitor::published_values(2);
+    const std::vector<monitor::PublishedValue> qm_values = monitor::published_values(Family::Qm);
     const monitor::PublishedValue* ubat_value = monitor::find_published(qm_values, "UbatLow");
     ASSERT_TRUE(ubat_value);
     const auto state = sub.wait_for_topic("zorvane/qm48_00042/state");

@@ -10,8 +10,4 @@ namespace zorvane::cli {
 
 std::string device_state_json(const DeviceState& state);
 
-// The key of a single-precision field in that object ("set_ubat_low"); empty
-// for a field it does not carry.
-std::string state_json_key(FloatField field);
-
 }  // namespace zorvane::cli

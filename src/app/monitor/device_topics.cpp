@@ -32,20 +32,22 @@ std::string number_text(double value) {
     return std::string(text, end);
 }
 
-const char* device_class(Quantity quantity) {
-    switch (quantity) {
-        case Quantity::Voltage:
+const char* device_class(const PublishedValue& value) {
+    if (!value.has_measure) {
+        return nullptr;
+    }
+    switch (value.measure) {
+        case Measure::Voltage:
             return "voltage";
-        case Quantity::Current:
+        case Measure::Current:
             return "current";
-        case Quantity::ApparentPower:
+        case Measure::ApparentPower:
             return "apparent_power";
-        case Quantity::Temperature:
+        case Measure::Temperature:
             return "temperature";
-        case Quantity::Duration:
+        case Measure::Duration:
             return "duration";
-        case Quantity::Count:
-        case Quantity::None:
+        case Measure::Count:
             break;
     }
     return nullptr;
@@ -120,8 +122,7 @@ std::string value_template(const std::string& path) {
 DeviceIdentity device_identity(const FoundDevice& found) {
     DeviceIdentity identity;
     identity.family = found.family();
-    std::string_view prefix = model_caption(found.model).caption_prefix;  // "QM-48. "
-    identity.model = std::string(prefix.substr(0, prefix.find('.')));
+    identity.model = model_profile(found.model).name;
     if (found.has_serial()) {
         identity.serial = found.serial;
     }
@@ -161,7 +162,7 @@ std::vector<RetainedMessage> discovery_messages(const DeviceIdentity& device,
                                                 const std::set<std::string>& allowed) {
     std::vector<RetainedMessage> out;
     for (const PublishedValue& value : values) {
-        Object object = entity(device, topics, value.name, value.name);
+        Object object = entity(device, topics, value.label, value.name);
         object.text("value_template", value_template(value.json_path));
         if (value.kind == ValueKind::StatusBit) {
             object.text("payload_on", "1").text("payload_off", "0");
@@ -171,7 +172,7 @@ std::vector<RetainedMessage> discovery_messages(const DeviceIdentity& device,
         if (!value.unit.empty()) {
             object.text("unit_of_measurement", value.unit);
         }
-        if (const char* cls = device_class(value.quantity)) {
+        if (const char* cls = device_class(value)) {
             object.text("device_class", cls);
         }
         const bool writable = value.kind == ValueKind::Setting && allowed.contains(value.name);
@@ -200,7 +201,7 @@ std::vector<RetainedMessage> discovery_messages(const DeviceIdentity& device,
     }
     const std::string gen_topic = config_topic("switch", device, kGenerationName);
     if (allowed.contains(kGenerationName)) {
-        Object object = entity(device, topics, kGenerationName, kGenerationName);
+        Object object = entity(device, topics, "output generation", kGenerationName);
         object.text("value_template", value_template(generation_path(device.family)))
             .text("state_on", "1")
             .text("state_off", "0")

@@ -22,7 +22,7 @@ struct DeviceIdentity {
     std::string id;      // "qm48_00042"; "kx24_com5" without a serial number
     std::string model;   // "QM-48"
     std::string serial;  // empty when the device has none
-    int family = 1;
+    Family family = Family::Kx;
 };
 
 DeviceIdentity device_identity(const FoundDevice& found);

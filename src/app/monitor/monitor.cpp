@@ -76,10 +76,6 @@ std::string result_json(const std::string& name, const std::string& text, const 
     return out + "}";
 }
 
-bool generation_bit(const DeviceState& state, int family) {
-    return (family == 1 ? state.kx_status1[2] : state.qm_status1[2]).load() != 0;
-}
-
 class Monitor {
   public:
     Monitor(const MonitorOptions& options, MqttClient& client)
@@ -204,7 +200,7 @@ void Monitor::judge_writes(Device& device) {
     const DeviceState& state = device.state;
     for (const PendingWrite& write : device.pending) {
         if (write.param == nullptr) {
-            const bool on = generation_bit(state, device.identity.family);
+            const bool on = generation_on(state, device.identity.family);
             const std::string holds = on ? "on" : "off";
             result(device,
                    on == write.generation_on

@@ -1,118 +1,94 @@
 #include "app/monitor/published_values.h"
 
-#include <cmath>
-#include <span>
-#include <string_view>
-
-#include "app/cli/state_json.h"
-#include "counters/counter_format.h"
-
 namespace zorvane::monitor {
 
 namespace {
 
-// Units and classes by the stored field, until the device tables carry them.
-struct FieldFacts {
-    FloatField field;
-    const char* unit;
-    Quantity quantity;
-};
-using S = DeviceState;
-using Q = Quantity;
-constexpr FieldFacts kFieldFacts[] = {
-    {&S::out_voltage, "V", Q::Voltage},           {&S::out_current, "A", Q::Current},
-    {&S::out_power, "VA", Q::ApparentPower},      {&S::bat_voltage, "V", Q::Voltage},
-    {&S::case_temperature, "°C", Q::Temperature}, {&S::bat_temperature, "°C", Q::Temperature},
-    {&S::set_uout_nom, "V", Q::Voltage},          {&S::set_ubat_low, "V", Q::Voltage},
-    {&S::set_ubat_min, "V", Q::Voltage},          {&S::set_ubat_min_on, "V", Q::Voltage},
-    {&S::set_pmax, "VA", Q::ApparentPower},       {&S::set_urms_low_l, "V", Q::Voltage},
-    {&S::set_urms_low_h, "V", Q::Voltage},        {&S::set_urms_high_h, "V", Q::Voltage},
-    {&S::set_urms_high_l, "V", Q::Voltage},       {&S::set_ichrg_nom, "A", Q::Current},
-    {&S::set_abs_time, "min", Q::Duration},       {&S::set_float_time, "min", Q::Duration},
-    {&S::set_rfloat_time, "d", Q::Duration},      {&S::set_rabs_time, "min", Q::Duration},
-    {&S::set_egen_pmax, "VA", Q::ApparentPower},  {&S::set_egen_sleep, "d", Q::Duration},
-};
+constexpr const char* kGenerationBit = "generation";
 
-const FieldFacts* facts_of(FloatField field) {
-    for (const FieldFacts& facts : kFieldFacts) {
-        if (facts.field == field) {
-            return &facts;
-        }
-    }
-    return nullptr;
+std::string label_of(const char* description, const std::string& name) {
+    return description != nullptr && *description != '\0' ? std::string(description) : name;
 }
 
-PublishedValue reading(FloatField field) {
+PublishedValue single(const Variable& v, Family family) {
     PublishedValue value;
-    value.name = cli::state_json_key(field);
-    value.json_path = value.name;
-    if (const FieldFacts* facts = facts_of(field)) {
-        value.unit = facts->unit;
-        value.quantity = facts->quantity;
+    value.name = v.name_for(family);
+    value.label = label_of(v.description, value.name);
+    value.json_path = v.key;
+    value.unit = v.unit;
+    value.has_measure = true;
+    value.measure = v.measure;
+    if (!v.writable()) {
+        return value;
     }
+    value.kind = ValueKind::Setting;
+    value.setting = find_setting(value.name, kind_of(family));
+    value.max = v.max_display();
+    // A field shown in whole units (days) takes whole units.
+    value.step = v.whole_shown_suffix() != nullptr ? 1.0 : 1.0 / v.scale;
     return value;
+}
+
+std::string status_path(const StatusBit& bit) {
+    for (const StatusArrayRow& row : status_arrays()) {
+        if (row.array == bit.array) {
+            return std::string(row.key) + "[" + std::to_string(bit.bit) + "]";
+        }
+    }
+    return {};
 }
 
 }  // namespace
 
-std::vector<PublishedValue> published_values(int family) {
-    const bool kx = family == 1;
+std::vector<PublishedValue> published_values(Family family) {
     std::vector<PublishedValue> out;
-    for (FloatField field :
-         {&S::out_voltage, &S::out_current, &S::out_power, &S::bat_voltage, &S::case_temperature}) {
-        out.push_back(reading(field));
-    }
-    if (!kx) {
-        out.push_back(reading(&S::bat_temperature));
-    }
-    for (const SettingParam& param : setting_params()) {
-        if ((param.page == SettingPage::Kx) != kx) {
+    for (const Variable& v : variables()) {
+        if (!has_family(v.families, family)) {
             continue;
         }
-        PublishedValue value = reading(param.field);
-        value.name = param.name;
-        value.kind = ValueKind::Setting;
-        value.setting = &param;
-        value.max = setting_max_display(param);
-        // A field shown in whole units (days) takes whole units.
-        value.step = param.whole_shown_suffix != nullptr ? 1.0 : 1.0 / param.scale;
-        out.push_back(std::move(value));
-    }
-    for (const CounterDef& counter : counter_table()) {
-        if (kx && counter.index >= kCounterCount - 1) {
-            continue;  // the KX counters reply is one counter shorter
+        if (!v.is_array()) {
+            out.push_back(single(v, family));
+            continue;
         }
-        PublishedValue value;
-        value.name = "counter_" + std::to_string(counter.index);
-        value.kind = ValueKind::Counter;
-        value.json_path = "lifetime_counters[" + std::to_string(counter.index) + "]";
-        if (counter.form == CounterForm::Duration) {
-            value.unit = "s";
-            value.quantity = Quantity::Duration;
-        } else if (counter.form == CounterForm::Energy) {
-            value.unit = "VAh";
-        } else {
-            value.quantity = Quantity::Count;
-        }
-        out.push_back(std::move(value));
-    }
-    static constexpr const char* kKxStatus[] = {"kx_status1", "kx_status2"};
-    static constexpr const char* kQmStatus[] = {"qm_status1", "qm_status2", "qm_status3"};
-    for (const char* status :
-         kx ? std::span<const char* const>(kKxStatus) : std::span<const char* const>(kQmStatus)) {
-        for (int bit = 0; bit < 8; ++bit) {
+        const size_t elements = (DeviceState{}.*v.array).size();
+        for (size_t i = 0; i < elements; ++i) {
             PublishedValue value;
-            value.name = std::string(status) + "_" + std::to_string(bit);
-            value.kind = ValueKind::StatusBit;
-            value.json_path = std::string(status) + "[" + std::to_string(bit) + "]";
+            value.name = std::string(v.key) + "_" + std::to_string(i);
+            value.label = label_of(v.description, v.key) + " " + std::to_string(i);
+            value.json_path = std::string(v.key) + "[" + std::to_string(i) + "]";
+            value.unit = v.unit;
+            value.has_measure = true;
+            value.measure = v.measure;
             out.push_back(std::move(value));
         }
     }
+    for (const CounterDef& counter : counter_table()) {
+        if (!has_family(counter.families, family)) {
+            continue;
+        }
+        PublishedValue value;
+        value.name = counter.name;
+        value.label = label_of(counter.description, value.name);
+        value.kind = ValueKind::Counter;
+        value.json_path = "lifetime_counters[" + std::to_string(counter.index) + "]";
+        value.unit = counter.unit;
+        // Energy counts volt-ampere hours: no energy class takes that unit.
+        value.has_measure = counter.form != CounterForm::Energy;
+        value.measure = counter.form == CounterForm::Duration ? Measure::Duration : Measure::Count;
+        out.push_back(std::move(value));
+    }
+    for (const StatusBit& bit : status_bits()) {
+        if (bit.family != family) {
+            continue;
+        }
+        PublishedValue value;
+        value.name = bit.name;
+        value.label = label_of(bit.description, value.name);
+        value.kind = ValueKind::StatusBit;
+        value.json_path = status_path(bit);
+        out.push_back(std::move(value));
+    }
     return out;
-}
-
-std::string generation_path(int family) {
-    return family == 1 ? "kx_status1[2]" : "qm_status1[2]";
 }
 
 const PublishedValue* find_published(const std::vector<PublishedValue>& values,
@@ -123,6 +99,16 @@ const PublishedValue* find_published(const std::vector<PublishedValue>& values,
         }
     }
     return nullptr;
+}
+
+std::string generation_path(Family family) {
+    const StatusBit* bit = find_status_bit(kGenerationBit, family);
+    return bit != nullptr ? status_path(*bit) : std::string();
+}
+
+bool generation_on(const DeviceState& state, Family family) {
+    const StatusBit* bit = find_status_bit(kGenerationBit, family);
+    return bit != nullptr && (state.*bit->array)[static_cast<size_t>(bit->bit)].load() != 0;
 }
 
 }  // namespace zorvane::monitor
