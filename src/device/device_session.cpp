@@ -32,11 +32,14 @@ void DeviceSession::emit(SessionEvent::Kind kind, const FoundDevice& device, con
     }
 }
 
-DeviceSession::Step DeviceSession::step(std::stop_token stop) {
+DeviceSession::Step DeviceSession::step(std::stop_token stop, bool wait) {
     if (stop.stop_requested()) {
         return Step::Stopped;
     }
     if (!m_link_up) {
+        if (!wait && std::chrono::steady_clock::now() < m_next_try) {
+            return Step::Outage;
+        }
         if (!wait_for_retry(stop)) {
             return Step::Stopped;
         }
@@ -135,9 +138,10 @@ bool DeviceSession::try_reconnect(const std::stop_token& stop) {
     options.stop = stop;
     for (const FoundDevice& found : search_devices(scratch, options).found) {
         if (found.same_unit(m_device)) {
-            m_device.port = found.port;
+            // A port outside the table is kept by a number of its own.
+            m_device.port = found.port > 0 ? found.port : com_port_for_path(found.path);
             m_device.path = found.path;
-            m_state.g_com_port.store(found.port);
+            m_state.g_com_port.store(m_device.port);
             emit(SessionEvent::Kind::Moved, m_device);
             return true;
         }

@@ -8,7 +8,9 @@
 // device is reported and not polled. With follow_serial, a unit with a serial
 // number that comes back on another port (USB adapters renumber) is found
 // there. Subscribers hear of completed passes and of outages, one event per
-// change, never one per transaction.
+// change, never one per transaction. (The process's link-failure handler
+// still hears every failed transaction: a program that runs sessions leaves
+// it unset and listens to the session instead.)
 #pragma once
 
 #include <chrono>
@@ -64,13 +66,17 @@ class DeviceSession {
         Stopped,  // a stop was requested
     };
     // One pass while the link is up; during an outage, one attempt to get the
-    // unit back, at most one a reopen interval.
-    Step step(std::stop_token stop = {});
+    // unit back, at most one a reopen interval: `wait` waits for the next
+    // one to be due, otherwise a step before then returns Outage at once (a
+    // caller that takes several sessions in turn is not held up by one).
+    Step step(std::stop_token stop = {}, bool wait = true);
     // Steps until `passes` complete passes (0: until stopped). Returns the
     // number of complete passes.
     int run(int passes, std::stop_token stop = {});
 
     bool link_up() const { return m_link_up; }
+    // During an outage: when the next attempt is due.
+    std::chrono::steady_clock::time_point next_attempt() const { return m_next_try; }
     const FoundDevice& device() const { return m_device; }
 
   private:

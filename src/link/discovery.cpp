@@ -24,6 +24,13 @@ int request(SerialPort& port, Buffer& buffer, uint8_t code, int expected_length)
 }
 
 // The probe proper, on a port that is open; closing is the caller's.
+// The probe ends at the first link failure: the port is gone, and the
+// failure is told once, not once for every probe still to come (probes of
+// several ports run at once, so the window could not fold them into one box).
+bool probe_goes_on(const SerialPort& port, const std::stop_token& stop) {
+    return !port.link_failed() && !stop.stop_requested();
+}
+
 std::optional<FoundDevice> identify(SerialPort& port, const PortInfo& target,
                                     const std::stop_token& stop) {
     Buffer buffer{};
@@ -32,15 +39,15 @@ std::optional<FoundDevice> identify(SerialPort& port, const PortInfo& target,
     transact(port, buffer, kWakeUpLength, 0);
 
     // The battery probe goes out twice; only the second answer is looked at.
-    if (stop.stop_requested()) {
+    if (!probe_goes_on(port, stop)) {
         return std::nullopt;
     }
     request(port, buffer, cmd::kBatteryProbe, 0);
-    if (stop.stop_requested()) {
+    if (!probe_goes_on(port, stop)) {
         return std::nullopt;
     }
     const int battery_count = request(port, buffer, cmd::kBatteryProbe, 0);
-    if (!battery_reply_valid(buffer.data(), battery_count) || stop.stop_requested()) {
+    if (!battery_reply_valid(buffer.data(), battery_count) || !probe_goes_on(port, stop)) {
         return std::nullopt;
     }
     const float battery_voltage = decode_battery_voltage(buffer.data());
@@ -50,7 +57,7 @@ std::optional<FoundDevice> identify(SerialPort& port, const PortInfo& target,
     const int status_length = build_request(buffer, cmd::kStatus);
     const int status_count = transact_until(port, buffer, status_length, status_probe_complete);
     const DeviceModel model = identify_model(buffer.data(), status_count, battery_voltage);
-    if (stop.stop_requested()) {
+    if (!probe_goes_on(port, stop)) {
         return std::nullopt;
     }
 

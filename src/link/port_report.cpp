@@ -20,8 +20,8 @@ constexpr Text kPermissionRemedy{
     "No permission: add your user to the dialout group (sudo usermod -aG dialout $USER) and log "
     "in again, or install the udev rule for serial adapters (see the README)."};
 constexpr Text kBusyRemedy{
-    "Порт занят: закройте программу, которая его использует, и повторите поиск.",
-    "Busy: close the program that holds the port, then search again."};
+    "Порт занят: закройте другую программу, которая его использует, и перезапустите Zorvane.",
+    "Busy: close the other program that holds the port, then start again."};
 constexpr Text kUnusableHeading{"Некоторые порты недоступны:", "Some serial ports cannot be used:"};
 constexpr Text kNoDeviceNoPorts{
     "Последовательные порты не обнаружены. Подключите адаптер и перезапустите программу",

@@ -4,6 +4,7 @@
 
 #include "app/cli/cli_link.h"
 #include "app/cli/cli_options.h"
+#include "device/device_session.h"
 #include "device/device_state.h"
 #include "device/poll_cycle.h"
 #include "link/discovery.h"
@@ -102,6 +103,41 @@ bool poll_pass() {
     poll_cycle_of_kind(port, device_state);
     port.close();
     return !quit_requested();
+}
+
+void report_session_events(DeviceSession& session) {
+    session.on_event([&session](const SessionEvent& event) {
+        const std::string where = device_port_label(session.device());
+        switch (event.kind) {
+            case SessionEvent::Kind::LinkLost: {
+                // A port that would not open again says why (unplugged, busy …).
+                const std::string why =
+                    event.open.ok() ? std::string()
+                                    : std::string(" (") + access_name(event.open.access) + ")";
+                std::fprintf(stderr,
+                             "zorvane-cli: %s: link lost%s; values are not current; trying again "
+                             "every second\n",
+                             where.c_str(), why.c_str());
+                break;
+            }
+            case SessionEvent::Kind::Resumed:
+                std::fprintf(stderr, "zorvane-cli: %s: %s answers again; polling resumes\n",
+                             where.c_str(), event.device.caption.c_str());
+                break;
+            case SessionEvent::Kind::OtherDevice:
+                std::fprintf(stderr,
+                             "zorvane-cli: %s: another device answers there (%s); waiting for "
+                             "%s\n",
+                             where.c_str(), event.device.caption.c_str(),
+                             session.device().caption.c_str());
+                break;
+            case SessionEvent::Kind::Moved:
+                std::fprintf(stderr, "zorvane-cli: %s found on %s\n", event.device.caption.c_str(),
+                             where.c_str());
+                break;
+        }
+        std::fflush(stderr);
+    });
 }
 
 int report_write(const SettingDecision& decision) {

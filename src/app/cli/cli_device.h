@@ -33,8 +33,8 @@ bool poll_pass();
 // a refusal.
 int report_write(const SettingDecision& decision);
 
-// Tells a session's outages, resumptions and other devices on standard
-// error, once each.
+// Tells a session's outages on standard error, one line each: the link
+// lost, the unit back, another device on its port, the unit on another port.
 void report_session_events(DeviceSession& session);
 
 // The port of a find, as the messages name it: "COM5 (/dev/ttyS4)".

@@ -26,36 +26,6 @@ int usage() {
 
 }  // namespace
 
-void report_session_events(DeviceSession& session) {
-    session.on_event([&session](const SessionEvent& event) {
-        const std::string where = device_port_label(session.device());
-        switch (event.kind) {
-            case SessionEvent::Kind::LinkLost:
-                std::fprintf(stderr,
-                             "zorvane-cli: %s: link lost; values are not current; trying again "
-                             "every second\n",
-                             where.c_str());
-                break;
-            case SessionEvent::Kind::Resumed:
-                std::fprintf(stderr, "zorvane-cli: %s: %s answers again; polling resumes\n",
-                             where.c_str(), event.device.caption.c_str());
-                break;
-            case SessionEvent::Kind::OtherDevice:
-                std::fprintf(stderr,
-                             "zorvane-cli: %s: another device answers there (%s); waiting for "
-                             "%s\n",
-                             where.c_str(), event.device.caption.c_str(),
-                             session.device().caption.c_str());
-                break;
-            case SessionEvent::Kind::Moved:
-                std::fprintf(stderr, "zorvane-cli: %s found on %s\n", event.device.caption.c_str(),
-                             where.c_str());
-                break;
-        }
-        std::fflush(stderr);
-    });
-}
-
 int cmd_poll(int argc, char** argv) {
     int count = 1;
     if (argc == 2 && std::strcmp(argv[0], "--count") == 0) {

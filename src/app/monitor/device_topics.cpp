@@ -4,9 +4,7 @@
 #include <charconv>
 #include <cstdio>
 
-#ifndef ZORVANE_VERSION
-#define ZORVANE_VERSION "0.0"
-#endif
+#include "state/version.h"
 
 namespace zorvane::monitor {
 
@@ -78,7 +76,7 @@ std::string device_block(const DeviceIdentity& device) {
         .text("name", device.serial.empty() ? device.model : device.model + " " + device.serial)
         .text("model", device.model)
         .text("manufacturer", "Zorvane")
-        .text("sw_version", "Zorvane " ZORVANE_VERSION);
+        .text("sw_version", std::string("Zorvane ") + kToolVersion);
     if (!device.serial.empty()) {
         block.text("serial_number", device.serial);
     }
@@ -103,7 +101,7 @@ Object entity(const DeviceIdentity& device, const Topics& topics, const std::str
                                  "]")
         .text("availability_mode", "all")
         .raw("device", device_block(device))
-        .raw("origin", Object{}.text("name", "Zorvane").text("sw", ZORVANE_VERSION).done());
+        .raw("origin", Object{}.text("name", "Zorvane").text("sw", kToolVersion).done());
     return object;
 }
 
