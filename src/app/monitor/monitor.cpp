@@ -132,7 +132,12 @@ bool Monitor::find_devices() {
         add_device(*found);
     } else {
         DeviceState scratch;  // the search's choice of one polled device is not ours
-        const SearchResult result = search_devices(scratch);
+        SearchOptions options;
+        options.stop = m_stop;
+        const SearchResult result = search_devices(scratch, options);
+        if (m_stop.stop_requested()) {
+            return false;
+        }
         const std::string unusable = unusable_ports_report(result.ports, Language::English);
         if (!unusable.empty()) {
             std::fprintf(stderr, "zorvane-cli: %s\n", unusable.c_str());
@@ -377,7 +382,7 @@ int Monitor::run(std::stop_token stop) {
     set_link_failure_handler(nullptr);
     m_stop = stop;
     if (!find_devices()) {
-        return 1;
+        return stop.stop_requested() ? 0 : 1;  // stopped during the search: no failure
     }
     // The first pass waits a little for the broker, so that a short run
     // (--count) is not over before anything could be published; after that,
