@@ -128,18 +128,17 @@ void MqttClient::run_network() {
     int backoff = 0;
     std::string last_failure;
     for (;;) {
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_stopping) {
-                return;
-            }
+        if (stopping()) {
+            return;
         }
         bool was_connected = false;
         const int rc = mosquitto_connect(m_mosq, m_options.host.c_str(), m_options.port,
                                          m_options.keepalive_s);
         std::string failure;
         if (rc == MOSQ_ERR_SUCCESS) {
-            while (mosquitto_loop(m_mosq, 200, 1) == MOSQ_ERR_SUCCESS) {
+            // The stop is looked at too: a disconnect asked for while the
+            // connection was still being made does not end the loop by itself.
+            while (!stopping() && mosquitto_loop(m_mosq, 200, 1) == MOSQ_ERR_SUCCESS) {
                 was_connected = was_connected || connected();
             }
             std::lock_guard lock(m_mutex);
@@ -147,11 +146,8 @@ void MqttClient::run_network() {
         } else {
             failure = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
         }
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_stopping) {
-                return;
-            }
+        if (stopping()) {
+            return;
         }
         // The connection (if there was one) is over: on_disconnect has told.
         on_disconnect(m_mosq, this, 1);
@@ -166,6 +162,11 @@ void MqttClient::run_network() {
         backoff = was_connected ? 1 : next_backoff_s(backoff, m_options.reconnect_max_s);
         pause(backoff);
     }
+}
+
+bool MqttClient::stopping() const {
+    std::lock_guard lock(m_mutex);
+    return m_stopping;
 }
 
 void MqttClient::pause(int seconds) {
@@ -219,13 +220,15 @@ void MqttClient::stop(const std::string& topic, const std::string& payload,
         std::unique_lock lock(m_mutex);
         m_cv.wait_for(lock, timeout, [&] { return m_last_acked == mid || !m_connected; });
     }
+    // A clean disconnect first, so that the broker does not send the will;
+    // then the network thread is told to end, which it also sees when the
+    // disconnect fell into a connection still being made.
+    mosquitto_disconnect(m_mosq);
     {
         std::lock_guard lock(m_mutex);
         m_stopping = true;
     }
     m_cv.notify_all();
-    // Ends the network loop: a clean disconnect, so the broker keeps the will.
-    mosquitto_disconnect(m_mosq);
     m_network.join();
 }
 

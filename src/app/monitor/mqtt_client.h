@@ -80,6 +80,7 @@ class MqttClient {
 
   private:
     void run_network();
+    bool stopping() const;
     // Sleeps up to `seconds` unless stop() begins meanwhile.
     void pause(int seconds);
 
