@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <QTimer>
+#include <atomic>
 #include <memory>
 
 #include "app/device_tabs.h"
@@ -93,6 +94,8 @@ class CKorvellDlg : public QDialog {
     QTimer m_timer;
     std::unique_ptr<PollWorker> m_worker;
     size_t m_ports_seen = 0;  // by the device search
+    std::atomic<bool> m_link_failure_queued{false};
+    std::atomic<bool> m_link_failure_quit{false};
     bool m_link_box_open = false;
     bool m_quitting = false;
 };
