@@ -278,8 +278,9 @@ TEST(MonitorBroker, OutagesOfTheDeviceAndOfTheBroker) {
     ASSERT_TRUE(sub.wait_for_topic(state));
 
     // Unplugged.
+    const size_t unplug_at = sub.count();
     device->hang_up();
-    const auto down = sub.wait_for(link, "down");
+    const auto down = sub.wait_for(link, "down", unplug_at);
     ASSERT_TRUE(down) << monitor.log();
     const size_t down_at = sub.count();
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // a reopen or two fail

@@ -175,6 +175,8 @@ void Monitor::set_link(Device& device, bool up) {
 }
 
 void Monitor::step(Device& device) {
+    // Whether this pass, not an earlier one, had an answer from the device.
+    device.state.g_values_read.store(0);
     const DeviceSession::Step step = device.session.step(m_stop);
     if (step != DeviceSession::Step::Stopped) {
         ++device.passes;
