@@ -1,12 +1,6 @@
 // transact and the device search over simulated devices on pseudo-terminals,
-// paced at the line rate, each timed against its model:
-//
-//   one transaction  = (request + reply bytes) x 11 bits / 57600 baud
-//                      + 5 ms (the read ends 5 ms after the latest byte)
-//   a silent read    = 50 + 5 x n ms for a read of up to n bytes
-//                      (550 ms for a whole 100-byte buffer)
-//
-// and the ratio measured / model is printed for each.
+// paced at the line rate, each timed against the line model (line_model.h);
+// the ratio measured / model is printed for each.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -17,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "line_model.h"
 #include "link/discovery.h"
 #include "link/frame.h"
 #include "link/serial_port.h"
@@ -27,15 +22,9 @@ namespace {
 using namespace zorvane;
 using Clock = std::chrono::steady_clock;
 
-// The line as the tool sees it.
-constexpr double kByteMs = 11.0 * 1000.0 / 57600.0;
-constexpr double kIntervalMs = 5.0;
-double silent_read_ms(int n) {
-    return 50.0 + 5.0 * n;
-}
-double exchange_ms(int request_bytes, int reply_bytes) {
-    return (request_bytes + reply_bytes) * kByteMs + kIntervalMs;
-}
+using bench::exchange_ms;
+using bench::kByteMs;
+using bench::silent_read_ms;
 
 // The device search, probe by probe, for one device.
 double probe_model_ms(bool qm) {

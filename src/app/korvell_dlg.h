@@ -93,9 +93,9 @@ class CKorvellDlg : public QDialog {
     c_kx_dialog* m_kx_page = nullptr;
     QTimer m_timer;
     std::unique_ptr<PollWorker> m_worker;
-    size_t m_ports_seen = 0;  // by the device search
     std::atomic<bool> m_link_failure_queued{false};
     std::atomic<bool> m_link_failure_quit{false};
+    size_t m_ports_seen = 0;  // by the device search
     bool m_link_box_open = false;
     bool m_quitting = false;
 };

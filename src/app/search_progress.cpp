@@ -1,10 +1,11 @@
 #include "app/search_progress.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <mutex>
 #include <thread>
 
 namespace zorvane {
@@ -12,6 +13,9 @@ namespace zorvane {
 namespace {
 
 using namespace search_progress;
+
+// How often the display looks at the search.
+constexpr int kLookMs = 30;
 
 QString u8(const char* text) {
     return QString::fromUtf8(text);
@@ -22,39 +26,47 @@ QString short_label(const PortInfo& port) {
                                                     : QString::fromStdString(port.path);
 }
 
-// Hands what the probing threads see over to the display's thread.
-class ProgressRelay final : public SearchObserver {
+// What the probing threads have seen, kept under a lock for the display's
+// thread to look at: no Qt object is touched from a probing thread.
+class SearchState final : public SearchObserver {
   public:
-    explicit ProgressRelay(SearchProgress* display, std::function<void(QString, bool)> probing,
-                           std::function<void(QString)> found)
-        : m_display(display), m_probing(std::move(probing)), m_found(std::move(found)) {}
-
     void probing(const PortInfo& port) override {
-        QMetaObject::invokeMethod(
-            m_display, [this, label = short_label(port)] { m_probing(label, true); },
-            Qt::QueuedConnection);
+        std::lock_guard lock(m_mutex);
+        m_in_progress.push_back(short_label(port).toStdString());
     }
     void probed(const PortInfo& port, const ProbeResult& result) override {
-        const QString label = short_label(port);
-        const QString caption = result.device
-                                    ? QStringLiteral("%1 (%2)").arg(
-                                          QString::fromStdString(result.device->caption), label)
-                                    : QString();
-        QMetaObject::invokeMethod(
-            m_display,
-            [this, label, caption] {
-                m_probing(label, false);
-                if (!caption.isEmpty())
-                    m_found(caption);
-            },
-            Qt::QueuedConnection);
+        const std::string label = short_label(port).toStdString();
+        std::lock_guard lock(m_mutex);
+        std::erase(m_in_progress, label);
+        if (result.device)
+            m_found.push_back(result.device->caption + " (" + label + ")");
+    }
+    void finish() {
+        std::lock_guard lock(m_mutex);
+        m_done = true;
+    }
+    struct View {
+        std::vector<std::string> in_progress;
+        std::vector<std::string> found;
+        bool done = false;
+    };
+    View view() const {
+        std::lock_guard lock(m_mutex);
+        return {m_in_progress, m_found, m_done};
     }
 
   private:
-    SearchProgress* m_display;
-    std::function<void(QString, bool)> m_probing;
-    std::function<void(QString)> m_found;
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_in_progress;  // in the order the probes began
+    std::vector<std::string> m_found;
+    bool m_done = false;
 };
+
+QString joined(const std::vector<std::string>& items, const char* separator) {
+    QStringList list;
+    for (const std::string& item : items) list.append(QString::fromStdString(item));
+    return list.join(QString::fromLatin1(separator));
+}
 
 }  // namespace
 
@@ -74,22 +86,27 @@ SearchProgress::SearchProgress(QWidget* parent) : QWidget(parent, Qt::Dialog) {
 }
 
 SearchResult SearchProgress::run(DeviceState& state, SearchOptions options) {
-    ProgressRelay relay(
-        this, [this](const QString& port, bool started) { show_probing(port, started); },
-        [this](const QString& caption) { show_found(caption); });
-    options.observer = &relay;
+    SearchState seen;
+    options.observer = &seen;
     options.stop = m_stop.get_token();
     SearchResult result;
+    QTimer look;
+    look.setInterval(kLookMs);
+    connect(&look, &QTimer::timeout, this, [this, &seen] {
+        const SearchState::View view = seen.view();
+        show_view(joined(view.in_progress, ", "), joined(view.found, "; "));
+        if (view.done)
+            m_loop.quit();
+    });
     show();
     {
         std::jthread search([&] {
             result = search_devices(state, options);
-            QMetaObject::invokeMethod(&m_loop, &QEventLoop::quit, Qt::QueuedConnection);
+            seen.finish();
         });
+        look.start();
         m_loop.exec();
     }
-    // What the threads queued before they ended is shown no more.
-    QCoreApplication::removePostedEvents(this);
     hide();
     return result;
 }
@@ -106,20 +123,11 @@ void SearchProgress::closeEvent(QCloseEvent* event) {
     event->ignore();
 }
 
-void SearchProgress::show_probing(const QString& port, bool started) {
-    if (m_stop.stop_requested())
-        return;
-    if (started)
-        m_in_progress.append(port);
-    else
-        m_in_progress.removeOne(port);
-    if (!m_in_progress.empty())
-        m_probing->setText(u8(kProbing).arg(m_in_progress.join(QStringLiteral(", "))));
-}
-
-void SearchProgress::show_found(const QString& caption) {
-    m_found_list.append(caption);
-    m_found->setText(u8(kFound).arg(m_found_list.join(QStringLiteral("; "))));
+void SearchProgress::show_view(const QString& probing, const QString& found) {
+    if (!m_stop.stop_requested() && !probing.isEmpty())
+        m_probing->setText(u8(kProbing).arg(probing));
+    if (!found.isEmpty())
+        m_found->setText(u8(kFound).arg(found));
 }
 
 }  // namespace zorvane

@@ -45,14 +45,11 @@ class SearchProgress : public QWidget {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    void show_probing(const QString& port, bool started);
-    void show_found(const QString& caption);
+    void show_view(const QString& probing, const QString& found);
 
     QLabel* m_probing = nullptr;
     QLabel* m_found = nullptr;
     QPushButton* m_cancel = nullptr;
-    QStringList m_in_progress;  // in the order the probes began
-    QStringList m_found_list;
     std::stop_source m_stop;
     QEventLoop m_loop;
 };

@@ -13,6 +13,13 @@ namespace zorvane {
 
 namespace {
 
+#ifdef _WIN32
+// Windows names its serial ports itself; the device namespace reaches COM10
+// and above, which the bare name "COM10" does not.
+constexpr const char* kDevicePrefix = "\\\\.\\COM";
+constexpr int kLastDevicePort = 255;
+constexpr char kDirSeparator = '\\';
+#else
 // COM1 is the first device of the first row; each row holds 32 devices.
 struct PortRange {
     int first_com;
@@ -24,6 +31,8 @@ constexpr PortRange kDefaultPorts[] = {
     {65, "/dev/ttyACM"},
 };
 constexpr int kPortsPerRange = 32;
+constexpr char kDirSeparator = '/';
+#endif
 
 // A decimal number without sign or leading zero, or -1.
 int plain_number(std::string_view digits) {
@@ -74,17 +83,23 @@ std::string resolve_port_path(int com_port) {
             return {};
         }
         std::string path = dir;
-        if (path.empty() || path.back() != '/') {
-            path += '/';
+        if (path.empty() || (path.back() != '/' && path.back() != kDirSeparator)) {
+            path += kDirSeparator;
         }
         return path + "COM" + std::to_string(com_port);
     }
+#ifdef _WIN32
+    if (com_port >= 1 && com_port <= kLastDevicePort) {
+        return kDevicePrefix + std::to_string(com_port);
+    }
+#else
     for (const PortRange& range : kDefaultPorts) {
         const int index = com_port - range.first_com;
         if (index >= 0 && index < kPortsPerRange) {
             return range.device_prefix + std::to_string(index);
         }
     }
+#endif
     return {};
 }
 
@@ -103,6 +118,11 @@ int com_number_of_name(std::string_view name) {
 }
 
 int com_port_of_device_name(std::string_view name) {
+#ifdef _WIN32
+    // The system's own name is the COM name.
+    const int com = com_number_of_name(name);
+    return com <= kLastDevicePort ? com : 0;
+#else
     for (const PortRange& range : kDefaultPorts) {
         const std::string_view prefix = std::string_view(range.device_prefix).substr(5);  // "/dev/"
         if (!name.starts_with(prefix)) {
@@ -114,6 +134,7 @@ int com_port_of_device_name(std::string_view name) {
         }
     }
     return 0;
+#endif
 }
 
 }  // namespace zorvane

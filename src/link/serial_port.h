@@ -34,8 +34,9 @@ class PortBackend {
     virtual int read(uint8_t* data, size_t size) = 0;
 };
 
-std::unique_ptr<PortBackend> make_posix_backend();
-// The backend of the platform the tool runs on.
+std::unique_ptr<PortBackend> make_posix_backend();  // POSIX systems only
+// The backend of the platform the tool runs on (termios, or the Win32 COM
+// API); nothing above this layer knows which.
 std::unique_ptr<PortBackend> make_serial_backend();
 using BackendFactory = std::function<std::unique_ptr<PortBackend>()>;
 
@@ -59,13 +60,12 @@ class SerialPort {
     void apply_line_settings();
 
     const std::string& path() const { return m_path; }
-    PortBackend& backend() { return *m_backend; }
-
     // Whether a transaction has met a link failure since the port was last
-    // opened: what a session looks at after a pass, whatever the process's
-    // link-failure handler does.
+    // opened: what the worker and a session look at after a pass, whatever
+    // the process's link-failure handler does.
     bool link_failed() const { return m_link_failed; }
     void mark_link_failed() { m_link_failed = true; }
+    PortBackend& backend() { return *m_backend; }
 
   private:
     std::string m_path;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/cli/cli_commands.h"
+#include "app/cli/cli_console.h"
 #include "app/cli/cli_link.h"
 #include "app/cli/cli_options.h"
 
@@ -23,8 +24,16 @@ constexpr Command kCommands[] = {
      "           a lost link is waited out (reopened every second)"},
     {"set", cmd_set, "NAME TEXT  search, one pass, then write setting NAME as typed"},
     {"gen", cmd_gen, "on|off  search, then switch the output generation"},
+#ifdef ZORVANE_WITH_MONITOR
     {"monitor", cmd_monitor, "--mqtt mqtt://HOST[:PORT] ...  publish every pass to an MQTT broker"},
+#endif
 };
+
+#ifdef _WIN32
+constexpr const char* kPortExamples = "COM5, \\\\.\\COM12";
+#else
+constexpr const char* kPortExamples = "COMn,\n/dev/ttyUSB0, /dev/serial/by-id/...";
+#endif
 
 int usage(std::FILE* out) {
     std::fprintf(out, "usage: zorvane-cli <command> [arguments]\n\ncommands:\n");
@@ -32,9 +41,9 @@ int usage(std::FILE* out) {
         std::fprintf(out, "  %-8s %s\n", command.name, command.summary);
     }
     std::fprintf(out,
-                 "\nevery command takes --port COMn|PATH: no search, that port only (COMn,\n"
-                 "/dev/ttyUSB0, /dev/serial/by-id/...).\n"
-                 "Ports COMn are $ZORVANE_PORT_DIR/COMn when that variable is set.\n");
+                 "\nevery command takes --port COMn|PATH: no search, that port only (%s).\n"
+                 "Ports COMn are $ZORVANE_PORT_DIR/COMn when that variable is set.\n",
+                 kPortExamples);
     return out == stdout ? 0 : 2;
 }
 
@@ -43,6 +52,7 @@ int usage(std::FILE* out) {
 
 int main(int argc, char** argv) {
     using namespace zorvane::cli;
+    use_utf8_console(argc, argv);
     if (argc < 2) {
         return usage(stderr);
     }
