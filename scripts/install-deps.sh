@@ -6,6 +6,7 @@ packages=(
   qt6-base-dev qt6-svg-dev libqt6svg6
   libgtest-dev googletest libbenchmark-dev
   fonts-dejavu-core xvfb xauth
+  libmosquitto-dev mosquitto
 )
 missing=()
 for p in "${packages[@]}"; do

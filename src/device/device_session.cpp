@@ -10,7 +10,7 @@ DeviceSession::DeviceSession(SerialPort& port, DeviceState& state, FoundDevice d
                              SessionOptions options)
     : m_port(port), m_state(state), m_device(std::move(device)), m_options(std::move(options)) {
     m_state.g_com_port.store(m_device.port);
-    m_state.g_device_kind.store(m_device.family());
+    m_state.g_device_kind.store(kind_of(m_device.family()));
 }
 
 DeviceSession::~DeviceSession() {
@@ -57,8 +57,8 @@ DeviceSession::Step DeviceSession::step(std::stop_token stop, bool wait) {
             return Step::Outage;
         }
     }
-    run_poll_cycle(m_port, m_state, m_device.family() == 1 ? kx_poll_cycle() : qm_poll_cycle(),
-                   stop);
+    run_poll_cycle(m_port, m_state,
+                   m_device.family() == Family::Kx ? kx_poll_cycle() : qm_poll_cycle(), stop);
     if (m_port.link_failed()) {
         lose_link({});
         return Step::Outage;
@@ -66,7 +66,8 @@ DeviceSession::Step DeviceSession::step(std::stop_token stop, bool wait) {
     if (stop.stop_requested()) {
         return Step::Stopped;  // a pass cut short is no pass
     }
-    m_state.g_values_read.store(1);
+    // The pass itself marks the values read when the device answered it; a
+    // pass without a single accepted reply read nothing.
     for (const PassHandler& handler : m_pass_handlers) {
         handler(m_state);
     }

@@ -48,11 +48,7 @@ void PollWorker::poll_worker(std::stop_token stop) {
         const bool opened = m_port.open(m_state.g_com_port.load()).ok();
         bool failed = !opened;
         if (opened) {
-            if (m_state.g_device_kind.load() == 1) {
-                poll_cycle_kx(m_port, m_state, stop);
-            } else {
-                poll_cycle_qm(m_port, m_state, stop);
-            }
+            poll_cycle_of_kind(m_port, m_state, stop);
             // A port that opens but fails its transactions (an adapter whose
             // cable is cut) rests like one that does not open.
             failed = m_port.link_failed();

@@ -10,16 +10,9 @@
 #include "device/device_state.h"
 #include "link/port_list.h"
 #include "link/serial_port.h"
+#include "state/models.h"
 
 namespace zorvane {
-
-enum class DeviceModel : int { KX24 = 0, KX48 = 1, QM24 = 2, QM48 = 3 };
-
-struct ModelInfo {
-    const char* caption_prefix;  // "KX-24. " …
-    int family;                  // 1 = KX, 2 = QM
-};
-const ModelInfo& model_caption(DeviceModel model);
 
 struct FoundDevice {
     int port = 0;      // COMn; 0 for a port outside the table (named by path)
@@ -27,7 +20,7 @@ struct FoundDevice {
     DeviceModel model = DeviceModel::KX24;
     std::string serial;   // as decoded; "не назначен" when the device has none
     std::string caption;  // "QM-48. S/N: 12345"
-    int family() const { return model_caption(model).family; }
+    Family family() const { return model_profile(model).family; }
     // The same unit: same model and same serial number.
     bool same_unit(const FoundDevice& other) const {
         return model == other.model && serial == other.serial;

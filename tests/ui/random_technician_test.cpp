@@ -117,7 +117,7 @@ class Technician : public WindowRig, public QObject {
     int m_writes_seen = 0;
 
     sim::SimulatedPort* selected() {
-        return device_of(m_dlg->tabs()->item(m_dlg->tabs()->current())->family);
+        return device_of(kind_of(m_dlg->tabs()->item(m_dlg->tabs()->current())->family));
     }
 
     bool eventFilter(QObject* watched, QEvent* event) override {

@@ -117,7 +117,7 @@ class WindowRig : public ::testing::Test {
 
     void select_device(int family) {
         for (int i = 0; i < m_dlg->tabs()->count(); ++i)
-            if (m_dlg->tabs()->item(i)->family == family)
+            if (kind_of(m_dlg->tabs()->item(i)->family) == family)
                 m_dlg->tabs()->select(i);
     }
 

@@ -84,7 +84,7 @@ std::optional<FoundDevice> find_polled_device() {
         return std::nullopt;
     }
     device_state.g_com_port.store(chosen->port);
-    device_state.g_device_kind.store(chosen->family());
+    device_state.g_device_kind.store(kind_of(chosen->family()));
     std::fprintf(stderr, "zorvane-cli: device on %s: %s\n", device_port_label(*chosen).c_str(),
                  chosen->caption.c_str());
     return chosen;
@@ -107,11 +107,7 @@ bool poll_pass() {
         std::fprintf(stderr, "zorvane-cli: %s does not open\n", polled_port_label().c_str());
         return false;
     }
-    if (device_state.g_device_kind.load() == 1) {
-        poll_cycle_kx(port, device_state);
-    } else {
-        poll_cycle_qm(port, device_state);
-    }
+    poll_cycle_of_kind(port, device_state);
     port.close();
     return !quit_requested();
 }
