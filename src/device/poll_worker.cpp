@@ -52,6 +52,9 @@ void PollWorker::poll_worker(std::stop_token stop) {
             } else {
                 poll_cycle_qm(m_port, m_state, stop);
             }
+            if (m_pass_listener && !stop.stop_requested()) {
+                m_pass_listener(m_state);
+            }
             m_port.close();
         }
         m_state.g_worker_idle.store(1);

@@ -12,6 +12,7 @@ int cmd_scan(int argc, char** argv);
 int cmd_poll(int argc, char** argv);
 int cmd_set(int argc, char** argv);
 int cmd_gen(int argc, char** argv);
+int cmd_log(int argc, char** argv);
 
 // One line of the scan listing: "COM<n>", a tab, the caption (control
 // characters of the caption shown as '?').

@@ -19,6 +19,8 @@ constexpr Command kCommands[] = {
     {"poll", cmd_poll, "[--count N]  search, then poll N passes, one JSON line each"},
     {"set", cmd_set, "NAME TEXT  search, one pass, then write setting NAME as typed"},
     {"gen", cmd_gen, "on|off  search, then switch the output generation"},
+    {"log", cmd_log,
+     "FILE|- [--interval S] [--count N]  search, then one CSV row per pass (or per S seconds)"},
 };
 
 int usage(std::FILE* out) {
