@@ -11,8 +11,9 @@
 
 namespace zorvane {
 
-// Two days: the longest span shown is a day, "all" shows what is held.
-inline constexpr int64_t kTrendKeepMs = 48LL * 3600 * 1000;
+// A day and an hour: the longest span shown is a day, and "all" shows what
+// is held. At the six passes a second of a KX, a day is about 35 MB.
+inline constexpr int64_t kTrendKeepMs = 25LL * 3600 * 1000;
 
 // What one pixel column of a chart shows of one series: the lowest and the
 // highest value of the points that fall into it, with their times, so the
