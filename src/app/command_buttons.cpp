@@ -95,7 +95,8 @@ void CKorvellDlg::OnTrends() {
     if (m_trend_window == nullptr) {
         m_trend_window = new TrendWindow(*m_trend_feed, this);
         if (const auto tab = m_tab->item(m_tab->current()))
-            m_trend_window->show_device(tab->port, tab->family, m_tab->caption(m_tab->current()));
+            m_trend_window->show_device(tab->port, kind_of(tab->family),
+                                        m_tab->caption(m_tab->current()));
     }
     m_trend_window->show();
     m_trend_window->raise();

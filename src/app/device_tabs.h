@@ -8,6 +8,8 @@
 #include <QWidget>
 #include <optional>
 
+#include "state/models.h"
+
 class QTabBar;
 
 namespace zorvane {
@@ -16,8 +18,8 @@ class c_kx_qm;
 
 struct DeviceTab {
     c_kx_qm* page = nullptr;
-    int port = 0;    // COMn of the device
-    int family = 0;  // 1 = KX, 2 = QM
+    int port = 0;  // COMn of the device
+    Family family = Family::None;
 };
 
 class DeviceTabControl : public QWidget {

@@ -3,27 +3,104 @@
 #include <QFile>
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+
+#include "state/variables.h"
 
 namespace zorvane {
 
 namespace {
 
-constexpr TrendSeries kTrendSeries[] = {
-    {"out_voltage", "Напряжение", TrendChart::Volts},
-    {"bat_voltage", "Напряжение батарей", TrendChart::BatteryVolts},
-    {"out_current", "Ток", TrendChart::Amperes},
-    {"out_power", "Мощность", TrendChart::Power},
-    {"temperatures_0", "Правый нижний внешний радиатор", TrendChart::Degrees},
-    {"temperatures_1", "Правый верхний внешний радиатор", TrendChart::Degrees},
-    {"temperatures_2", "Правый внутренний радиатор", TrendChart::Degrees},
-    {"temperatures_3", "Правый трансформатор", TrendChart::Degrees},
-    {"temperatures_4", "Левый верхний внешний радиатор", TrendChart::Degrees},
-    {"temperatures_5", "Левый трансформатор", TrendChart::Degrees},
-    {"temperatures_6", "Левый внутренний радиатор", TrendChart::Degrees},
-    {"temperatures_7", "Левый нижний внешний радиатор", TrendChart::Degrees},
-    {"case_temperature", "Внутри корпуса", TrendChart::Degrees},
-    {"bat_temperature", "Батареи", TrendChart::Degrees},
+// The window's captions of the charted readings (the registry's
+// descriptions are the command line's); a reading without one is shown
+// under its name.
+struct Caption {
+    const char* name;
+    const char* text;
 };
+constexpr Caption kCaptions[] = {
+    {"out_voltage", "Напряжение"},
+    {"out_current", "Ток"},
+    {"out_power", "Мощность"},
+    {"bat_voltage", "Напряжение батарей"},
+    {"case_temperature", "Внутри корпуса"},
+    {"bat_temperature", "Батареи"},
+    {"temperatures_0", "Правый нижний внешний радиатор"},
+    {"temperatures_1", "Правый верхний внешний радиатор"},
+    {"temperatures_2", "Правый внутренний радиатор"},
+    {"temperatures_3", "Правый трансформатор"},
+    {"temperatures_4", "Левый верхний внешний радиатор"},
+    {"temperatures_5", "Левый трансформатор"},
+    {"temperatures_6", "Левый внутренний радиатор"},
+    {"temperatures_7", "Левый нижний внешний радиатор"},
+};
+
+QString caption_of(const std::string& name) {
+    for (const Caption& caption : kCaptions) {
+        if (name == caption.name) {
+            return QString::fromUtf8(caption.text);
+        }
+    }
+    return QString::fromStdString(name);
+}
+
+// The units as the window writes them.
+QString unit_text(std::string_view unit) {
+    if (unit == "V") {
+        return QStringLiteral("B");
+    }
+    if (unit == "VA") {
+        return QStringLiteral("BA");
+    }
+    if (unit == "°C") {
+        return QString::fromUtf8("° C");
+    }
+    return QString::fromUtf8(unit.data(), static_cast<qsizetype>(unit.size()));
+}
+
+bool charted(Measure measure) {
+    return measure == Measure::Voltage || measure == Measure::Current ||
+           measure == Measure::ApparentPower || measure == Measure::Temperature;
+}
+
+struct SeriesTables {
+    std::vector<TrendSeries> series;
+    std::vector<TrendChartInfo> charts;
+};
+
+SeriesTables make_series() {
+    SeriesTables t;
+    size_t temperature_chart = SIZE_MAX;
+    for (const Variable& v : variables()) {
+        if (v.writable() || !charted(v.measure)) {
+            continue;
+        }
+        size_t chart = temperature_chart;
+        if (v.measure != Measure::Temperature || chart == SIZE_MAX) {
+            chart = t.charts.size();
+            t.charts.push_back({v.measure == Measure::Temperature ? QString::fromUtf8("Температура")
+                                                                  : caption_of(v.name),
+                                unit_text(v.unit)});
+            if (v.measure == Measure::Temperature) {
+                temperature_chart = chart;
+            }
+        }
+        const bool kx = has_family(v.families, Family::Kx);
+        const bool qm = has_family(v.families, Family::Qm);
+        const int elements = v.is_array() ? 8 : 1;
+        for (int i = 0; i < elements; ++i) {
+            const std::string column =
+                v.is_array() ? std::string(v.name) + "_" + std::to_string(i) : std::string(v.name);
+            t.series.push_back({column, caption_of(column), chart, kx, qm});
+        }
+    }
+    return t;
+}
+
+const SeriesTables& series_tables() {
+    static const SeriesTables tables = make_series();
+    return tables;
+}
 
 bool valid_family(int family) {
     return family == 1 || family == 2;
@@ -31,14 +108,28 @@ bool valid_family(int family) {
 
 }  // namespace
 
-std::span<const TrendSeries> trend_series() {
-    return kTrendSeries;
+const std::vector<TrendSeries>& trend_series() {
+    return series_tables().series;
+}
+
+const std::vector<TrendChartInfo>& trend_charts() {
+    return series_tables().charts;
+}
+
+int trend_series_index(std::string_view column) {
+    const auto& series = trend_series();
+    for (size_t s = 0; s < series.size(); ++s) {
+        if (series[s].column == column) {
+            return static_cast<int>(s);
+        }
+    }
+    return -1;
 }
 
 TrendFeed::TrendFeed(QObject* parent) : QObject(parent) {
     for (int family : {1, 2}) {
         m_columns[family] = record_columns(family);
-        for (const TrendSeries& series : kTrendSeries) {
+        for (const TrendSeries& series : trend_series()) {
             int found = -1;
             for (size_t c = 0; c < m_columns[family].size(); ++c) {
                 if (m_columns[family][c].name == series.column) {
@@ -113,7 +204,7 @@ const TrendHistory* TrendFeed::history(int port) const {
 }
 
 TrendHistory& TrendFeed::history_for(int port) {
-    return m_histories.try_emplace(port, std::size(kTrendSeries)).first->second;
+    return m_histories.try_emplace(port, trend_series().size()).first->second;
 }
 
 QString TrendFeed::start_recording(const QString& path, int port, int family) {

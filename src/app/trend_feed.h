@@ -10,6 +10,8 @@
 #include <map>
 #include <mutex>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "record/csv_recorder.h"
@@ -18,15 +20,25 @@
 
 namespace zorvane {
 
-// The readings the charts show, by recording column, each on the chart of
-// its unit.
-enum class TrendChart { Volts, BatteryVolts, Amperes, Power, Degrees };
+// The readings the charts show, walked from the device registry: every
+// value the device measures (not a setting) of a voltage, a current, a power
+// or a temperature, an array element by element. Each reading has a chart of
+// its own, except the temperatures, which share one.
 struct TrendSeries {
-    const char* column;
-    const char* label;
-    TrendChart chart;
+    std::string column;  // the recording column it is taken from
+    QString label;
+    size_t chart;     // index into trend_charts()
+    bool kx = false;  // the families that have it
+    bool qm = false;
 };
-std::span<const TrendSeries> trend_series();
+struct TrendChartInfo {
+    QString title;
+    QString unit;
+};
+const std::vector<TrendSeries>& trend_series();
+const std::vector<TrendChartInfo>& trend_charts();
+// The index of the series taken from `column`, or -1.
+int trend_series_index(std::string_view column);
 
 class TrendFeed : public QObject {
     Q_OBJECT

@@ -25,20 +25,11 @@ namespace zorvane {
 
 namespace {
 
-struct ChartInfo {
-    const char* title;
-    const char* unit;
-};
-// In the order of TrendChart.
-constexpr ChartInfo kCharts[] = {
-    {"Напряжение", "B"}, {"Напряжение батарей", "B"}, {"Ток", "A"},
-    {"Мощность", "BA"},  {"Температура", "° C"},
-};
-
-// Shown when the window opens; the rest are a click away.
-bool shown_at_first(const TrendSeries& series) {
-    return series.chart != TrendChart::Degrees ||
-           std::string_view(series.column) == "case_temperature";
+// At first each chart shows its first series (the temperatures: the one
+// inside the case); the rest are a click away.
+bool shown_at_first(size_t series) {
+    const auto& all = trend_series();
+    return series == 0 || all[series].chart != all[series - 1].chart;
 }
 
 constexpr int64_t kSpanMs[] = {5LL * 60 * 1000, 3600LL * 1000, 24LL * 3600 * 1000, 0};
@@ -100,12 +91,13 @@ TrendWindow::TrendWindow(TrendFeed& feed, QWidget* parent)
     auto* charts = new QVBoxLayout(m_charts_panel);
     charts->setContentsMargins(0, 0, 0, 0);
     charts->setSpacing(0);
+    m_charts.resize(trend_charts().size());
     for (size_t c = 0; c < m_charts.size(); ++c) {
         Chart& chart = m_charts[c];
         chart.chart = new QChart;
         chart.chart->legend()->hide();
         chart.chart->setTitle(
-            QStringLiteral("%1, %2").arg(tr_utf8(kCharts[c].title), tr_utf8(kCharts[c].unit)));
+            QStringLiteral("%1, %2").arg(trend_charts()[c].title, trend_charts()[c].unit));
         chart.chart->setMargins(QMargins(4, 0, 4, 0));
         chart.time = new QDateTimeAxis;
         chart.time->setTickCount(7);
@@ -123,17 +115,17 @@ TrendWindow::TrendWindow(TrendFeed& feed, QWidget* parent)
     auto* switches = new QVBoxLayout;
     for (size_t s = 0; s < trend_series().size(); ++s) {
         const TrendSeries& series = trend_series()[s];
-        Chart& chart = m_charts[static_cast<size_t>(series.chart)];
+        Chart& chart = m_charts[series.chart];
         auto* line = new QLineSeries;
-        line->setName(tr_utf8(series.label));
+        line->setName(series.label);
         chart.chart->addSeries(line);
         line->attachAxis(chart.time);
         line->attachAxis(chart.value);
-        line->setVisible(shown_at_first(series));
+        line->setVisible(shown_at_first(s));
         m_lines.push_back(line);
 
-        auto* box = new QCheckBox(tr_utf8(series.label));
-        box->setChecked(shown_at_first(series));
+        auto* box = new QCheckBox(series.label);
+        box->setChecked(shown_at_first(s));
         // The switch wears its line's colour: the charts need no legend.
         QPalette palette = box->palette();
         palette.setColor(QPalette::WindowText, line->color());
@@ -206,6 +198,13 @@ void TrendWindow::show_device(int port, int family, const QString& caption) {
     m_port = port;
     m_family = family;
     setWindowTitle(tr_utf8("Графики — %1").arg(caption));
+    // Only what the device's family has can be switched on.
+    for (size_t s = 0; s < m_lines.size(); ++s) {
+        const TrendSeries& series = trend_series()[s];
+        const bool has = family == 1 ? series.kx : series.qm;
+        m_boxes[s]->setVisible(has);
+        m_lines[s]->setVisible(has && m_boxes[s]->isChecked());
+    }
     m_zoomed = false;
     redraw();
 }
@@ -277,13 +276,11 @@ void TrendWindow::redraw() {
         t1 = std::max(m_zoom_to, m_zoom_from + 1);
     }
     const bool long_span = t1 - t0 > 6LL * 3600 * 1000;
-    std::array<double, 5> low;
-    std::array<double, 5> high;
-    low.fill(std::numeric_limits<double>::infinity());
-    high.fill(-std::numeric_limits<double>::infinity());
-    std::array<bool, 5> any{};
+    std::vector<double> low(m_charts.size(), std::numeric_limits<double>::infinity());
+    std::vector<double> high(m_charts.size(), -std::numeric_limits<double>::infinity());
+    std::vector<bool> any(m_charts.size(), false);
     for (size_t s = 0; s < m_lines.size(); ++s) {
-        const size_t c = static_cast<size_t>(trend_series()[s].chart);
+        const size_t c = trend_series()[s].chart;
         any[c] = any[c] || m_lines[s]->isVisible();
         QList<QPointF> points;
         if (history != nullptr && m_lines[s]->isVisible()) {

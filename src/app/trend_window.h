@@ -92,7 +92,7 @@ class TrendWindow : public QWidget {
     QLabel* m_record_status = nullptr;
     QWidget* m_charts_panel = nullptr;
     QTimer* m_redraw_timer = nullptr;
-    std::array<Chart, 5> m_charts;
+    std::vector<Chart> m_charts;
     std::vector<QLineSeries*> m_lines;
     std::vector<QCheckBox*> m_boxes;
 };

@@ -2,43 +2,53 @@
 
 #include <chrono>
 #include <cmath>
+#include <tuple>
 
-#include "device/state_fields.h"
+#include "state/variables.h"
 
 namespace zorvane {
 
 std::vector<RecordColumn> record_columns(int family) {
-    (void)family;  // every value of the state record is kept for both families
+    const Family f = family_of_kind(family);
     std::vector<RecordColumn> columns;
-    for (const NamedFloat& f : state_float_fields()) {
-        const FloatField field = f.field;
+    for (const Variable& v : variables()) {
+        if (!has_family(v.families, f)) {
+            continue;
+        }
+        if (v.is_array()) {
+            const TemperatureArray array = v.array;
+            for (size_t i = 0; i < std::tuple_size_v<std::array<std::atomic<double>, 8>>; ++i) {
+                columns.push_back(
+                    {std::string(v.name) + "_" + std::to_string(i),
+                     [array, i](const DeviceState& s) { return (s.*array)[i].load(); }});
+            }
+            continue;
+        }
+        const FloatField field = v.field;
         columns.push_back(
-            {f.name,
+            {v.name,
              [field](const DeviceState& s) { return static_cast<double>((s.*field).load()); },
              true});
     }
-    for (const NamedDoubleArray& a : state_double_arrays()) {
-        for (size_t i = 0; i < 8; ++i) {
-            const DoubleArray field = a.field;
-            columns.push_back({std::string(a.name) + "_" + std::to_string(i),
-                               [field, i](const DeviceState& s) { return (s.*field)[i].load(); }});
+    for (const StatusBit& b : status_bits()) {
+        if (b.family != f) {
+            continue;
         }
+        const StatusArray array = b.array;
+        const int bit = b.bit;
+        columns.push_back({b.name, [array, bit](const DeviceState& s) {
+                               return static_cast<double>((s.*array)[bit].load());
+                           }});
     }
-    for (const NamedBits& b : state_status_bytes()) {
-        for (size_t i = 0; i < 8; ++i) {
-            const BitsField field = b.field;
-            columns.push_back(
-                {std::string(b.name) + "_" + std::to_string(i), [field, i](const DeviceState& s) {
-                     return static_cast<double>((s.*field)[i].load());
-                 }});
+    for (const CounterDef& c : counter_table()) {
+        if (!has_family(c.families, f)) {
+            continue;
         }
-    }
-    for (int i = 0; i < kCounterCount; ++i) {
         // The counters are one block: each column reads its element of a
         // consistent copy.
-        columns.push_back({std::string(kLifetimeCountersName) + "_" + std::to_string(i),
-                           [i](const DeviceState& s) {
-                               return static_cast<double>(s.lifetime_counters.snapshot()[i]);
+        const int index = c.index;
+        columns.push_back({c.name, [index](const DeviceState& s) {
+                               return static_cast<double>(s.lifetime_counters.snapshot()[index]);
                            }});
     }
     return columns;

@@ -1,7 +1,8 @@
-// What a recording holds of one pass: one column per device value of the
-// polled family, named as in the JSON of a pass (arrays and status bytes
-// element by element: `temperatures_0` …), and a sample of those columns
-// taken when a pass completes.
+// What a recording holds of one pass: one column per value of the polled
+// device's family, walked from the device registry under its registry name
+// (an array element by element: `temperatures_0` …; status bits and lifetime
+// counters under their own names), and a sample of those columns taken when
+// a pass completes.
 #pragma once
 
 #include <cstdint>
@@ -24,8 +25,8 @@ struct RecordColumn {
     bool single = false;
 };
 
-// Every column of a family (1 = KX, 2 = QM), in the order of the state
-// record.
+// Every column of a family (the value of g_device_kind: 1 = KX, 2 = QM), in
+// registry order: values, status bits, counters.
 std::vector<RecordColumn> record_columns(int family);
 
 // One completed pass, or the news that the device was not current when it

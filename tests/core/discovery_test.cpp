@@ -84,9 +84,9 @@ TEST(IdentifyModel, StatusFormAndBatteryVoltageSelectTheModel) {
     for (const Case& c : cases) {
         EXPECT_EQ(identify_model(c.reply, c.count, c.volts), c.model) << c.what;
     }
-    EXPECT_STREQ(model_caption(DeviceModel::QM24).caption_prefix, "QM-24. ");
-    EXPECT_EQ(model_caption(DeviceModel::KX48).family, 1);
-    EXPECT_EQ(model_caption(DeviceModel::QM24).family, 2);
+    EXPECT_STREQ(model_profile(DeviceModel::QM24).name, "QM-24");
+    EXPECT_EQ(model_profile(DeviceModel::KX48).family, Family::Kx);
+    EXPECT_EQ(model_profile(DeviceModel::QM24).family, Family::Qm);
 }
 
 TEST_F(Discovery, ProbeSendsItsFourProbesInOrderAndClosesThePort) {

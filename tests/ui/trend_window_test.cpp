@@ -26,7 +26,7 @@
 namespace zorvane {
 namespace {
 
-constexpr size_t kBatVoltage = 1;  // in the trend series
+const size_t kBatVoltage = static_cast<size_t>(trend_series_index("bat_voltage"));
 
 class TestDlg : public CKorvellDlg {
   protected:
@@ -161,19 +161,22 @@ TEST_F(TrendWindowTest, Screenshots) {
         const double x = static_cast<double>(t % (3600 * 1000)) / 1000;
         const double load = 0.5 + 0.5 * std::sin(x / 300) * std::sin(x / 47);
         std::vector<float> v(trend_series().size(), NAN);
-        v[0] = static_cast<float>(230 + std::sin(x / 13));
-        v[1] = static_cast<float>(26.8 - 1.6 * load);
-        v[2] = static_cast<float>(13 * load);
-        v[3] = static_cast<float>(3000 * load);
-        for (size_t s = 4; s < v.size(); ++s)
+        for (size_t s = 0; s < v.size(); ++s)
             v[s] = static_cast<float>(28 + 0.5 * static_cast<double>(s) + 9 * load);
+        auto set = [&](const char* column, double value) {
+            v[static_cast<size_t>(trend_series_index(column))] = static_cast<float>(value);
+        };
+        set("out_voltage", 230 + std::sin(x / 13));
+        set("bat_voltage", 26.8 - 1.6 * load);
+        set("out_current", 13 * load);
+        set("out_power", 3000 * load);
         history.append(t, v);
     }
     m_dlg->show();
     m_dlg->OnTrends();
     TrendWindow& trends = *m_dlg->trend_window();
-    trends.set_series_visible(5, true);
-    trends.set_series_visible(9, true);
+    trends.set_series_visible(static_cast<size_t>(trend_series_index("temperatures_1")), true);
+    trends.set_series_visible(static_cast<size_t>(trend_series_index("temperatures_5")), true);
     trends.set_span(TrendWindow::Hour1);
     ASSERT_TRUE(points(4, history.size() + 2));
     QTest::qWait(300);

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <utility>
 
-#include "device/state_fields.h"
+#include "state/variables.h"
 
 namespace zorvane::cli {
 
@@ -49,20 +49,22 @@ std::string device_state_json(const DeviceState& state) {
     out += std::to_string(state.g_com_port.load());
     append_key(out, "g_device_kind");
     out += std::to_string(state.g_device_kind.load());
-    for (const auto& [key, field] : state_float_fields()) {
-        append_key(out, key);
-        append_number(out, (state.*field).load());
+    // The registry lists the single values before the arrays.
+    for (const Variable& v : variables()) {
+        append_key(out, v.key);
+        if (v.is_array()) {
+            append_array(out, state.*v.array,
+                         [&](const auto& element) { append_number(out, element.load()); });
+        } else {
+            append_number(out, (state.*v.field).load());
+        }
     }
-    for (const auto& [key, field] : state_double_arrays()) {
-        append_key(out, key);
-        append_array(out, state.*field, [&](const auto& v) { append_number(out, v.load()); });
-    }
-    for (const auto& [key, field] : state_status_bytes()) {
-        append_key(out, key);
-        append_array(out, state.*field,
+    for (const StatusArrayRow& row : status_arrays()) {
+        append_key(out, row.key);
+        append_array(out, state.*row.array,
                      [&](const auto& bit) { out += std::to_string(bit.load()); });
     }
-    append_key(out, kLifetimeCountersName);
+    append_key(out, "lifetime_counters");
     append_array(out, state.lifetime_counters.snapshot(),
                  [&](int32_t counter) { out += std::to_string(counter); });
     out += '}';
