@@ -52,6 +52,7 @@ class TrendWindow : public QWidget {
 
     // For tests and pictures.
     QLineSeries* line(size_t series) const { return m_lines[series]; }
+    QChartView* view(size_t chart) const { return m_charts[chart].view; }
     QPushButton* record_button() const { return m_record; }
     QLabel* record_status() const { return m_record_status; }
 

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QChartView>
+#include <QDateTimeAxis>
 #include <QLabel>
 #include <QLineSeries>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
 #include <cmath>
@@ -108,6 +111,30 @@ TEST_F(TrendWindowTest, TheDeviceTabSwitchesTheChartsAndEachDeviceKeepsItsHistor
     EXPECT_EQ(trends.shown_port(), 2);
     EXPECT_EQ(m_dlg->trend_feed()->history(2)->size(), kx_points);
     EXPECT_EQ(shown_battery(), std::set<float>{26.4f});
+    // A drag across a chart zooms into that stretch and holds it still; the
+    // live passes do not move it until "Продолжить".
+    trends.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&trends));
+    trends.redraw();
+    QChartView* view = trends.view(0);
+    const auto* axis = qobject_cast<QDateTimeAxis*>(view->chart()->axes(Qt::Horizontal).at(0));
+    const qint64 span = axis->min().msecsTo(axis->max());
+    const QRect plot = view->chart()->plotArea().toRect();
+    const QPoint from(plot.left() + plot.width() / 4, plot.center().y());
+    const QPoint to(plot.left() + plot.width() / 2, plot.center().y());
+    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, from);
+    QMouseEvent move(QEvent::MouseMove, to, view->viewport()->mapToGlobal(to), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view->viewport(), &move);
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, to);
+    EXPECT_TRUE(trends.paused());
+    const QDateTime zoomed_min = axis->min();
+    EXPECT_LT(zoomed_min.msecsTo(axis->max()), span / 2);
+    QTest::qWait(1500);
+    EXPECT_EQ(axis->min(), zoomed_min);
+    trends.set_paused(false);
+    EXPECT_GT(axis->min().msecsTo(axis->max()), span / 2);
+
     // A switched-off series is drawn empty.
     trends.set_series_visible(kBatVoltage, false);
     EXPECT_TRUE(shown_battery().empty());
