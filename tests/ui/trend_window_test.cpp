@@ -185,7 +185,7 @@ TEST_F(TrendWindowTest, Screenshots) {
     TrendHistory& history = feed->history_for(4);
     const int64_t now = QDateTime::currentMSecsSinceEpoch();
     for (int64_t t = now - 3600 * 1000; t < now - 2000; t += 500) {
-        const double x = static_cast<double>(t % (3600 * 1000)) / 1000;
+        const double x = static_cast<double>(t - now) / 1000;
         const double load = 0.5 + 0.5 * std::sin(x / 300) * std::sin(x / 47);
         std::vector<float> v(trend_series().size(), NAN);
         for (size_t s = 0; s < v.size(); ++s)
