@@ -29,23 +29,29 @@ std::vector<TrendBucket> TrendHistory::reduce(size_t s, int64_t t0, int64_t t1, 
         return out;
     }
     const auto& values = m_values[s];
-    size_t i =
-        static_cast<size_t>(std::lower_bound(m_times.begin(), m_times.end(), t0) - m_times.begin());
+    // Walked with iterators: a deque's indexing costs a division a step,
+    // and a day is half a million points.
+    auto time = std::lower_bound(m_times.begin(), m_times.end(), t0);
+    auto value = values.begin() + (time - m_times.begin());
     const double span = static_cast<double>(t1 - t0);
     int bucket = -1;
+    int64_t bucket_end = t0;  // the first time past the current bucket
     TrendBucket current;
-    for (; i < m_times.size() && m_times[i] < t1; ++i) {
-        const float v = values[i];
+    for (; time != m_times.end() && *time < t1; ++time, ++value) {
+        const float v = *value;
         if (std::isnan(v)) {
             continue;
         }
-        const int64_t t = m_times[i];
-        const int b = std::min(columns - 1, static_cast<int>((t - t0) * columns / span));
-        if (b != bucket) {
+        const int64_t t = *time;
+        if (t >= bucket_end || bucket < 0) {
+            // A new column: its index and end are worked out once, not for
+            // every point.
             if (bucket >= 0) {
                 out.push_back(current);
             }
-            bucket = b;
+            bucket = std::min(columns - 1,
+                              static_cast<int>(static_cast<double>(t - t0) * columns / span));
+            bucket_end = t0 + static_cast<int64_t>(std::ceil((bucket + 1) * span / columns));
             current = TrendBucket{t, v, t, v};
             continue;
         }
