@@ -38,7 +38,7 @@ class OpenCounter : public PortBackend {
   public:
     OpenCounter(std::unique_ptr<PortBackend> inner, std::atomic<int>* opens)
         : m_inner(std::move(inner)), m_opens(opens) {}
-    bool open(const std::string& path) override {
+    PortOpen open(const std::string& path) override {
         ++*m_opens;
         return m_inner->open(path);
     }

@@ -100,6 +100,7 @@ class CKorvellDlg : public QDialog {
     std::unique_ptr<PollWorker> m_worker;
     TrendFeed* m_trend_feed = nullptr;
     TrendWindow* m_trend_window = nullptr;  // made when first asked for
+    size_t m_ports_seen = 0;                // by the device search
     bool m_link_box_open = false;
     bool m_quitting = false;
 };

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -49,17 +50,17 @@ void append_hex(std::string& out, const uint8_t* data, size_t size) {
 class BenchBackend : public PortBackend {
   public:
     explicit BenchBackend(Bench& bench) : m_bench(bench) {}
-    bool open(const std::string& path) override {
+    PortOpen open(const std::string& path) override {
         const size_t at = path.rfind("COM");
         const int com = at == std::string::npos ? -1 : std::atoi(path.c_str() + at + 3);
         const auto it = m_bench.devices.find(com);
         if (it == m_bench.devices.end()) {
-            return false;
+            return PortOpen::failed(PortAccess::Missing, ENOENT, "no such device");
         }
         m_bench.active = it->second.get();
         m_bench.pending.clear();
         m_bench.log += "open COM" + std::to_string(com) + "\n";
-        return true;
+        return PortOpen::usable();
     }
     void close() override {
         if (m_bench.active) {
@@ -98,6 +99,23 @@ struct Rig {
     Bench bench;
     SerialPort port{std::make_unique<BenchBackend>(bench)};
     std::unique_ptr<DeviceState> state = std::make_unique<DeviceState>();
+
+    // The bench's ports, probed one at a time so that the trace is one
+    // sequence.
+    SearchOptions search() {
+        SearchOptions options;
+        std::vector<PortInfo> ports;
+        for (const auto& [com, device] : bench.devices) {
+            PortInfo port;
+            port.com = com;
+            port.path = "/golden/COM" + std::to_string(com);
+            ports.push_back(port);
+        }
+        options.ports = std::move(ports);
+        options.backend = [this] { return std::make_unique<BenchBackend>(bench); };
+        options.max_parallel = 1;
+        return options;
+    }
 };
 
 std::string read_text(const std::filesystem::path& path) {
@@ -160,7 +178,7 @@ TEST(GoldenTrace, SearchOfFourDevices) {
     rig.bench.add(9, DeviceModel::KX48, std::nullopt);
     rig.bench.add(40, DeviceModel::QM24, "A1");
     rig.bench.add(200, DeviceModel::QM48, "00042");
-    for (const FoundDevice& found : scan_devices(rig.port, *rig.state)) {
+    for (const FoundDevice& found : search_devices(*rig.state, rig.search()).found) {
         rig.bench.log += "found COM" + std::to_string(found.port) + " " + found.caption +
                          " family " + std::to_string(kind_of(found.family())) + "\n";
     }
@@ -175,7 +193,7 @@ TEST(GoldenTrace, PollJsonOfEachModel) {
          {DeviceModel::KX24, DeviceModel::KX48, DeviceModel::QM24, DeviceModel::QM48}) {
         Rig rig;
         rig.bench.add(5, model, "00042");
-        ASSERT_EQ(scan_devices(rig.port, *rig.state).size(), 1u);
+        ASSERT_EQ(search_devices(*rig.state, rig.search()).found.size(), 1u);
         run_pass(rig, rig.state->g_device_kind.load());
         lines += without_moment_keys(cli::device_state_json(*rig.state)) + "\n";
     }

@@ -13,9 +13,14 @@ int cmd_poll(int argc, char** argv);
 int cmd_set(int argc, char** argv);
 int cmd_gen(int argc, char** argv);
 int cmd_log(int argc, char** argv);
+int cmd_ports(int argc, char** argv);
 
 // One line of the scan listing: "COM<n>", a tab, the caption (control
 // characters of the caption shown as '?').
 std::string scan_listing_line(const FoundDevice& device);
+
+// One line of the ports listing: "COMn" (or "-" outside the table), the
+// path, the by-id name (or "-"), the access, tab-separated.
+std::string ports_listing_line(const PortInfo& port);
 
 }  // namespace zorvane::cli

@@ -1,8 +1,8 @@
-// zorvane-cli log FILE [--interval S] [--count N]: the device search, then
-// pass after pass over the polled device, one CSV row per pass (or at most
-// one per interval) into FILE ("-": standard output). A lost link pauses the
-// rows, marks the gap once and the port is tried again every second.
-#include <atomic>
+// zorvane-cli log FILE [--interval S] [--count N]: the device (found by the
+// search, or on --port), then pass after pass on a session that survives an
+// unplug, one CSV row per complete pass (or at most one per interval) into
+// FILE ("-": standard output). An outage writes no rows, marks the gap once
+// and the rows resume when the same unit answers again.
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -13,8 +13,9 @@
 
 #include "app/cli/cli_commands.h"
 #include "app/cli/cli_device.h"
+#include "app/cli/cli_options.h"
+#include "device/device_session.h"
 #include "device/device_state.h"
-#include "device/poll_cycle.h"
 #include "link/serial_port.h"
 #include "record/csv_recorder.h"
 #include "record/record_columns.h"
@@ -23,10 +24,10 @@ namespace zorvane::cli {
 
 namespace {
 
-constexpr auto kRetryDelay = std::chrono::seconds(1);
-
 int usage() {
-    std::fprintf(stderr, "usage: zorvane-cli log FILE|- [--interval SECONDS] [--count N]\n");
+    std::fprintf(stderr,
+                 "usage: zorvane-cli log FILE|- [--interval SECONDS] [--count N] "
+                 "[--follow-serial] [--port COMn|PATH]\n");
     return 2;
 }
 
@@ -64,23 +65,6 @@ bool parse_options(int argc, char** argv, LogOptions& options) {
     return !options.path.empty();
 }
 
-// A pass over the polled device on a freshly opened port; false when the
-// port did not open or the link failed during the pass.
-bool logged_pass(std::atomic<bool>& link_failed) {
-    SerialPort& port = serial_port();
-    link_failed.store(false);
-    if (!port.open(device_state.g_com_port.load())) {
-        return false;
-    }
-    if (device_state.g_device_kind.load() == 1) {
-        poll_cycle_kx(port, device_state);
-    } else {
-        poll_cycle_qm(port, device_state);
-    }
-    port.close();
-    return !link_failed.load();
-}
-
 }  // namespace
 
 int cmd_log(int argc, char** argv) {
@@ -88,10 +72,10 @@ int cmd_log(int argc, char** argv) {
     if (!parse_options(argc, argv, options)) {
         return usage();
     }
-    if (!search_polled_device()) {
+    const std::optional<FoundDevice> device = find_polled_device();
+    if (!device) {
         return 1;
     }
-    const int com = device_state.g_com_port.load();
     const std::vector<RecordColumn> columns = record_columns(device_state.g_device_kind.load());
     CsvRecorder recorder;
     const auto interval_ms = static_cast<int64_t>(std::llround(options.interval_s * 1000));
@@ -101,38 +85,26 @@ int cmd_log(int argc, char** argv) {
         return 2;
     }
 
-    // A failure is one event of the outage, not a reason to end: the
-    // outage is told once, below.
-    std::atomic<bool> link_failed{false};
-    set_link_failure_handler([&link_failed](bool) { link_failed.store(true); });
+    // The session tells of an outage once; the per-transaction report of the
+    // one-shot commands would repeat it at every step of a pass.
+    set_link_failure_handler(nullptr);
+    SerialPort port(make_serial_backend());
+    DeviceSession session(port, device_state, *device,
+                          SessionOptions{.follow_serial = common_options().follow_serial});
+    report_session_events(session);
+    session.on_event([&recorder](const SessionEvent& event) {
+        if (event.kind == SessionEvent::Kind::LinkLost) {
+            recorder.link_lost(wall_clock_ms());
+        }
+    });
+    session.on_pass([&](const DeviceState& state) {
+        recorder.record(take_sample(columns, state, wall_clock_ms(), state.values_current()));
+    });
 
-    bool lost = false;
-    int exit_status = 0;
-    while (options.count == 0 || recorder.rows() < options.count) {
-        const auto started = std::chrono::steady_clock::now();
-        const bool ok = logged_pass(link_failed);
-        const int64_t now = wall_clock_ms();
-        if (!ok) {
-            if (!lost) {
-                std::fprintf(stderr,
-                             "zorvane-cli: COM%d: link lost; no rows until it is back, trying "
-                             "again every second\n",
-                             com);
-                lost = true;
-            }
-            if (!recorder.link_lost(now)) {
-                break;
-            }
-            std::this_thread::sleep_for(kRetryDelay);
-            continue;
-        }
-        if (lost) {
-            std::fprintf(stderr, "zorvane-cli: COM%d: link back; recording again\n", com);
-            lost = false;
-        }
+    while (recorder.is_open() && (options.count == 0 || recorder.rows() < options.count)) {
         const int64_t rows_before = recorder.rows();
-        const bool current = device_state.g_device_answering.load() != 0;
-        if (!recorder.record(take_sample(columns, device_state, now, current))) {
+        const auto started = std::chrono::steady_clock::now();
+        if (session.step() == DeviceSession::Step::Stopped) {
             break;
         }
         // With an interval, the device is not asked more often than a row is
@@ -143,11 +115,11 @@ int cmd_log(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::milliseconds(interval_ms) - pass);
         }
     }
+    int exit_status = 0;
     if (!recorder.error().empty()) {
         std::fprintf(stderr, "zorvane-cli: %s\n", recorder.error().c_str());
         exit_status = 1;
     }
-    set_link_failure_handler(nullptr);
     recorder.close();
     return exit_status;
 }
