@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <QTimer>
+#include <atomic>
 #include <memory>
 
 #include "app/device_tabs.h"
@@ -100,7 +101,9 @@ class CKorvellDlg : public QDialog {
     std::unique_ptr<PollWorker> m_worker;
     TrendFeed* m_trend_feed = nullptr;
     TrendWindow* m_trend_window = nullptr;  // made when first asked for
-    size_t m_ports_seen = 0;                // by the device search
+    std::atomic<bool> m_link_failure_queued{false};
+    std::atomic<bool> m_link_failure_quit{false};
+    size_t m_ports_seen = 0;  // by the device search
     bool m_link_box_open = false;
     bool m_quitting = false;
 };

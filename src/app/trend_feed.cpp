@@ -146,8 +146,9 @@ void TrendFeed::on_pass(const DeviceState& state) {
     if (!valid_family(family)) {
         return;
     }
-    Sample sample = take_sample(m_columns[family], state, wall_clock_ms(),
-                                state.g_device_answering.load() != 0);
+    // A pass without a fresh reply (a device that stopped answering) adds
+    // no point and marks a gap in the recording.
+    Sample sample = take_sample(m_columns[family], state, wall_clock_ms(), state.values_current());
     std::lock_guard lock(m_mutex);
     // A window that has stopped taking passes (it never does for long)
     // must not make the worker's memory grow without end.

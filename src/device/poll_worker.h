@@ -18,7 +18,8 @@
 namespace zorvane {
 
 // How long the worker waits before it tries again a port that would not open
-// (unplugged, held by another program, no device known).
+// (unplugged, held by another program, no device known) or whose pass ended
+// on a link failure (an adapter whose cable is cut).
 inline constexpr int kReopenDelayMs = 75;
 
 class PollWorker {
@@ -34,9 +35,9 @@ class PollWorker {
     void stop();
     bool running() const { return m_thread.joinable(); }
 
-    // Called on the worker's thread after every pass that a stop did not cut
-    // short, while the worker still holds the port (so the polled device
-    // cannot change under it). For those who follow the passes (charts,
+    // Called on the worker's thread after every pass that ran all its steps
+    // (neither a stop nor a link failure cut it short), while the worker still holds the port (so
+    // the polled device cannot change under it). For those who follow the passes (charts,
     // recordings) without a transaction of their own. Set before start().
     using PassListener = std::function<void(const DeviceState&)>;
     void set_pass_listener(PassListener listener) { m_pass_listener = std::move(listener); }

@@ -59,13 +59,11 @@ class SerialPort {
     void apply_line_settings();
 
     const std::string& path() const { return m_path; }
-    PortBackend& backend() { return *m_backend; }
-
-    // Whether a transaction has met a link failure since the port was last
-    // opened: what a session looks at after a pass, whatever the process's
-    // link-failure handler does.
+    // Whether a transaction on this opening of the port met a link failure
+    // (a failed write or read); cleared by the next open.
     bool link_failed() const { return m_link_failed; }
     void mark_link_failed() { m_link_failed = true; }
+    PortBackend& backend() { return *m_backend; }
 
   private:
     std::string m_path;

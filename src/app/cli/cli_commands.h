@@ -15,8 +15,8 @@ int cmd_gen(int argc, char** argv);
 int cmd_log(int argc, char** argv);
 int cmd_ports(int argc, char** argv);
 
-// One line of the scan listing: "COM<n>", a tab, the caption (control
-// characters of the caption shown as '?').
+// One line of the scan listing: "COM<n>" (the path, for a port outside the
+// table), a tab, the caption (control characters of the caption shown as '?').
 std::string scan_listing_line(const FoundDevice& device);
 
 // One line of the ports listing: "COMn" (or "-" outside the table), the

@@ -52,6 +52,13 @@ std::optional<FoundDevice> device_on_named_port(const std::string& text) {
 
 }  // namespace
 
+std::string polled_port_label() {
+    PortInfo port;
+    port.com = device_state.g_com_port.load();
+    port.path = resolve_port_path(port.com);
+    return port_label(port);
+}
+
 std::string device_port_label(const FoundDevice& device) {
     PortInfo port;
     port.com = device.port;
@@ -97,7 +104,7 @@ bool search_polled_device() {
 bool poll_pass() {
     SerialPort& port = serial_port();
     if (!port.open(device_state.g_com_port.load())) {
-        std::fprintf(stderr, "zorvane-cli: COM%d does not open\n", device_state.g_com_port.load());
+        std::fprintf(stderr, "zorvane-cli: %s does not open\n", polled_port_label().c_str());
         return false;
     }
     poll_cycle_of_kind(port, device_state);
@@ -152,8 +159,8 @@ int report_write(const SettingDecision& decision) {
             break;
     }
     if (!decision.sent) {
-        std::fprintf(stderr, "zorvane-cli: COM%d does not open; nothing was sent\n",
-                     device_state.g_com_port.load());
+        std::fprintf(stderr, "zorvane-cli: %s does not open; nothing was sent\n",
+                     polled_port_label().c_str());
         return 1;
     }
     for (int i = 0; i < decision.frame_length; ++i) {

@@ -37,7 +37,10 @@ int report_write(const SettingDecision& decision);
 // lost, the unit back, another device on its port, the unit on another port.
 void report_session_events(DeviceSession& session);
 
-// The port of a find, as the messages name it: "COM5 (/dev/ttyS4)".
+// The port of a find, as the messages name it: "COM5 (/dev/ttyS4)", or the
+// path alone outside the port table.
 std::string device_port_label(const FoundDevice& device);
+// The same for the port in g_com_port.
+std::string polled_port_label();
 
 }  // namespace zorvane::cli

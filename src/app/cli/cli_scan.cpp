@@ -24,7 +24,11 @@ std::string scan_listing_line(const FoundDevice& device) {
             c = '?';
         }
     }
-    return "COM" + std::to_string(device.port) + "\t" + caption;
+    // A port outside the table is named by its path.
+    const std::string port = device.port > 0 && device.port <= kLastComPort
+                                 ? "COM" + std::to_string(device.port)
+                                 : device.path;
+    return port + "\t" + caption;
 }
 
 int cmd_scan(int argc, char**) {
