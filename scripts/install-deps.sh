@@ -3,9 +3,10 @@
 set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev dpkg-dev
-  qt6-base-dev qt6-svg-dev libqt6svg6
+  qt6-base-dev qt6-svg-dev libqt6svg6 qt6-charts-dev libqt6opengl6-dev
   libgtest-dev googletest libbenchmark-dev
   fonts-dejavu-core xvfb xauth
+  libmosquitto-dev mosquitto
 )
 missing=()
 for p in "${packages[@]}"; do

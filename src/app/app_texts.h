@@ -16,6 +16,7 @@ inline constexpr const char* kProgramTrouble =
 inline constexpr const char* kAboutTip = "О программе";
 inline constexpr const char* kGenerationTip = "Вкл/выкл генерации";
 inline constexpr const char* kCountersTip = "Ресурсные данные устройства";
+inline constexpr const char* kTrendTip = "Графики показаний и запись их в файл";
 
 // The help document that ships next to the program.
 inline constexpr const char* kHelpFile = "help.html";

@@ -11,6 +11,7 @@
 #include "app/app_texts.h"
 #include "app/korvell_dlg.h"
 #include "app/settings_file_dialog.h"
+#include "app/trend_window.h"
 #include "counters/c_dlg_srch.h"
 #include "counters/res_dialog.h"
 #include "device/setting_write.h"
@@ -93,6 +94,19 @@ void CKorvellDlg::OnSaveSettingsFile() {
     auto dialog =
         make_settings_file_dialog(SettingsFileAction::Save, settings_file_family(m_qm_page));
     dialog->exec();
+}
+
+void CKorvellDlg::OnTrends() {
+    if (m_trend_window == nullptr) {
+        m_trend_window = new TrendWindow(*m_trend_feed, this);
+        if (const auto tab = m_tab->item(m_tab->current()))
+            m_trend_window->show_device(tab->port, kind_of(tab->family),
+                                        m_tab->caption(m_tab->current()));
+    }
+    m_trend_window->show();
+    m_trend_window->raise();
+    m_trend_window->activateWindow();
+    m_trend_window->redraw();
 }
 
 }  // namespace zorvane

@@ -11,6 +11,8 @@
 #include "app/app_texts.h"
 #include "app/display_step.h"
 #include "app/search_progress.h"
+#include "app/trend_feed.h"
+#include "app/trend_window.h"
 #include "device/handover.h"
 #include "device/poll_worker.h"
 #include "link/discovery.h"
@@ -32,6 +34,7 @@ constexpr ControlDef kTemplate102[] = {
     {kDeviceTabs, K::Tab, "", 7, 7, 445, 228},
     {kHelpButton, K::Button, "Справка", 460, 19, 73, 18},
     {kAboutButton, K::Button, "О программе", 460, 41, 73, 18},
+    {kTrendButton, K::Button, "Графики", 460, 63, 73, 18},
     {kOpenButton, K::Button, "Открыть", 460, 82, 73, 18, ctl::kHidden},
     {kSaveButton, K::Button, "Сохранить", 460, 106, 73, 18, ctl::kHidden},
     {kGenerationButton, K::Button, "--//--", 460, 192, 73, 18},
@@ -46,6 +49,7 @@ constexpr ButtonTip kButtonTips[] = {
     {kAboutButton, text::kAboutTip},
     {kGenerationButton, text::kGenerationTip},
     {kCountersButton, text::kCountersTip},
+    {kTrendButton, text::kTrendTip},
 };
 
 constexpr int kWindowIcon = 174;
@@ -94,6 +98,8 @@ CKorvellDlg::CKorvellDlg(QWidget* parent) : QDialog(parent) {
     connect(button(kSaveButton), &QPushButton::clicked, this, &CKorvellDlg::OnSaveSettingsFile);
     connect(m_gen_button, &QPushButton::clicked, this, &CKorvellDlg::OnGeneration);
     connect(button(kCountersButton), &QPushButton::clicked, this, &CKorvellDlg::OnCounters);
+    connect(button(kTrendButton), &QPushButton::clicked, this, &CKorvellDlg::OnTrends);
+    m_trend_feed = new TrendFeed(this);
 
     m_timer.setInterval(kTickMs);
     connect(&m_timer, &QTimer::timeout, this, &CKorvellDlg::OnTimer);
@@ -209,10 +215,14 @@ bool CKorvellDlg::OnInitDialog() {
 
 void CKorvellDlg::start_worker() {
     m_worker = std::make_unique<PollWorker>(serial_port(), device_state);
+    // The charts and the recording follow the passes the worker makes anyway.
+    m_worker->set_pass_listener(
+        [feed = m_trend_feed](const DeviceState& state) { feed->on_pass(state); });
     m_worker->start();
 }
 
 void CKorvellDlg::OnTimer() {
+    m_trend_feed->drain();
     const auto tab = m_tab->item(m_tab->current());
     if (!tab || tab->page == nullptr) {
         m_timer.stop();
@@ -254,6 +264,8 @@ void CKorvellDlg::OnTabSelChange(int current) {
         return;
     tab->page->show();
     poll_device_of(*tab);
+    if (m_trend_window != nullptr)
+        m_trend_window->show_device(tab->port, kind_of(tab->family), m_tab->caption(current));
     // Two devices of one family share the page: refreshed now, it never
     // shows the previous device's values, not even until the next tick.
     OnTimer();

@@ -17,6 +17,8 @@ class QPushButton;
 namespace zorvane {
 
 class PollWorker;
+class TrendFeed;
+class TrendWindow;
 class c_kx_dialog;
 class c_qm_dialog;
 
@@ -28,7 +30,8 @@ inline constexpr int kOpenButton = 1008;
 inline constexpr int kSaveButton = 1009;
 inline constexpr int kGenerationButton = 1003;
 inline constexpr int kCountersButton = 1005;
-inline constexpr int kWidth = 540;  // dialog units
+inline constexpr int kTrendButton = 1201;  // "Графики": an addition of this tool
+inline constexpr int kWidth = 540;         // dialog units
 inline constexpr int kHeight = 242;
 inline constexpr int kTickMs = 200;
 }  // namespace main_window
@@ -58,6 +61,7 @@ class CKorvellDlg : public QDialog {
     void OnAbout();
     void OnOpenSettingsFile();
     void OnSaveSettingsFile();
+    void OnTrends();
 
     DeviceTabControl* tabs() const { return m_tab; }
     QPushButton* gen_button() const { return m_gen_button; }
@@ -66,6 +70,8 @@ class CKorvellDlg : public QDialog {
     c_qm_dialog* qm_page() const { return m_qm_page; }
     const QTimer& timer() const { return m_timer; }
     bool worker_running() const { return m_worker != nullptr; }
+    TrendFeed* trend_feed() const { return m_trend_feed; }
+    TrendWindow* trend_window() const { return m_trend_window; }
 
   protected:
     // Creates both device pages as hidden children of the tab control.
@@ -93,6 +99,8 @@ class CKorvellDlg : public QDialog {
     c_kx_dialog* m_kx_page = nullptr;
     QTimer m_timer;
     std::unique_ptr<PollWorker> m_worker;
+    TrendFeed* m_trend_feed = nullptr;
+    TrendWindow* m_trend_window = nullptr;  // made when first asked for
     std::atomic<bool> m_link_failure_queued{false};
     std::atomic<bool> m_link_failure_quit{false};
     size_t m_ports_seen = 0;  // by the device search

@@ -65,7 +65,8 @@ DeviceSession::Step DeviceSession::step(std::stop_token stop, bool wait) {
     if (stop.stop_requested()) {
         return Step::Stopped;  // a pass cut short is no pass
     }
-    m_state.g_values_read.store(1);
+    // The pass itself marks the values read when the device answered it; a
+    // pass without a single accepted reply read nothing.
     for (const PassHandler& handler : m_pass_handlers) {
         handler(m_state);
     }

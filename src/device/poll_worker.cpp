@@ -48,7 +48,10 @@ void PollWorker::poll_worker(std::stop_token stop) {
         const bool opened = m_port.open(m_state.g_com_port.load()).ok();
         bool failed = !opened;
         if (opened) {
-            poll_cycle_of_kind(m_port, m_state, stop);
+            const bool complete = poll_cycle_of_kind(m_port, m_state, stop);
+            if (m_pass_listener && complete) {
+                m_pass_listener(m_state);
+            }
             // A port that opens but fails its transactions (an adapter whose
             // cable is cut) rests like one that does not open.
             failed = m_port.link_failed();

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <stop_token>
 #include <thread>
@@ -34,6 +35,13 @@ class PollWorker {
     void stop();
     bool running() const { return m_thread.joinable(); }
 
+    // Called on the worker's thread after every pass that ran all its steps
+    // (neither a stop nor a link failure cut it short), while the worker still holds the port (so
+    // the polled device cannot change under it). For those who follow the passes (charts,
+    // recordings) without a transaction of their own. Set before start().
+    using PassListener = std::function<void(const DeviceState&)>;
+    void set_pass_listener(PassListener listener) { m_pass_listener = std::move(listener); }
+
   private:
     void poll_worker(std::stop_token stop);
     void pause_before_reopen(const std::stop_token& stop);
@@ -42,6 +50,7 @@ class PollWorker {
     DeviceState& m_state;
     std::mutex m_sleep_mutex;
     std::condition_variable_any m_sleep;
+    PassListener m_pass_listener;
     std::jthread m_thread;
 };
 

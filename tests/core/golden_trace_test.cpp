@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -54,7 +55,7 @@ class BenchBackend : public PortBackend {
         const int com = at == std::string::npos ? -1 : std::atoi(path.c_str() + at + 3);
         const auto it = m_bench.devices.find(com);
         if (it == m_bench.devices.end()) {
-            return PortOpen::failed(PortAccess::Missing, 0, "absent");
+            return PortOpen::failed(PortAccess::Missing, ENOENT, "no such device");
         }
         m_bench.active = it->second.get();
         m_bench.pending.clear();
@@ -98,6 +99,23 @@ struct Rig {
     Bench bench;
     SerialPort port{std::make_unique<BenchBackend>(bench)};
     std::unique_ptr<DeviceState> state = std::make_unique<DeviceState>();
+
+    // The bench's ports, probed one at a time so that the trace is one
+    // sequence.
+    SearchOptions search() {
+        SearchOptions options;
+        std::vector<PortInfo> ports;
+        for (const auto& [com, device] : bench.devices) {
+            PortInfo port;
+            port.com = com;
+            port.path = "/golden/COM" + std::to_string(com);
+            ports.push_back(port);
+        }
+        options.ports = std::move(ports);
+        options.backend = [this] { return std::make_unique<BenchBackend>(bench); };
+        options.max_parallel = 1;
+        return options;
+    }
 };
 
 std::string read_text(const std::filesystem::path& path) {
@@ -133,19 +151,6 @@ std::string without_moment_keys(std::string json) {
     return json;
 }
 
-// The search over COM1..COM255, one port at a time so that the log keeps
-// the order of the ports.
-std::vector<FoundDevice> search(Rig& rig) {
-    SearchOptions options;
-    options.ports.emplace();
-    for (int n = kFirstComPort; n <= kLastComPort; ++n) {
-        options.ports->push_back(PortInfo{n, resolve_port_path(n), {}, {}});
-    }
-    options.backend = [&rig] { return std::make_unique<BenchBackend>(rig.bench); };
-    options.max_parallel = 1;
-    return search_devices(*rig.state, options).found;
-}
-
 void run_pass(Rig& rig, int family) {
     ASSERT_TRUE(rig.port.open(rig.state->g_com_port.load()));
     if (family == 1) {
@@ -173,7 +178,7 @@ TEST(GoldenTrace, SearchOfFourDevices) {
     rig.bench.add(9, DeviceModel::KX48, std::nullopt);
     rig.bench.add(40, DeviceModel::QM24, "A1");
     rig.bench.add(200, DeviceModel::QM48, "00042");
-    for (const FoundDevice& found : search(rig)) {
+    for (const FoundDevice& found : search_devices(*rig.state, rig.search()).found) {
         rig.bench.log += "found COM" + std::to_string(found.port) + " " + found.caption +
                          " family " + std::to_string(kind_of(found.family())) + "\n";
     }
@@ -188,7 +193,7 @@ TEST(GoldenTrace, PollJsonOfEachModel) {
          {DeviceModel::KX24, DeviceModel::KX48, DeviceModel::QM24, DeviceModel::QM48}) {
         Rig rig;
         rig.bench.add(5, model, "00042");
-        ASSERT_EQ(search(rig).size(), 1u);
+        ASSERT_EQ(search_devices(*rig.state, rig.search()).found.size(), 1u);
         run_pass(rig, rig.state->g_device_kind.load());
         lines += without_moment_keys(cli::device_state_json(*rig.state)) + "\n";
     }

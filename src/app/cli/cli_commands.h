@@ -12,6 +12,8 @@ int cmd_scan(int argc, char** argv);
 int cmd_poll(int argc, char** argv);
 int cmd_set(int argc, char** argv);
 int cmd_gen(int argc, char** argv);
+int cmd_monitor(int argc, char** argv);
+int cmd_log(int argc, char** argv);
 int cmd_ports(int argc, char** argv);
 
 // One line of the scan listing: "COM<n>" (the path, for a port outside the

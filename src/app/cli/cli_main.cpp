@@ -24,6 +24,12 @@ constexpr Command kCommands[] = {
      "           a lost link is waited out (reopened every second)"},
     {"set", cmd_set, "NAME TEXT  search, one pass, then write setting NAME as typed"},
     {"gen", cmd_gen, "on|off  search, then switch the output generation"},
+    {"log", cmd_log,
+     "FILE|- [--interval S] [--count N] [--follow-serial]  search, then one CSV row\n"
+     "           per pass (or per S seconds); a lost link leaves one 'lost' row"},
+#ifdef ZORVANE_WITH_MONITOR
+    {"monitor", cmd_monitor, "--mqtt mqtt://HOST[:PORT] ...  publish every pass to an MQTT broker"},
+#endif
 };
 
 #ifdef _WIN32

@@ -1,0 +1,26 @@
+// zorvane-cli monitor: polls devices in turn and publishes each pass to an
+// MQTT broker, with Home Assistant discovery and, for allowed names only,
+// setting writes from the broker.
+#pragma once
+
+#include <set>
+#include <stop_token>
+#include <string>
+
+#include "app/monitor/mqtt_client.h"
+
+namespace zorvane::monitor {
+
+struct MonitorOptions {
+    BrokerOptions broker;
+    std::string prefix = "zorvane";
+    std::set<std::string> allowed;  // setting names, and "gen" for the output switch
+    int interval_ms = 5000;         // from the start of one pass of a device to its next
+    int count = 0;                  // passes per device; 0 runs until stopped
+};
+
+// Runs until a stop is requested (or every device has had `count` passes), then
+// publishes offline and disconnects. Returns the exit status.
+int run_monitor(const MonitorOptions& options, std::stop_token stop);
+
+}  // namespace zorvane::monitor
