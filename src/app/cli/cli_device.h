@@ -2,6 +2,9 @@
 // picks the polled device, and one poll pass over it.
 #pragma once
 
+#include <functional>
+#include <string>
+
 #include "pages/setting_write.h"
 
 namespace zorvane::cli {
@@ -20,5 +23,14 @@ bool poll_pass();
 // 0 for a frame sent or nothing to send, 1 when the port did not open, 2 for
 // a refusal.
 int report_write(const SettingDecision& decision);
+
+inline constexpr const char* kNotAnsweringMessage = "zorvane-cli: the device does not answer";
+
+// After a frame went out: one more pass, then what the device holds (`held`)
+// against what was sent. 0 when they agree; 3 when they do not, after
+// printing "device holds X" (X from `describe`); 1 when the device does not
+// answer or the port fails.
+int read_back(const std::function<long()>& held, long sent,
+              const std::function<std::string(long)>& describe);
 
 }  // namespace zorvane::cli

@@ -17,8 +17,8 @@ struct Command {
 constexpr Command kCommands[] = {
     {"scan", cmd_scan, "search COM1..COM255 and list the devices found"},
     {"poll", cmd_poll, "[--count N]  search, then poll N passes, one JSON line each"},
-    {"set", cmd_set, "NAME TEXT  search, one pass, then write setting NAME as typed"},
-    {"gen", cmd_gen, "on|off  search, then switch the output generation"},
+    {"set", cmd_set, "NAME TEXT  search, one pass, write setting NAME as typed, read it back"},
+    {"gen", cmd_gen, "on|off  search, switch the output generation, read the status back"},
 };
 
 int usage(std::FILE* out) {
@@ -26,6 +26,10 @@ int usage(std::FILE* out) {
     for (const Command& command : kCommands) {
         std::fprintf(out, "  %-8s %s\n", command.name, command.summary);
     }
+    std::fprintf(out,
+                 "\nExit status: 0 done (set, gen: the device holds what was sent), 1 no device,\n"
+                 "port failure or the device does not answer, 2 bad arguments or a refused value,\n"
+                 "3 the device holds something else after a write.\n");
     std::fprintf(out, "\nPorts COMn are $ZORVANE_PORT_DIR/COMn when that variable is set.\n");
     return out == stdout ? 0 : 2;
 }
