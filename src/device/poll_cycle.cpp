@@ -78,6 +78,11 @@ class PassWatch {
                                            std::chrono::system_clock::now().time_since_epoch())
                                            .count());
     }
+    // Nothing at all for the silence limit, up to now.
+    bool quiet_too_long() const {
+        return std::chrono::steady_clock::now() - m_last_byte >=
+               std::chrono::milliseconds(kSilenceLimitMs);
+    }
     bool accepted_any() const { return m_accepted_any; }
     bool silent_too_long() const { return m_silent_too_long; }
 
@@ -155,7 +160,11 @@ void read_counters(SerialPort& port, DeviceState& state, int expected_length, Pa
             return;
         }
         const int length = build_request(buffer, cmd::kCounters);
-        const int count = transact(port, buffer, length, expected_length);
+        // Ten silent reads of a counters request would take 5.5 s: once the
+        // device has been quiet for the silence limit, the reads stop.
+        const int count = transact(port, buffer, length, expected_length, [&watch](size_t total) {
+            return total > 0 || !watch.quiet_too_long();
+        });
         watch.heard(count);
         // Taken on its length alone, so it is no sign that the device
         // answers: garbage of that length passes too.

@@ -69,7 +69,8 @@ void set_link_failure_handler(LinkFailureHandler handler) {
     g_handler = std::move(handler);
 }
 
-int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int expected_length) {
+int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int expected_length,
+             const std::function<bool(size_t total)>& keep_reading) {
     if (!port.is_open()) {
         return -1;
     }
@@ -97,6 +98,9 @@ int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int 
             return link_failure(port);
         }
         total += static_cast<size_t>(count);
+        if (keep_reading && !keep_reading(total)) {
+            break;
+        }
     }
     return static_cast<int>(total);
 }

@@ -69,7 +69,11 @@ SerialPort& serial_port();
 // total equals the expected length, at most 10 reads, each limited to the room
 // left in the buffer (and to 100 bytes). Returns the byte count; -1 when the
 // port is not open (no I/O); 0 after a link failure.
-int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int expected_length);
+// `keep_reading`, when given, is asked after each read of that loop with the
+// total so far; false ends the loop there (a caller that has given up on a
+// device gone quiet).
+int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int expected_length,
+             const std::function<bool(size_t total)>& keep_reading = {});
 
 // Link failure: the core shows nothing itself. The handler gets whether a quit
 // is requested (false while g_main_thread_id is 0, during the device search).
