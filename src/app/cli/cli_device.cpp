@@ -145,6 +145,7 @@ void report_session_events(DeviceSession& session) {
         }
         std::fflush(stderr);
     });
+}
 
 int read_back(const std::function<long()>& held, long sent,
               const std::function<std::string(long)>& describe) {
