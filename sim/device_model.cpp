@@ -171,10 +171,16 @@ std::optional<ReplyPlan> SimDevice::respond(std::span<const uint8_t> frame) {
     const bool is_write = written_read_code(code) != 0;
     const std::vector<Fault> faults = m_faults.take(code, is_write || is_action);
 
-    // The request takes effect whether or not its answer gets through.
+    // The request takes effect whether or not its answer gets through,
+    // unless the device refuses it.
+    const bool refused = std::any_of(faults.begin(), faults.end(), [](const Fault& f) {
+        return f.kind == FaultKind::IgnoreWrites;
+    });
     ReplyPlan plan;
     if (is_write) {
-        plan.bytes = take_write(frame);
+        plan.bytes = take_write(frame, !refused);
+    } else if (is_action && refused) {
+        plan.bytes = {kFrameStart, static_cast<uint8_t>(code | kReplyBit), kFrameEnd};
     } else if (is_action) {
         if (code == cmd::kGenerationOn) {
             if (!generating()) {
@@ -202,10 +208,12 @@ std::optional<ReplyPlan> SimDevice::respond(std::span<const uint8_t> frame) {
     return plan;
 }
 
-std::vector<uint8_t> SimDevice::take_write(std::span<const uint8_t> frame) {
+std::vector<uint8_t> SimDevice::take_write(std::span<const uint8_t> frame, bool store) {
     const uint8_t read_code = written_read_code(frame[1]);
     const uint16_t raw = frame.size() == 5 ? word_at(frame.data(), 2) : frame[2];
-    set_value(read_code, raw);
+    if (store) {
+        set_value(read_code, raw);
+    }
     // Acknowledged by echoing the frame with the reply bit; the tool reads
     // this once and does not look at it.
     std::vector<uint8_t> ack(frame.begin(), frame.end());

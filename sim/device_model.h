@@ -82,7 +82,7 @@ class SimDevice {
     std::vector<uint8_t> reply_to_read(uint8_t code, const std::vector<Fault>& faults) const;
     std::vector<uint8_t> status_reply(bool other_form) const;
     std::vector<uint8_t> counters_reply(bool other_length) const;
-    std::vector<uint8_t> take_write(std::span<const uint8_t> frame);
+    std::vector<uint8_t> take_write(std::span<const uint8_t> frame, bool store);
     uint16_t reported(uint8_t code, int index) const;
 
     DeviceModel m_model;

@@ -78,6 +78,10 @@ Fault write_nonsense(int count) {
     return make(FaultKind::WriteNonsense, {}, count);
 }
 
+Fault ignore_writes(int count) {
+    return make(FaultKind::IgnoreWrites, {}, count);
+}
+
 Fault hang_up(std::optional<uint8_t> code) {
     return make(FaultKind::HangUp, code, 1);
 }
@@ -92,6 +96,7 @@ bool hits(const Fault& f, uint8_t code, bool is_write) {
     }
     switch (f.kind) {
         case FaultKind::WriteNonsense:
+        case FaultKind::IgnoreWrites:
             return is_write;
         case FaultKind::OtherStatusForm:
             return code == cmd::kStatus;

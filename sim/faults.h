@@ -23,6 +23,7 @@ enum class FaultKind {
     OtherCountersLength,  // 0x53 answered with the other family's length
     Late,                 // the reply held back by `delay`
     WriteNonsense,        // writes and actions answered with `bytes` (or garbage)
+    IgnoreWrites,         // writes and actions acknowledged as usual but without effect
     HangUp,               // the line drops instead of the reply
 };
 
@@ -53,6 +54,9 @@ Fault other_status_form(int count = -1);
 Fault other_counters_length(int count = -1);
 Fault late(std::optional<uint8_t> code, Micros delay = Micros{700000}, int count = 1);
 Fault write_nonsense(int count = -1);
+// A device that refuses values: writes and actions are acknowledged and
+// change nothing.
+Fault ignore_writes(int count = -1);
 Fault hang_up(std::optional<uint8_t> code = {});
 }  // namespace fault
 

@@ -12,6 +12,13 @@ inline constexpr const char* kPagesFailed =
 inline constexpr const char* kProgramTrouble =
     "Возникли проблемы в работе программы, перезапустите ее";
 
+// Over the page of a device that has stopped answering; %1 is the local time
+// of its last answer.
+inline constexpr const char* kNotAnsweringSince =
+    "Устройство не отвечает с %1. Проверьте соединительный кабель";
+inline constexpr const char* kNotAnswering =
+    "Устройство не отвечает. Проверьте соединительный кабель";
+
 // Tooltips of the main window's buttons.
 inline constexpr const char* kAboutTip = "О программе";
 inline constexpr const char* kGenerationTip = "Вкл/выкл генерации";

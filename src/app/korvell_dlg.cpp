@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPushButton>
 #include <QTabBar>
 #include <functional>
@@ -87,6 +89,23 @@ CKorvellDlg::CKorvellDlg(QWidget* parent) : QDialog(parent) {
     m_tab->setGeometry(dlu_rect(tab_def.x, tab_def.y, tab_def.w, tab_def.h));
     m_buttons = build_dialog(this, kWidth, kHeight, std::span(kTemplate102).subspan(1));
     m_buttons.add(kDeviceTabs, m_tab);
+
+    // A device that stops answering must not pass for a running one: its
+    // page goes blank and this notice lies over it until it answers again.
+    m_silence_notice = new QLabel(m_tab);
+    m_silence_notice->setObjectName(QStringLiteral("silence_notice"));
+    m_silence_notice->setAlignment(Qt::AlignCenter);
+    m_silence_notice->setWordWrap(true);
+    m_silence_notice->setStyleSheet(
+        QStringLiteral("QLabel { background: #fff4c2; color: #b00000; border: 2px solid #b00000;"
+                       " font-weight: bold; padding: 6px; }"));
+    {
+        const QRect page = dlu_rect(tab_def.x, tab_def.y, tab_def.w, tab_def.h);
+        const int width = page.width() * 4 / 5;
+        m_silence_notice->setGeometry((page.width() - width) / 2, DeviceTabControl::kPageY + 70,
+                                      width, 64);
+    }
+    m_silence_notice->hide();
     m_gen_button = button(kGenerationButton);
     // Enter on a focused button presses it, as in any dialog.
     for (const ControlDef& def : std::span(kTemplate102).subspan(1))
@@ -244,6 +263,24 @@ void CKorvellDlg::OnTimer() {
         default:
             break;
     }
+    show_silence_notice();
+}
+
+void CKorvellDlg::show_silence_notice() {
+    if (device_state.g_device_answering.load() != 0) {
+        m_silence_notice->hide();
+        return;
+    }
+    const int64_t last = device_state.g_last_answer_ms.load();
+    const QString text = last == 0
+                             ? QString::fromUtf8(text::kNotAnswering)
+                             : QString::fromUtf8(text::kNotAnsweringSince)
+                                   .arg(QDateTime::fromMSecsSinceEpoch(last).toLocalTime().toString(
+                                       QStringLiteral("HH:mm:ss")));
+    if (m_silence_notice->text() != text)
+        m_silence_notice->setText(text);
+    m_silence_notice->show();
+    m_silence_notice->raise();
 }
 
 void CKorvellDlg::OnTabSelChanging(int previous) {
@@ -281,6 +318,8 @@ void CKorvellDlg::poll_device_of(const DeviceTab& tab) {
     // Nothing of the previous device may be shown, or compared with a typed
     // value, until the new device's first pass.
     device_state.g_values_read.store(0);
+    device_state.g_device_answering.store(1);
+    device_state.g_last_answer_ms.store(0);
     device_state.clear_device_values();
     release_worker(device_state);
 }

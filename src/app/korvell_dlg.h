@@ -12,6 +12,7 @@
 #include "app/device_tabs.h"
 #include "ui/dialog_template.h"
 
+class QLabel;
 class QPushButton;
 
 namespace zorvane {
@@ -65,6 +66,8 @@ class CKorvellDlg : public QDialog {
 
     DeviceTabControl* tabs() const { return m_tab; }
     QPushButton* gen_button() const { return m_gen_button; }
+    // Shown over the page while the polled device does not answer.
+    QLabel* silence_notice() const { return m_silence_notice; }
     QPushButton* button(int id) const;
     c_kx_dialog* kx_page() const { return m_kx_page; }
     c_qm_dialog* qm_page() const { return m_qm_page; }
@@ -90,10 +93,12 @@ class CKorvellDlg : public QDialog {
     void OnOK();
     void OnLinkFailure(bool quit_requested);
     void poll_device_of(const DeviceTab& tab);
+    void show_silence_notice();
     void start_worker();
 
     DeviceTabControl* m_tab = nullptr;
     QPushButton* m_gen_button = nullptr;
+    QLabel* m_silence_notice = nullptr;
     DialogControls m_buttons;
     c_qm_dialog* m_qm_page = nullptr;
     c_kx_dialog* m_kx_page = nullptr;

@@ -19,6 +19,9 @@ namespace zorvane {
 
 inline constexpr int kReadAttempts = 6;
 inline constexpr int kCountersRequests = 6;
+// A device that sends no byte at all for this long over the transactions of
+// a pass (about four silent reads) is not answering.
+inline constexpr int kSilenceLimitMs = 2000;
 
 struct PollCycle {
     std::span<const PollStep> steps;
@@ -40,8 +43,13 @@ bool read_with_retry(SerialPort& port, DeviceState& state, const ReplyEntry& ent
 
 // A whole pass. A stop request ends it between two transactions, and a link
 // failure right after the failing one, leaving the fields of the steps not
-// yet run as they were. A pass that ran every step returns true, and marks
-// the values read (g_values_read) when the device answered at least once.
+// yet run as they were. Every accepted reply marks the device answering and
+// records its time (g_last_answer_ms). Two seconds without a byte from the
+// device, or a pass without an accepted reply, end the pass and mark the
+// device not answering and its values unread; while it is not answering a
+// round sends only the first read of the cycle, once, and runs the whole
+// pass as soon as that is answered. True when a whole pass was answered
+// (the values are then marked read).
 bool run_poll_cycle(SerialPort& port, DeviceState& state, const PollCycle& cycle,
                     std::stop_token stop = {});
 bool poll_cycle_kx(SerialPort& port, DeviceState& state, std::stop_token stop = {});

@@ -54,7 +54,9 @@ void PollWorker::poll_worker(std::stop_token stop) {
             }
             // A port that opens but fails its transactions (an adapter whose
             // cable is cut) rests like one that does not open.
-            failed = m_port.link_failed();
+            // A device that does not answer is asked again after the same
+            // rest: each round is then a single request.
+            failed = m_port.link_failed() || m_state.g_device_answering.load() == 0;
             m_port.close();
         }
         m_state.g_worker_idle.store(1);

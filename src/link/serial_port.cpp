@@ -110,7 +110,8 @@ int write_and_read(SerialPort& port, std::span<uint8_t> buffer, int write_length
 
 }  // namespace
 
-int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int expected_length) {
+int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int expected_length,
+             const std::function<bool(size_t total)>& keep_reading) {
     if (expected_length == 0) {
         if (!port.is_open()) {
             return -1;
@@ -123,10 +124,19 @@ int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int 
         return count < 0 ? link_failure(port) : count;
     }
     // Ends only on an exact match: a reply longer than expected runs out the
-    // ten reads.
+    // ten reads, unless the caller gives up after one of them.
     const auto expected = static_cast<size_t>(expected_length);
-    return write_and_read(port, buffer, write_length,
-                          [expected](size_t total) { return total == expected; });
+    bool first_read = true;
+    return write_and_read(port, buffer, write_length, [&](size_t total) {
+        if (total == expected) {
+            return true;
+        }
+        if (first_read) {
+            first_read = false;
+            return false;
+        }
+        return keep_reading && !keep_reading(total);
+    });
 }
 
 int transact_until(SerialPort& port, std::span<uint8_t> buffer, int write_length,

@@ -81,7 +81,11 @@ SerialPort& serial_port();
 // total equals the expected length, at most 10 reads, each limited to the room
 // left in the buffer (and to 100 bytes). Returns the byte count; -1 when the
 // port is not open (no I/O); 0 after a link failure.
-int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int expected_length);
+// `keep_reading`, when given, is asked after each read of that loop with the
+// total so far; false ends the loop there (a caller that has given up on a
+// device gone quiet).
+int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int expected_length,
+             const std::function<bool(size_t total)>& keep_reading = {});
 
 // The same reads, ending instead after the read at which `complete` says the
 // bytes so far (from the buffer's start) are a whole reply; at most 10 reads.

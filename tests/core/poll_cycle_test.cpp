@@ -212,8 +212,14 @@ TEST_P(PollCycle, AReplyIsRetriedUntilAcceptedAndGivenUpAfterSix) {
         state.temperatures[i].store(-5.0 - i);
     }
     line->pass(state, DeviceModel::KX24);
-    EXPECT_EQ(line->requests(0x41), 4);
+    // On the real line six silent reads of 0x46 outlast the two seconds of
+    // silence: the first read of the cycle is asked once in between, is
+    // answered, and the device stays answering.
+    const bool timed = GetParam() == Transport::Pty;
+    EXPECT_EQ(line->requests(0x41), timed ? 5 : 4);
     EXPECT_EQ(line->requests(0x46), 6);
+    EXPECT_EQ(state.g_device_answering.load(), 1);
+    EXPECT_EQ(state.g_values_read.load(), 1);
     line->with_device([&](sim::SimDevice& d) {
         EXPECT_EQ(state.out_voltage.load(), static_cast<float>(d.value(0x41, 0) / 10.0));
         EXPECT_EQ(state.case_temperature.load(), case_sensor_temperature(d.value(0x47)));
@@ -223,6 +229,61 @@ TEST_P(PollCycle, AReplyIsRetriedUntilAcceptedAndGivenUpAfterSix) {
         EXPECT_EQ(state.temperatures[i].load(), -5.0 - i);
     }
     EXPECT_EQ(line->requests(0x53), 6);
+}
+
+// A device that stops answering: no pass of time-outs is shown as live, a
+// silent round is one request, and the first reply brings a whole pass.
+TEST_P(PollCycle, ADeviceThatStopsAnsweringIsMarkedUntilItAnswersAgain) {
+    auto line = make_line(GetParam(), DeviceModel::KX24);
+    DeviceState state;
+    line->pass(state, DeviceModel::KX24);
+    ASSERT_TRUE(state.values_current());
+    const int64_t answered_at = state.g_last_answer_ms.load();
+    EXPECT_GT(answered_at, 0);
+
+    line->inject(fault::silence());
+    line->with_device([](sim::SimDevice& d) { d.clear_log(); });
+    line->pass(state, DeviceModel::KX24);
+    EXPECT_FALSE(state.values_current());
+    EXPECT_EQ(state.g_device_answering.load(), 0);
+    EXPECT_EQ(state.g_values_read.load(), 0);
+    EXPECT_EQ(state.g_last_answer_ms.load(), answered_at);
+    if (GetParam() == Transport::Pty) {
+        // Two seconds without a byte end the pass: far fewer than the 60
+        // requests of a whole silent pass (the first read asked once more).
+        EXPECT_LE(line->received().size(), 6u);
+    }
+
+    // Silent rounds: the first read of the cycle, once each.
+    for (int round = 0; round < 3; ++round) {
+        line->with_device([](sim::SimDevice& d) { d.clear_log(); });
+        line->pass(state, DeviceModel::KX24);
+        EXPECT_EQ(line->request_codes(), Bytes{0x41}) << round;
+        EXPECT_FALSE(state.values_current());
+    }
+
+    // It answers again: the round's request is answered and the whole pass
+    // follows at once.
+    line->with_device([](sim::SimDevice& d) {
+        d.faults().clear();
+        d.clear_log();
+    });
+    line->pass(state, DeviceModel::KX24);
+    Bytes expected{0x41};
+    expected.insert(expected.end(), kKxOrder.begin(), kKxOrder.end());
+    EXPECT_EQ(line->request_codes(), expected);
+    EXPECT_TRUE(state.values_current());
+    EXPECT_GT(state.g_last_answer_ms.load(), 0);
+}
+
+TEST_P(PollCycle, ADeviceAnsweringOnlyGarbageIsNotAnswering) {
+    auto line = make_line(GetParam(), DeviceModel::QM48);
+    DeviceState state;
+    line->pass(state, DeviceModel::QM48);
+    line->inject(fault::garbage());
+    line->pass(state, DeviceModel::QM48);
+    EXPECT_EQ(state.g_device_answering.load(), 0);
+    EXPECT_FALSE(state.values_current());
 }
 
 TEST_P(PollCycle, TheOtherStatusFormFillsTheOtherArraysInEitherCycle) {

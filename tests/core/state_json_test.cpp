@@ -9,6 +9,8 @@ namespace {
 
 TEST(StateJson, EveryFieldUnderItsNameWithNaNAsNull) {
     DeviceState state;
+    state.g_values_read.store(1);
+    state.g_last_answer_ms.store(1796905471250);  // 2026-12-10 12:24:31.250 UTC
     state.g_com_port.store(3);
     state.g_device_kind.store(2);
     state.set_ubat_low.store(26.5f);
@@ -27,6 +29,8 @@ TEST(StateJson, EveryFieldUnderItsNameWithNaNAsNull) {
     for (const char* part : {
              "\"g_com_port\":3,",
              "\"g_device_kind\":2,",
+             "\"current\":true,",
+             "\"last_answer\":\"2026-12-10T12:24:31.250Z\",",
              "\"set_ubat_low\":26.5,",
              "\"set_egen_work\":20,",
              "\"temp_raw\":[682,0,0,0,0,0,0,0]",
@@ -48,6 +52,29 @@ TEST(StateJson, EveryFieldUnderItsNameWithNaNAsNull) {
         EXPECT_NE(json.find("\"" + std::string(name) + "\":"), std::string::npos) << name;
     }
     EXPECT_EQ(json.find("nan"), std::string::npos);
+}
+
+TEST(StateJson, ValuesThatAreNotCurrentAreNull) {
+    DeviceState state;
+    state.set_ubat_low.store(26.5f);
+    state.qm_status1[2].store(1);
+    // Never read, then read but no longer answering: the old values are not
+    // repeated either way.
+    for (const bool read_before : {false, true}) {
+        state.g_values_read.store(read_before ? 1 : 0);
+        state.g_device_answering.store(read_before ? 0 : 1);
+        state.g_last_answer_ms.store(read_before ? 1796905471250 : 0);
+        const std::string json = cli::device_state_json(state);
+        for (const char* part :
+             {"\"current\":false,", "\"set_ubat_low\":null,", "\"qm_status1\":null,",
+              "\"temperatures\":null,", "\"lifetime_counters\":null}"}) {
+            EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+        }
+        EXPECT_NE(json.find(read_before ? "\"last_answer\":\"2026-12-10T12:24:31.250Z\""
+                                        : "\"last_answer\":null"),
+                  std::string::npos)
+            << json;
+    }
 }
 
 }  // namespace

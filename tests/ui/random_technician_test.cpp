@@ -43,7 +43,6 @@ unsigned long env_number(const char* name, unsigned long fallback) {
 // (no number: it must write nothing).
 struct Typed {
     QString text;
-    bool known = true;
     std::optional<double> number;
 };
 
@@ -67,7 +66,7 @@ class Technician : public WindowRig, public QObject {
                 const QString number =
                     decimals ? QStringLiteral("%1%2%3").arg(whole).arg(mark).arg(tenths)
                              : QString::number(whole);
-                return {number + QString::fromUtf8(units[pick(6)]), true,
+                return {number + QString::fromUtf8(units[pick(6)]),
                         whole + (decimals ? tenths / 10.0 : 0.0)};
             }
             case 1: {  // digit groups
@@ -77,23 +76,23 @@ class Technician : public WindowRig, public QObject {
                             .arg(thousands)
                             .arg(QString::fromUtf8(separators[pick(3)]))
                             .arg(rest, 3, 10, QLatin1Char('0')),
-                        true, thousands * 1000.0 + rest};
+                        thousands * 1000.0 + rest};
             }
             case 2: {  // out of range either way
                 const int below = 1 + pick(50);
                 if (pick(2) == 0)
-                    return {QStringLiteral("-%1").arg(below), true, -static_cast<double>(below)};
-                return {QStringLiteral("99999999"), true, 99999999.0};
+                    return {QStringLiteral("-%1").arg(below), -static_cast<double>(below)};
+                return {QStringLiteral("99999999"), 99999999.0};
             }
             case 3:
-                return {QString::fromUtf8(garbage[pick(10)]), true, std::nullopt};
+                return {QString::fromUtf8(garbage[pick(10)]), std::nullopt};
             case 4:
-                return {QString(), true, std::nullopt};
+                return {QString(), std::nullopt};
             case 5:  // very long: only the first nine characters count
-                return {QStringLiteral("7") + QString(30, QLatin1Char('x')), true, 7.0};
+                return {QStringLiteral("7") + QString(30, QLatin1Char('x')), 7.0};
             default: {
                 const int small = pick(100);
-                return {QString::number(small), true, static_cast<double>(small)};
+                return {QString::number(small), static_cast<double>(small)};
             }
         }
     }

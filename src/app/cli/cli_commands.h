@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "link/discovery.h"
 
@@ -15,6 +16,11 @@ int cmd_gen(int argc, char** argv);
 int cmd_monitor(int argc, char** argv);
 int cmd_log(int argc, char** argv);
 int cmd_ports(int argc, char** argv);
+
+// The parts of `set` and `gen` after the device search: a pass, the write,
+// and a pass that reads back what the device holds.
+int set_after_search(std::string_view name, std::string_view text);
+int gen_after_search(bool on);
 
 // One line of the scan listing: "COM<n>" (the path, for a port outside the
 // table), a tab, the caption (control characters of the caption shown as '?').

@@ -147,6 +147,23 @@ void report_session_events(DeviceSession& session) {
     });
 }
 
+int read_back(const std::function<long()>& held, long sent,
+              const std::function<std::string(long)>& describe) {
+    if (!poll_pass()) {
+        return 1;
+    }
+    if (!device_state.values_current()) {
+        std::fprintf(stderr, "%s\n", kNotAnsweringMessage);
+        return 1;
+    }
+    const long value = held();
+    if (value != sent) {
+        std::printf("device holds %s\n", describe(value).c_str());
+        return 3;
+    }
+    return 0;
+}
+
 int report_write(const SettingDecision& decision) {
     switch (decision.kind) {
         case SettingDecision::Kind::Refused:

@@ -2,7 +2,9 @@
 // port named with --port, or by the search), and one poll pass over it.
 #pragma once
 
+#include <functional>
 #include <optional>
+#include <string>
 
 #include "device/setting_write.h"
 #include "link/discovery.h"
@@ -42,5 +44,14 @@ void report_session_events(DeviceSession& session);
 std::string device_port_label(const FoundDevice& device);
 // The same for the port in g_com_port.
 std::string polled_port_label();
+
+inline constexpr const char* kNotAnsweringMessage = "zorvane-cli: the device does not answer";
+
+// After a frame went out: one more pass, then what the device holds (`held`)
+// against what was sent. 0 when they agree; 3 when they do not, after
+// printing "device holds X" (X from `describe`); 1 when the device does not
+// answer or the port fails.
+int read_back(const std::function<long()>& held, long sent,
+              const std::function<std::string(long)>& describe);
 
 }  // namespace zorvane::cli

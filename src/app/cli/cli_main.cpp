@@ -22,8 +22,8 @@ constexpr Command kCommands[] = {
     {"poll", cmd_poll,
      "[--count N] [--follow-serial]  search, then poll N passes, one JSON line each;\n"
      "           a lost link is waited out (reopened every second)"},
-    {"set", cmd_set, "NAME TEXT  search, one pass, then write setting NAME as typed"},
-    {"gen", cmd_gen, "on|off  search, then switch the output generation"},
+    {"set", cmd_set, "NAME TEXT  search, one pass, write setting NAME as typed, read it back"},
+    {"gen", cmd_gen, "on|off  search, switch the output generation, read the status back"},
     {"log", cmd_log,
      "FILE|- [--interval S] [--count N] [--follow-serial]  search, then one CSV row\n"
      "           per pass (or per S seconds); a lost link leaves one 'lost' row"},
@@ -43,6 +43,10 @@ int usage(std::FILE* out) {
     for (const Command& command : kCommands) {
         std::fprintf(out, "  %-8s %s\n", command.name, command.summary);
     }
+    std::fprintf(out,
+                 "\nExit status: 0 done (set, gen: the device holds what was sent), 1 no device,\n"
+                 "port failure or the device does not answer, 2 bad arguments or a refused value,\n"
+                 "3 the device holds something else after a write.\n");
     std::fprintf(out,
                  "\nevery command takes --port COMn|PATH: no search, that port only (%s).\n"
                  "Ports COMn are $ZORVANE_PORT_DIR/COMn when that variable is set.\n",

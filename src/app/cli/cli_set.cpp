@@ -1,6 +1,10 @@
 // zorvane-cli set NAME TEXT: the device search, one pass, then the write of
 // setting NAME with TEXT as the typed text, through the routine the window's
-// fields use. Prints the frame sent, "unchanged" or the refusal.
+// fields use, and a pass that reads the setting back. Prints the frame sent,
+// "unchanged" or the refusal; exit 0 when the device holds the value, 3 when
+// it holds another ("device holds X"), 1 when it does not answer.
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -35,8 +39,27 @@ int set_choice(const Variable& v, std::string_view text) {
         std::fprintf(stderr, "%s: допустимые значения от 0 до %d\n", v.name, v.wire_max);
         return 2;
     }
-    return report_write(write_fixed_u8(serial_port(), device_state, v.write_code,
-                                       static_cast<uint8_t>(text[0] - '0')));
+    const auto mode = static_cast<uint8_t>(text[0] - '0');
+    const int status =
+        report_write(write_fixed_u8(serial_port(), device_state, v.write_code, mode));
+    if (status != 0) {
+        return status;
+    }
+    return read_back([&v] { return static_cast<long>((device_state.*v.field).load()); }, mode,
+                     [](long held) { return std::to_string(held); });
+}
+
+// The wire value a setting frame carries.
+long frame_value(const SettingParam& param, const SettingDecision& decision) {
+    return param.payload_width == 1 ? decision.frame[2]
+                                    : decision.frame[2] * 256L + decision.frame[3];
+}
+
+std::string display_text(float value) {
+    char text[32];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, value);
+    (void)error;
+    return std::string(text, end);
 }
 
 // The setting whose field is `field`.
@@ -51,14 +74,12 @@ const Variable* variable_of(FloatField field) {
 
 }  // namespace
 
-int cmd_set(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: zorvane-cli set NAME TEXT\n");
-        return 2;
+int set_after_search(std::string_view name, std::string_view text) {
+    if (!poll_pass()) {
+        return 1;
     }
-    const std::string_view name = argv[0];
-    const std::string_view text = argv[1];
-    if (!search_polled_device() || !poll_pass()) {
+    if (!device_state.values_current()) {
+        std::fprintf(stderr, "%s\n", kNotAnsweringMessage);
         return 1;
     }
     const Family family =
@@ -81,7 +102,30 @@ int cmd_set(int argc, char** argv) {
                      other != nullptr ? other->name : "?");
         return 2;
     }
-    return report_write(write_setting(serial_port(), device_state, *param, text));
+    const SettingDecision decision = write_setting(serial_port(), device_state, *param, text);
+    const int status = report_write(decision);
+    if (status != 0 || decision.kind != SettingDecision::Kind::Send) {
+        return status;
+    }
+    // The device's value in wire units, as read back.
+    return read_back(
+        [param] {
+            return std::lround(static_cast<double>((device_state.*param->field).load()) *
+                               param->scale);
+        },
+        frame_value(*param, decision),
+        [param](long) { return display_text((device_state.*param->field).load()); });
+}
+
+int cmd_set(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: zorvane-cli set NAME TEXT\n");
+        return 2;
+    }
+    if (!search_polled_device()) {
+        return 1;
+    }
+    return set_after_search(argv[0], argv[1]);
 }
 
 }  // namespace zorvane::cli

@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <ctime>
 #include <utility>
 
 #include "state/variables.h"
@@ -41,6 +43,22 @@ void append_key(std::string& out, const char* key) {
     out += "\":";
 }
 
+// "2026-12-10T12:04:31.250Z", or null before the first accepted reply.
+void append_time(std::string& out, int64_t ms_since_epoch) {
+    if (ms_since_epoch <= 0) {
+        out += "null";
+        return;
+    }
+    const std::time_t seconds = static_cast<std::time_t>(ms_since_epoch / 1000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[96];
+    std::snprintf(text, sizeof text, "\"%04d-%02d-%02dT%02d:%02d:%02d.%03dZ\"", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                  static_cast<int>(ms_since_epoch % 1000));
+    out += text;
+}
+
 }  // namespace
 
 std::string device_state_json(const DeviceState& state) {
@@ -49,10 +67,18 @@ std::string device_state_json(const DeviceState& state) {
     out += std::to_string(state.g_com_port.load());
     append_key(out, "g_device_kind");
     out += std::to_string(state.g_device_kind.load());
+    // Values that are not current are not repeated as if they were fresh.
+    const bool current = state.values_current();
+    append_key(out, "current");
+    out += current ? "true" : "false";
+    append_key(out, "last_answer");
+    append_time(out, state.g_last_answer_ms.load());
     // The registry lists the single values before the arrays.
     for (const Variable& v : variables()) {
         append_key(out, v.key);
-        if (v.is_array()) {
+        if (!current) {
+            out += "null";
+        } else if (v.is_array()) {
             append_array(out, state.*v.array,
                          [&](const auto& element) { append_number(out, element.load()); });
         } else {
@@ -61,12 +87,18 @@ std::string device_state_json(const DeviceState& state) {
     }
     for (const StatusArrayRow& row : status_arrays()) {
         append_key(out, row.key);
-        append_array(out, state.*row.array,
-                     [&](const auto& bit) { out += std::to_string(bit.load()); });
+        if (current)
+            append_array(out, state.*row.array,
+                         [&](const auto& bit) { out += std::to_string(bit.load()); });
+        else
+            out += "null";
     }
     append_key(out, "lifetime_counters");
-    append_array(out, state.lifetime_counters.snapshot(),
-                 [&](int32_t counter) { out += std::to_string(counter); });
+    if (current)
+        append_array(out, state.lifetime_counters.snapshot(),
+                     [&](int32_t counter) { out += std::to_string(counter); });
+    else
+        out += "null";
     out += '}';
     return out;
 }

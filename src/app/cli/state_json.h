@@ -1,5 +1,7 @@
-// DeviceState as one JSON object: every device value under its own field
-// name, arrays as arrays, status bits as 0/1, NaN as null.
+// DeviceState as one JSON object: whether the values are current and the
+// time of the last accepted reply (ISO 8601, UTC), then every device value
+// under its own field name, arrays as arrays, status bits as 0/1, NaN as
+// null; every value is null while the values are not current.
 #pragma once
 
 #include <string>
