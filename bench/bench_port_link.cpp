@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "device/device_state.h"
 #include "device/poll_cycle.h"
 #include "line_model.h"
 #include "link/frame.h"
 #include "link/serial_port.h"
+#include "state/device_state.h"
 
 namespace {
 

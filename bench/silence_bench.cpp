@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "device/device_state.h"
 #include "device/poll_worker.h"
 #include "link/serial_port.h"
 #include "sim/faults.h"
 #include "sim/port_directory.h"
+#include "state/device_state.h"
 
 namespace {
 

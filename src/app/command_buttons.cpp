@@ -9,15 +9,15 @@
 
 #include "app/about_dlg.h"
 #include "app/app_texts.h"
-#include "app/display_format.h"
 #include "app/korvell_dlg.h"
 #include "app/settings_file_dialog.h"
 #include "app/trend_window.h"
 #include "counters/c_dlg_srch.h"
 #include "counters/res_dialog.h"
-#include "device/device_state.h"
+#include "device/setting_write.h"
 #include "link/frame.h"
-#include "pages/setting_write.h"
+#include "state/device_state.h"
+#include "ui/display_format.h"
 
 namespace zorvane {
 

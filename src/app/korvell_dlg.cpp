@@ -11,12 +11,10 @@
 #include <thread>
 
 #include "app/app_texts.h"
-#include "app/bitmaps.h"
 #include "app/display_step.h"
 #include "app/search_progress.h"
 #include "app/trend_feed.h"
 #include "app/trend_window.h"
-#include "device/device_state.h"
 #include "device/handover.h"
 #include "device/poll_worker.h"
 #include "link/discovery.h"
@@ -24,6 +22,8 @@
 #include "link/serial_port.h"
 #include "pages/c_kx_dialog.h"
 #include "pages/c_qm_dialog.h"
+#include "state/device_state.h"
+#include "ui/bitmaps.h"
 
 namespace zorvane {
 

@@ -57,8 +57,7 @@ DeviceSession::Step DeviceSession::step(std::stop_token stop, bool wait) {
             return Step::Outage;
         }
     }
-    run_poll_cycle(m_port, m_state,
-                   m_device.family() == Family::Kx ? kx_poll_cycle() : qm_poll_cycle(), stop);
+    run_poll_cycle(m_port, m_state, poll_cycle_of(m_device.family()), stop);
     if (m_port.link_failed()) {
         lose_link({});
         return Step::Outage;

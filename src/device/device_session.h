@@ -20,9 +20,9 @@
 #include <stop_token>
 #include <vector>
 
-#include "device/device_state.h"
 #include "link/discovery.h"
 #include "link/serial_port.h"
+#include "state/device_state.h"
 
 namespace zorvane {
 

@@ -233,10 +233,6 @@ bool poll_cycle_qm(SerialPort& port, DeviceState& state, std::stop_token stop) {
     return run_poll_cycle(port, state, qm_poll_cycle(), std::move(stop));
 }
 
-}  // namespace zorvane
-
-namespace zorvane {
-
 bool poll_cycle_of_kind(SerialPort& port, DeviceState& state, std::stop_token stop) {
     return run_poll_cycle(port, state, poll_cycle_of(family_of_kind(state.g_device_kind.load())),
                           std::move(stop));

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "device/device_state.h"
 #include "link/port_list.h"
 #include "link/serial_port.h"
+#include "state/device_state.h"
 #include "state/models.h"
 
 namespace zorvane {

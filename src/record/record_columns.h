@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "device/device_state.h"
+#include "state/device_state.h"
 
 namespace zorvane {
 

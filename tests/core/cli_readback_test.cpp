@@ -6,10 +6,10 @@
 
 #include "app/cli/cli_commands.h"
 #include "app/cli/cli_device.h"
-#include "device/device_state.h"
 #include "scoped_env.h"
 #include "sim/faults.h"
 #include "sim/port_directory.h"
+#include "state/device_state.h"
 
 namespace zorvane {
 namespace {

@@ -6,7 +6,7 @@ set -euo pipefail
 src=${1:-$(dirname "$0")/../../src}
 rank() {
   case $1 in
-    state) echo 0 ;; link) echo 1 ;; device) echo 2 ;; ui) echo 3 ;;
+    state) echo 0 ;; link) echo 1 ;; device | record) echo 2 ;; ui) echo 3 ;;
     pages | counters) echo 4 ;; app) echo 5 ;; *) echo -1 ;;
   esac
 }

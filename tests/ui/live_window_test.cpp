@@ -14,7 +14,6 @@
 #include <memory>
 
 #include "app/app_texts.h"
-#include "app/bitmaps.h"
 #include "app/korvell_dlg.h"
 #include "link/port_report.h"
 #include "link/serial_port.h"
@@ -22,6 +21,7 @@
 #include "pages/c_kx_dialog.h"
 #include "pages/c_qm_dialog.h"
 #include "sim/port_directory.h"
+#include "ui/bitmaps.h"
 #include "ui_fixture.h"
 
 namespace zorvane {

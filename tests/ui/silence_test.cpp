@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "app/bitmaps.h"
 #include "sim/faults.h"
+#include "ui/bitmaps.h"
 #include "window_rig.h"
 
 namespace zorvane::testing {

@@ -5,11 +5,11 @@
 #include "app/cli/cli_link.h"
 #include "app/cli/cli_options.h"
 #include "device/device_session.h"
-#include "device/device_state.h"
 #include "device/poll_cycle.h"
 #include "link/discovery.h"
 #include "link/port_report.h"
 #include "link/serial_port.h"
+#include "state/device_state.h"
 
 namespace zorvane::cli {
 

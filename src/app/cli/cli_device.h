@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "device/setting_write.h"
 #include "link/discovery.h"
-#include "pages/setting_write.h"
 
 namespace zorvane {
 class DeviceSession;

@@ -15,10 +15,10 @@
 #include "app/cli/cli_device.h"
 #include "app/cli/cli_options.h"
 #include "device/device_session.h"
-#include "device/device_state.h"
 #include "link/serial_port.h"
 #include "record/csv_recorder.h"
 #include "record/record_columns.h"
+#include "state/device_state.h"
 
 namespace zorvane::cli {
 

@@ -12,7 +12,7 @@
 #include "app/cli/cli_options.h"
 #include "app/cli/state_json.h"
 #include "device/device_session.h"
-#include "device/device_state.h"
+#include "state/device_state.h"
 
 namespace zorvane::cli {
 

@@ -7,10 +7,10 @@
 #include "app/cli/cli_commands.h"
 #include "app/cli/cli_device.h"
 #include "app/cli/cli_options.h"
-#include "device/device_state.h"
 #include "link/discovery.h"
 #include "link/port_report.h"
 #include "link/serial_port.h"
+#include "state/device_state.h"
 
 namespace zorvane::cli {
 

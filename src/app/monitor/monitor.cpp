@@ -11,12 +11,12 @@
 #include "app/cli/state_json.h"
 #include "app/monitor/device_topics.h"
 #include "device/device_session.h"
-#include "device/device_state.h"
+#include "device/setting_write.h"
 #include "link/discovery.h"
 #include "link/frame.h"
 #include "link/port_report.h"
 #include "link/serial_port.h"
-#include "pages/setting_write.h"
+#include "state/device_state.h"
 
 namespace zorvane::monitor {
 

@@ -22,7 +22,7 @@ PublishedValue single(const Variable& v, Family family) {
         return value;
     }
     value.kind = ValueKind::Setting;
-    value.setting = find_setting(value.name, kind_of(family));
+    value.setting = find_setting(value.name, family);
     value.max = v.max_display();
     // A field shown in whole units (days) takes whole units.
     value.step = v.whole_shown_suffix() != nullptr ? 1.0 : 1.0 / v.scale;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "device/device_state.h"
-#include "pages/setting_write.h"
+#include "device/setting_write.h"
+#include "state/device_state.h"
 #include "state/variables.h"
 
 namespace zorvane::monitor {
