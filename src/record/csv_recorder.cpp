@@ -2,9 +2,10 @@
 
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 
 namespace zorvane {
@@ -85,31 +86,47 @@ void append_number(std::string& out, double value, bool single) {
 
 }  // namespace
 
+// Civil time from the calendar of <chrono>, not gmtime_r/timegm, which
+// Windows does not have.
 std::string iso_utc_ms(int64_t time_ms) {
-    const int64_t seconds = time_ms >= 0 ? time_ms / 1000 : (time_ms - 999) / 1000;
-    const int millis = static_cast<int>(time_ms - seconds * 1000);
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
+    using namespace std::chrono;
+    const sys_time<milliseconds> time{milliseconds{time_ms}};
+    const sys_days day = floor<days>(time);
+    const year_month_day date{day};
+    const hh_mm_ss clock{floor<milliseconds>(time - day)};
     char text[96];  // room for any int the format could meet
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, millis);
+    std::snprintf(
+        text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+        static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+        static_cast<int>(clock.seconds().count()), static_cast<int>(clock.subseconds().count()));
     return text;
 }
 
 int64_t parse_iso_utc_ms(const std::string& text) {
-    std::tm tm{};
+    int year = 0;
+    unsigned month = 0;
+    unsigned day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
     int millis = 0;
     char z = 0;
     if (text.size() != 24 ||
-        std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3d%c", &tm.tm_year, &tm.tm_mon,
-                    &tm.tm_mday, &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &millis, &z) != 8 ||
+        std::sscanf(text.c_str(), "%4d-%2u-%2uT%2d:%2d:%2d.%3d%c", &year, &month, &day, &hour,
+                    &minute, &second, &millis, &z) != 8 ||
         z != 'Z') {
         return -1;
     }
-    tm.tm_year -= 1900;
-    tm.tm_mon -= 1;
-    return static_cast<int64_t>(timegm(&tm)) * 1000 + millis;
+    using namespace std::chrono;
+    const year_month_day date{std::chrono::year{year}, std::chrono::month{month},
+                              std::chrono::day{day}};
+    if (!date.ok()) {
+        return -1;
+    }
+    const auto time =
+        sys_days{date} + hours{hour} + minutes{minute} + seconds{second} + milliseconds{millis};
+    return time.time_since_epoch().count();
 }
 
 std::string CsvRecorder::header(std::span<const RecordColumn> columns) {

@@ -3,9 +3,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <utility>
 
+#include "record/csv_recorder.h"
 #include "state/variables.h"
 
 namespace zorvane::cli {
@@ -49,14 +49,9 @@ void append_time(std::string& out, int64_t ms_since_epoch) {
         out += "null";
         return;
     }
-    const std::time_t seconds = static_cast<std::time_t>(ms_since_epoch / 1000);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[96];
-    std::snprintf(text, sizeof text, "\"%04d-%02d-%02dT%02d:%02d:%02d.%03dZ\"", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                  static_cast<int>(ms_since_epoch % 1000));
-    out += text;
+    out += '"';
+    out += iso_utc_ms(ms_since_epoch);
+    out += '"';
 }
 
 }  // namespace
