@@ -191,7 +191,13 @@ std::optional<ReplyPlan> SimDevice::respond(std::span<const uint8_t> frame) {
 
     // The request takes effect whether or not its answer gets through.
     ReplyPlan plan;
-    if (is_write) {
+    const bool ignored = std::any_of(faults.begin(), faults.end(), [](const Fault& f) {
+        return f.kind == FaultKind::IgnoreWrite;
+    });
+    if (is_write && ignored) {
+        plan.bytes.assign(frame.begin(), frame.end());
+        plan.bytes[1] |= kReplyBit;
+    } else if (is_write) {
         plan.bytes = take_write(frame);
     } else if (is_action) {
         if (code == cmd::kGenerationOn) {

@@ -23,6 +23,7 @@ enum class FaultKind {
     Late,                 // the reply held back by `delay`
     WriteNonsense,        // writes and actions answered with `bytes` (or garbage)
     HangUp,               // the line drops instead of the reply
+    IgnoreWrite,          // a write is acknowledged but the value is not kept
 };
 
 // One fault: which requests it hits and for how long.
@@ -52,6 +53,8 @@ Fault other_counters_length(int count = -1);
 Fault late(std::optional<uint8_t> code, Micros delay = Micros{700000}, int count = 1);
 Fault write_nonsense(int count = -1);
 Fault hang_up(std::optional<uint8_t> code = {});
+// The write command `code` is acknowledged as usual and changes nothing.
+Fault ignore_write(uint8_t code, int count = -1);
 }  // namespace fault
 
 // What the device puts on the line for one request.

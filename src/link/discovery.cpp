@@ -58,8 +58,8 @@ std::optional<FoundDevice> identify(SerialPort& port, int com_port) {
     FoundDevice found;
     found.port = com_port;
     found.model = model;
-    found.caption = std::string(model_caption(model).caption_prefix) + kSerialLabel +
-                    decode_serial_number(buffer.data());
+    found.serial = decode_serial_number(buffer.data());
+    found.caption = std::string(model_caption(model).caption_prefix) + kSerialLabel + found.serial;
     return found;
 }
 

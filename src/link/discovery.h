@@ -22,6 +22,7 @@ struct FoundDevice {
     int port = 0;
     DeviceModel model = DeviceModel::KX24;
     std::string caption;  // "QM-48. S/N: 12345"
+    std::string serial;   // "12345", as the caption shows it
     int family() const { return model_caption(model).family; }
 };
 

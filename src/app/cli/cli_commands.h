@@ -2,9 +2,11 @@
 // and returns the exit status of the program.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "link/discovery.h"
+#include "link/serial_port.h"
 
 namespace zorvane::cli {
 
@@ -12,6 +14,16 @@ int cmd_scan(int argc, char** argv);
 int cmd_poll(int argc, char** argv);
 int cmd_set(int argc, char** argv);
 int cmd_gen(int argc, char** argv);
+int cmd_settings(int argc, char** argv);
+
+// The settings command on `port`; `find_device` picks the device (the search,
+// for the program) and leaves it polled, or returns null when there is none.
+// Exit status: 0 saved, or every written setting confirmed (or nothing to
+// change); 1 no device, or it stopped answering; 2 usage, a file refused or
+// not written, or a load not confirmed by the technician; 3 written but not
+// confirmed by the read-back.
+using DeviceFinder = std::function<const FoundDevice*()>;
+int run_settings(int argc, char** argv, SerialPort& port, const DeviceFinder& find_device);
 
 // One line of the scan listing: "COM<n>", a tab, the caption (control
 // characters of the caption shown as '?').

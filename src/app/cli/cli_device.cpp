@@ -10,6 +10,14 @@
 
 namespace zorvane::cli {
 
+namespace {
+FoundDevice g_polled;
+}
+
+const FoundDevice& polled_device() {
+    return g_polled;
+}
+
 bool search_polled_device() {
     const std::vector<FoundDevice> found = scan_devices(serial_port(), device_state);
     if (found.empty()) {
@@ -18,6 +26,7 @@ bool search_polled_device() {
     }
     for (const FoundDevice& device : found) {
         if (device.port == device_state.g_com_port.load()) {
+            g_polled = device;
             std::fprintf(stderr, "zorvane-cli: device on COM%d: %s\n", device.port,
                          device.caption.c_str());
         }

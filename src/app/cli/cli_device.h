@@ -2,6 +2,7 @@
 // picks the polled device, and one poll pass over it.
 #pragma once
 
+#include "link/discovery.h"
 #include "pages/setting_write.h"
 
 namespace zorvane::cli {
@@ -10,6 +11,9 @@ namespace zorvane::cli {
 // one polled) and reports the choice on standard error. False when nothing
 // was found.
 bool search_polled_device();
+
+// The device the search chose, once it has found one.
+const FoundDevice& polled_device();
 
 // One pass of the polled device's family, opening and closing its port.
 // False when the port would not open or the link was lost.

@@ -19,6 +19,9 @@ constexpr Command kCommands[] = {
     {"poll", cmd_poll, "[--count N]  search, then poll N passes, one JSON line each"},
     {"set", cmd_set, "NAME TEXT  search, one pass, then write setting NAME as typed"},
     {"gen", cmd_gen, "on|off  search, then switch the output generation"},
+    {"settings", cmd_settings,
+     "save FILE | diff FILE [--force] | load FILE [--yes] [--force]\n"
+     "           save the device's settings, compare a file with them, write a file onto it"},
 };
 
 int usage(std::FILE* out) {

@@ -1,0 +1,152 @@
+// Settings files: a device's settings as UTF-8 text that people read and diff.
+//
+//   # comment lines start with #
+//   [device]
+//   format = 1
+//   model = QM-48
+//   serial = 00042
+//   saved = 2026-12-10T09:30:00Z
+//   tool = zorvane 0.9.1
+//
+//   [settings]
+//   UbatLow = 24.0
+//   RFloatTime = 2000        # 1/1440 сут.
+//
+// One line per setting of the family, in the unit the technician types with
+// the precision the device keeps; a setting typed more coarsely than the
+// device keeps it is written in the device's own unit, and the comment says
+// so. Values are compared and written as wire values, so a file saved from a
+// device and loaded back onto it changes nothing.
+//
+// Everything here is text and numbers: no port, no device.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "device/device_state.h"
+#include "link/discovery.h"
+#include "pages/setting_write.h"
+
+namespace zorvane {
+
+inline constexpr int kSettingsFileFormat = 1;
+
+// One setting as a file holds it.
+struct FileSetting {
+    const SettingParam* param;  // name, scale, payload, field, write command
+    int file_scale;             // wire units per unit written in the file
+    int decimals;               // digits after the point in the file
+    uint16_t max_wire;          // the payload's limit; the least is 0
+    std::string note;           // comment after the value, or empty
+};
+
+// Every setting of the family (1 = KX, 2 = QM), in file order.
+std::span<const FileSetting> file_settings(int family);
+const FileSetting* find_file_setting(std::string_view name, int family);
+
+// The wire value behind the setting's field in the state.
+uint16_t stored_wire(const DeviceState& state, const FileSetting& setting);
+// "24.0", "3600": the value as the file writes it.
+std::string format_file_value(const FileSetting& setting, uint16_t wire);
+
+// Model names as files write them ("QM-48") and what is known of each model.
+std::string model_file_name(DeviceModel model);
+std::optional<DeviceModel> model_from_file_name(std::string_view name);
+int model_family(DeviceModel model);
+int model_voltage_class(DeviceModel model);  // 24 or 48
+
+struct SettingsHeader {
+    std::string model;
+    std::string serial;
+    std::string saved;  // ISO 8601, UTC
+    std::string tool;
+};
+
+// The file of `family`; `wire` holds one value per row of file_settings.
+std::string format_settings_file(const SettingsHeader& header, int family,
+                                 std::span<const uint16_t> wire);
+
+struct FileProblem {
+    enum class Kind {
+        Syntax,          // a line that is no section, key or comment
+        UnknownSection,  // "[foo]"
+        NoDeviceSection,
+        UnknownKey,   // in [device]
+        UnknownName,  // in [settings]
+        Duplicate,    // a name given twice
+        NotANumber,
+        TooPrecise,  // more decimals than the device keeps
+        OutOfRange,
+        BadFormat,     // format missing or not ours
+        UnknownModel,  // model missing or not one of ours
+        OtherFamily,   // a KX file on a QM device or the other way round
+        OtherVoltage,  // a 24 V file on a 48 V device or the other way round
+        TooLarge,
+    };
+    Kind kind;
+    int line = 0;       // 1-based; 0 when the problem is the file as a whole
+    std::string name;   // the setting, key, section or (file's) model
+    std::string value;  // as written in the file; the device's model
+    std::string extra;  // the first line of a duplicate; the upper limit
+};
+
+// "line 7: UbatLow = 9999: out of range 0 to 6553.5" in English (the
+// command line) or Russian (the window).
+std::string describe_problem(const FileProblem& problem, bool russian);
+
+struct FileEntry {
+    const FileSetting* setting;
+    uint16_t wire;
+    int line;
+};
+
+struct ParsedSettingsFile {
+    SettingsHeader header;
+    std::optional<DeviceModel> model;
+    int model_line = 0;
+    std::vector<FileEntry> entries;  // in file order
+    std::vector<FileProblem> problems;
+    bool ok() const { return problems.empty(); }
+};
+
+// Files larger than this are refused unread: no family has that many
+// settings, and a wrong choice in a file dialog must not fill the memory.
+inline constexpr size_t kMaxSettingsFileBytes = 64 * 1024;
+
+ParsedSettingsFile parse_settings_file(std::string_view text);
+
+// The problems of loading a well-formed file onto a device of `device`
+// model. A file of the other voltage class is a problem unless `force`.
+std::vector<FileProblem> check_file_for_device(const ParsedSettingsFile& file, DeviceModel device,
+                                               bool force);
+
+// One row of a preview: every setting of the device's family.
+struct SettingDiff {
+    const FileSetting* setting;
+    uint16_t device;
+    std::optional<uint16_t> file;  // empty: the file leaves it as the device has it
+    bool changed() const { return file && *file != device; }
+};
+
+// `device_wire` holds one value per row of file_settings(family).
+std::vector<SettingDiff> diff_settings(const ParsedSettingsFile& file, int family,
+                                       std::span<const uint16_t> device_wire);
+
+// Writes `text` to `path` whole or not at all: a temporary file beside it,
+// flushed to the disk, then renamed over it. On failure the earlier file (if
+// any) is left as it was, no temporary file stays behind, and `error` says
+// what failed.
+bool write_file_atomically(const std::string& path, std::string_view text, std::string& error);
+
+// Reads at most kMaxSettingsFileBytes (one more tells that it is larger).
+bool read_settings_text(const std::string& path, std::string& text, std::string& error);
+
+// "2026-12-10T09:30:00Z" for the current time.
+std::string utc_timestamp_now();
+
+}  // namespace zorvane
