@@ -7,6 +7,9 @@
 
 #include <QWidget>
 #include <optional>
+#include <string>
+
+#include "link/discovery.h"
 
 class QTabBar;
 
@@ -18,6 +21,8 @@ struct DeviceTab {
     c_kx_qm* page = nullptr;
     int port = 0;    // COMn of the device
     int family = 0;  // 1 = KX, 2 = QM
+    DeviceModel model = DeviceModel::KX24;
+    std::string serial;
 };
 
 class DeviceTabControl : public QWidget {

@@ -30,8 +30,8 @@ constexpr ControlDef kTemplate102[] = {
     {kDeviceTabs, K::Tab, "", 7, 7, 445, 228},
     {kHelpButton, K::Button, "Справка", 460, 19, 73, 18},
     {kAboutButton, K::Button, "О программе", 460, 41, 73, 18},
-    {kOpenButton, K::Button, "Открыть", 460, 82, 73, 18, ctl::kHidden},
-    {kSaveButton, K::Button, "Сохранить", 460, 106, 73, 18, ctl::kHidden},
+    {kOpenButton, K::Button, "Открыть", 460, 82, 73, 18},
+    {kSaveButton, K::Button, "Сохранить", 460, 106, 73, 18},
     {kGenerationButton, K::Button, "--//--", 460, 192, 73, 18},
     {kCountersButton, K::Button, "Ресурс", 460, 216, 73, 18},
 };
@@ -153,7 +153,7 @@ bool CKorvellDlg::OnInitDialog() {
         c_kx_qm* page = found.family() == 1 ? static_cast<c_kx_qm*>(m_kx_page)
                                             : static_cast<c_kx_qm*>(m_qm_page);
         m_tab->insert_front(QString::fromStdString(found.caption),
-                            DeviceTab{page, found.port, found.family()});
+                            DeviceTab{page, found.port, found.family(), found.model, found.serial});
         page->hide();
     }
 

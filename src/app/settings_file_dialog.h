@@ -1,5 +1,5 @@
-// The dialogs behind the two hidden settings-file buttons: a KX and a QM
-// variant of each. Nothing is read or written through them.
+// The dialogs behind the two settings-file buttons ("Открыть", "Сохранить"):
+// a KX and a QM variant of each, chosen by the family of the selected device.
 #pragma once
 
 #include <QFileDialog>
