@@ -102,8 +102,10 @@ Number parse_exact(std::string_view text, int decimals, long long& scaled) {
             return Number::NotANumber;
         digits = true;
         if (!point) {
-            whole = whole * 10 + (c - '0');
+            // Past a billion no payload holds it; counting on would overflow.
             huge = huge || whole > 1'000'000'000;
+            if (!huge)
+                whole = whole * 10 + (c - '0');
         } else if (fraction_digits < decimals) {
             fraction = fraction * 10 + (c - '0');
             ++fraction_digits;

@@ -209,6 +209,7 @@ TEST(SettingsFile, EachKindOfBadFileIsRefusedWithItsLineAndSendsNothing) {
         {"empty value", head + "Pmax =\n", K::NotANumber, 6},
         {"two points", head + "UbatLow = 4.4.0\n", K::NotANumber, 6},
         {"above the payload", head + "Pmax = 65536\n", K::OutOfRange, 6},
+        {"far above", head + "Pmax = 99999999999999999999999999999\n", K::OutOfRange, 6},
         {"negative", head + "UbatLow = -1\n", K::OutOfRange, 6},
         {"one-byte payload", head + "EGenSleep = 256\n", K::OutOfRange, 6},
         {"finer than kept", head + "UbatLow = 44.05\n", K::TooPrecise, 6},
