@@ -111,7 +111,7 @@ QString settings_apply_report(const ApplyResult& result) {
     QStringList lines;
     for (const AppliedSetting& s : result.settings) {
         const QString name = QString::fromUtf8(s.setting->param->name);
-        if (!s.sent)
+        if (s.to_write && !s.sent)
             lines << QStringLiteral("%1: не записан").arg(name);
         else if (!s.held)
             lines << QStringLiteral("%1: не прочитан после записи").arg(name);

@@ -69,7 +69,7 @@ ApplyResult apply_settings(SerialPort& port, DeviceState& state, int family,
     for (const SettingDiff& row : rows) {
         if (!row.changed())
             continue;
-        AppliedSetting applied{row.setting, row.device, *row.file, false, std::nullopt};
+        AppliedSetting applied{row.setting, row.device, *row.file, true, false, std::nullopt};
         if (result.all_sent) {
             const SettingDecision decision =
                 write_setting_wire(port, state, *row.setting->param, *row.file);
@@ -79,12 +79,26 @@ ApplyResult apply_settings(SerialPort& port, DeviceState& state, int family,
         result.settings.push_back(applied);
     }
     result.read_back = read_all_settings(port, state, family);
-    if (result.read_back.complete()) {
-        const std::span<const FileSetting> all = file_settings(family);
-        for (AppliedSetting& applied : result.settings) {
-            applied.held = result.read_back.wire[static_cast<size_t>(applied.setting - all.data())];
+    if (!result.read_back.complete())
+        return result;
+    // The whole file is checked against what the device now holds: a
+    // setting changed on the device while the preview was open is not
+    // reported as matching.
+    const std::span<const FileSetting> all = file_settings(family);
+    std::vector<AppliedSetting> checked;
+    auto next = result.settings.begin();
+    for (const SettingDiff& row : rows) {
+        if (!row.file)
+            continue;
+        const uint16_t held = result.read_back.wire[static_cast<size_t>(row.setting - all.data())];
+        if (row.changed()) {
+            next->held = held;
+            checked.push_back(*next++);
+        } else if (held != *row.file) {
+            checked.push_back({row.setting, row.device, *row.file, false, false, held});
         }
     }
+    result.settings = std::move(checked);
     return result;
 }
 

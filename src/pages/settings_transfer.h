@@ -30,14 +30,18 @@ struct AppliedSetting {
     const FileSetting* setting;
     uint16_t before;
     uint16_t wanted;
+    bool to_write = true;  // false: equal at the preview, found different at the read-back
     bool sent = false;
     std::optional<uint16_t> held;  // read back after the writes; empty when not read
     bool confirmed() const { return held && *held == wanted; }
 };
 
 struct ApplyResult {
-    std::vector<AppliedSetting> settings;  // the changed ones, in file order
-    bool all_sent = true;                  // every frame went out on an open port
+    // The changed ones, and any other setting of the file that the read-back
+    // finds different from the file (changed meanwhile on the device), in
+    // file order.
+    std::vector<AppliedSetting> settings;
+    bool all_sent = true;  // every frame went out on an open port
     SettingsReading read_back;
     bool all_confirmed() const;
 };

@@ -180,6 +180,25 @@ TEST(SettingsFile, AnIgnoredWriteExitsThreeNamingTheSettingAndWhatTheDeviceHolds
     EXPECT_NE(rig.out.find(held), std::string::npos) << rig.out;
 }
 
+TEST(SettingsFile, ASettingChangedOnTheDeviceAfterThePreviewIsNotReportedAsMatching) {
+    Rig rig(DeviceModel::KX48);
+    const ParsedSettingsFile file = parse_settings_file(rig.save());
+    const auto rows = file_settings(1);
+    auto& device = rig.sim.line->device;
+    device.set_value(read_code(rows[0]), 7);
+    const SettingsReading before = read_all_settings(rig.sim.port, device_state, 1);
+    const std::vector<SettingDiff> diff = diff_settings(file, 1, before.wire);
+    device.set_value(read_code(rows[2]), 9);  // while the preview is open
+
+    const ApplyResult result = apply_settings(rig.sim.port, device_state, 1, diff);
+    ASSERT_EQ(result.settings.size(), 2u);
+    EXPECT_TRUE(result.settings[0].confirmed());
+    EXPECT_EQ(result.settings[1].setting, &rows[2]);
+    EXPECT_EQ(result.settings[1].held, 9);
+    EXPECT_FALSE(result.all_confirmed());
+    EXPECT_EQ(write_frames(rig.sim), 1);
+}
+
 TEST(SettingsFile, NoAnswerExitsOneAndWritesNothing) {
     Rig rig(DeviceModel::KX24);
     TempDir dir;

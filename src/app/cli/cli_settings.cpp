@@ -141,7 +141,7 @@ bool confirmed_by_user(size_t changes) {
 int report(const ApplyResult& result) {
     for (const AppliedSetting& s : result.settings) {
         const char* name = s.setting->param->name;
-        if (!s.sent) {
+        if (s.to_write && !s.sent) {
             std::printf("%s: not sent\n", name);
         } else if (!s.held) {
             std::printf("%s: not read back\n", name);
