@@ -31,6 +31,8 @@ inline constexpr const char* kSettingsNotRead = "Файл не удалось п
 inline constexpr const char* kSettingsRefused = "Файл настроек не принят, ничего не записано.";
 inline constexpr const char* kSettingsOtherVoltage =
     "Загрузить настройки другого напряжения всё равно?";
+inline constexpr const char* kSettingsNotAnswering =
+    "Устройство не отвечает. Проверьте соединительный кабель.";
 inline constexpr const char* kSettingsPortClosed = "Порт COM%1 не открывается.";
 inline constexpr const char* kSettingsUnread =
     "Устройство не ответило на чтение параметра %1. Проверьте соединительный кабель.";

@@ -86,18 +86,21 @@ QString problems_text(const std::vector<FileProblem>& problems) {
     return lines.join(QLatin1Char('\n'));
 }
 
-// Reading every setting holds the port for a moment: the window shows it is busy.
-SettingsReading read_settings_of(int family) {
+// Every setting of the family into `reading`; what went wrong, or nothing.
+QString read_settings_of(int family, SettingsReading& reading) {
+    // A device already known to be silent would hold the window for the
+    // retries of a read that cannot succeed.
+    if (device_state.g_device_answering.load() == 0)
+        return QString::fromUtf8(text::kSettingsNotAnswering);
+    // Reading holds the port for a moment: the window shows it is busy.
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    SettingsReading reading = read_all_settings(serial_port(), device_state, family);
+    reading = read_all_settings(serial_port(), device_state, family);
     QApplication::restoreOverrideCursor();
-    return reading;
-}
-
-QString unread_text(const SettingsReading& reading) {
     if (!reading.port_opened)
         return QString::fromUtf8(text::kSettingsPortClosed).arg(device_state.g_com_port.load());
-    return QString::fromUtf8(text::kSettingsUnread).arg(QString::fromStdString(reading.unread));
+    if (!reading.complete())
+        return QString::fromUtf8(text::kSettingsUnread).arg(QString::fromStdString(reading.unread));
+    return {};
 }
 
 }  // namespace
@@ -144,11 +147,11 @@ void CKorvellDlg::OnOpenSettingsFile() {
             return;
     }
 
-    const SettingsReading reading = read_settings_of(tab->family);
-    if (!reading.complete()) {
-        message_box(this, QMessageBox::Warning, text::kSettingsCaption,
-                    unread_text(reading) + QStringLiteral(" ") +
-                        QString::fromUtf8(text::kSettingsNothingWritten));
+    SettingsReading reading;
+    if (const QString failure = read_settings_of(tab->family, reading); !failure.isEmpty()) {
+        message_box(
+            this, QMessageBox::Warning, text::kSettingsCaption,
+            failure + QStringLiteral(" ") + QString::fromUtf8(text::kSettingsNothingWritten));
         return;
     }
     QString source =
@@ -182,11 +185,10 @@ void CKorvellDlg::OnSaveSettingsFile() {
         return;
     const QString path = dialog->selectedFiles().constFirst();
 
-    const SettingsReading reading = read_settings_of(tab->family);
-    if (!reading.complete()) {
+    SettingsReading reading;
+    if (const QString failure = read_settings_of(tab->family, reading); !failure.isEmpty()) {
         message_box(this, QMessageBox::Warning, text::kSettingsCaption,
-                    unread_text(reading) + QStringLiteral(" ") +
-                        QString::fromUtf8(text::kSettingsNotSaved));
+                    failure + QStringLiteral(" ") + QString::fromUtf8(text::kSettingsNotSaved));
         return;
     }
     const SettingsHeader header{model_file_name(tab->model), tab->serial, utc_timestamp_now(),
