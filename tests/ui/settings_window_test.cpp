@@ -147,6 +147,21 @@ TEST(SettingsWindow, SavePreviewAndLoadTheSelectedDevice) {
     EXPECT_EQ(technician.preview_changed, 1);
     EXPECT_EQ(write_frames(qm), 0);
 
+    // A 24 V file on the 48 V unit: asked, and No (the answer to a box
+    // without OK) writes nothing.
+    std::string qm24 = saved;
+    qm24.replace(qm24.find("model = QM-48"), 13, "model = QM-24");
+    const std::string file48 = technician.file;
+    technician.file = (dir / "qm24.qmf").string();
+    std::ofstream(technician.file) << qm24;
+    technician.confirm = true;
+    open->click();
+    EXPECT_TRUE(technician.box_texts.last().contains(QStringLiteral("QM-24")))
+        << technician.box_texts.last().toStdString();
+    EXPECT_EQ(technician.previews, 2);
+    EXPECT_EQ(write_frames(qm), 0);
+    technician.file = file48;
+
     // The KX tab gets the KX dialogs, and a QM file is refused there.
     window->tabs()->select(0);
     open->click();
