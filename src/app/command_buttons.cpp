@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QPushButton>
@@ -116,7 +117,7 @@ void CKorvellDlg::OnOpenSettingsFile() {
 
     std::string content;
     std::string error;
-    if (!read_settings_text(path.toStdString(), content, error)) {
+    if (!read_settings_text(QFile::encodeName(path).toStdString(), content, error)) {
         message_box(this, QMessageBox::Warning, text::kSettingsCaption,
                     QString::fromUtf8(text::kSettingsNotRead)
                         .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(error)));
@@ -168,7 +169,7 @@ void CKorvellDlg::OnOpenSettingsFile() {
     if (!confirmed)
         return;
 
-    std::vector<SettingDiff> rows = diff_settings(file, tab->family, reading.wire);
+    const std::vector<SettingDiff> rows = diff_settings(file, tab->family, reading.wire);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const ApplyResult result = apply_settings(serial_port(), device_state, tab->family, rows);
     QApplication::restoreOverrideCursor();
@@ -192,11 +193,9 @@ void CKorvellDlg::OnSaveSettingsFile() {
         return;
     }
     const SettingsHeader header{model_file_name(tab->model), tab->serial, utc_timestamp_now(),
-                                (QCoreApplication::applicationName() + QLatin1Char(' ') +
-                                 QCoreApplication::applicationVersion())
-                                    .toStdString()};
+                                "zorvane " + QCoreApplication::applicationVersion().toStdString()};
     std::string error;
-    if (!write_file_atomically(path.toStdString(),
+    if (!write_file_atomically(QFile::encodeName(path).toStdString(),
                                format_settings_file(header, tab->family, reading.wire), error)) {
         message_box(this, QMessageBox::Warning, text::kSettingsCaption,
                     QString::fromUtf8(text::kSettingsWriteFailed)
