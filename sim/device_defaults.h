@@ -1,24 +1,17 @@
-// What a simulated device reads and is set to when it is switched on: values
-// a technician would expect from a healthy unit on the bench.
+// What a simulated device reads and is set to when it is switched on: the
+// registry's values of a healthy unit on the bench, as the device sends them.
 #pragma once
 
 #include <cstdint>
-#include <span>
+
+#include "state/models.h"
+#include "state/variables.h"
 
 namespace zorvane::sim {
 
-// One raw wire value of a read command, for the 24 V and the 48 V models.
-struct DefaultValue {
-    uint8_t code;
-    int index;  // word of the reply (0x41 has four)
-    uint16_t volts24;
-    uint16_t volts48;
-};
-
-std::span<const DefaultValue> default_values();
-
-// The eight thermistors of 0x46, in degrees Celsius.
-std::span<const double> default_thermistor_celsius();
+// The wire value of element `index` of `v` at switch-on for a unit of the
+// given battery voltage class (24 or 48).
+uint16_t default_raw(const Variable& v, int battery_volts, int index = 0);
 
 // The raw 0x46 reading that the tool turns into `celsius` (to a count).
 uint16_t thermistor_raw(double celsius);

@@ -11,12 +11,7 @@ namespace zorvane::sim {
 
 namespace {
 
-constexpr std::array kModelNames = {"KX-24", "KX-48", "QM-24", "QM-48"};
 constexpr uint8_t kGenerationBit = 1 << 2;  // status byte 1
-
-bool is_48v(DeviceModel model) {
-    return model == DeviceModel::KX48 || model == DeviceModel::QM48;
-}
 
 // Payload of a catalogue reply: one byte (L = 4) or (L - 3) / 2 words.
 int payload_values(const ReplyEntry& entry) {
@@ -36,33 +31,18 @@ constexpr std::array<double, kCounterCount> kInitialCounters = {
     41,                         // mains-to-battery transfers
 };
 
-// The largest count each field of the counters reply carries: 16-bit words,
-// 32-bit words (kept to what the tool's signed counters hold) and the slots
-// whose two bytes are added.
-double counter_limit(int k) {
-    if (k == 0 || (k >= 6 && k <= 9)) {
-        return 65535.0;
-    }
-    return k <= 5 ? 2147483647.0 : 510.0;
-}
-
 }  // namespace
 
 const char* model_name(DeviceModel model) {
-    return kModelNames[static_cast<size_t>(model)];
+    return model_profile(model).name;
 }
 
 std::optional<DeviceModel> parse_model(std::string_view name) {
-    for (size_t i = 0; i < kModelNames.size(); ++i) {
-        if (name == kModelNames[i]) {
-            return static_cast<DeviceModel>(i);
-        }
-    }
-    return std::nullopt;
+    return find_model(name);
 }
 
 bool is_qm(DeviceModel model) {
-    return model == DeviceModel::QM24 || model == DeviceModel::QM48;
+    return model_profile(model).family == Family::Qm;
 }
 
 SimDevice::SimDevice(const DeviceConfig& config) : m_model(config.model) {
@@ -72,14 +52,15 @@ SimDevice::SimDevice(const DeviceConfig& config) : m_model(config.model) {
     } else {
         m_serial.fill(0xFF);
     }
-    for (const DefaultValue& d : default_values()) {
-        set_value(d.code, is_48v(m_model) ? d.volts48 : d.volts24, d.index);
+    const int volts = model_profile(m_model).battery_volts;
+    for (const Variable& v : variables()) {
+        if (v.conversion == Conversion::Scaled && v.is_array()) {
+            continue;  // the raw view of another row's words
+        }
+        for (int i = 0; i < (v.is_array() ? v.word : 1); ++i) {
+            set_value(v.read_code, default_raw(v, volts, i), v.is_array() ? i : v.word);
+        }
     }
-    const auto celsius = default_thermistor_celsius();
-    for (size_t i = 0; i < celsius.size(); ++i) {
-        set_value(0x46, thermistor_raw(celsius[i]), static_cast<int>(i));
-    }
-    set_value(0x47, case_sensor_raw(32.0));
     if (config.battery) {
         set_battery(*config.battery);
     }
@@ -107,7 +88,8 @@ CounterValues SimDevice::counters() const {
     CounterValues out{};
     for (int k = 0; k < kCounterCount; ++k) {
         out[static_cast<size_t>(k)] = static_cast<int32_t>(
-            std::clamp(std::floor(m_counters[static_cast<size_t>(k)]), 0.0, counter_limit(k)));
+            std::clamp(std::floor(m_counters[static_cast<size_t>(k)]), 0.0,
+                       counter_wire_max(counter_table()[static_cast<size_t>(k)])));
     }
     return out;
 }
@@ -300,30 +282,31 @@ std::vector<uint8_t> SimDevice::counters_reply(bool other_length) const {
 
 std::vector<uint8_t> encode_counters(const CounterValues& c, int length) {
     std::vector<uint8_t> r(static_cast<size_t>(length), 0);
-    auto put16 = [&r](size_t i, uint32_t v) {
-        r[i] = static_cast<uint8_t>(v >> 8);
-        r[i + 1] = static_cast<uint8_t>(v);
-    };
-    auto put32 = [&r](size_t i, uint32_t v) {
-        for (size_t b = 0; b < 4; ++b) {
-            r[i + b] = static_cast<uint8_t>(v >> (24 - 8 * b));
-        }
-    };
     r[0] = kFrameStart;
     r[1] = cmd::kCounters | kReplyBit;
-    put16(2, static_cast<uint32_t>(c[0]));
-    for (size_t k = 1; k <= 5; ++k) {
-        put32(4 + (k - 1) * 4, static_cast<uint32_t>(c[k]));
-    }
-    for (size_t k = 6; k <= 9; ++k) {
-        put16(24 + (k - 6) * 2, static_cast<uint32_t>(c[k]));
-    }
-    const size_t last = length >= kCountersQmLength ? 16 : 15;
-    for (size_t k = 10; k <= last; ++k) {
-        const int v = std::clamp(c[k], 0, 510);
-        const size_t i = 32 + (k - 10) * 2;
-        r[i + 1] = static_cast<uint8_t>(std::min(v, 255));
-        r[i] = static_cast<uint8_t>(v - r[i + 1]);
+    for (const CounterDef& counter : counter_table()) {
+        const size_t i = static_cast<size_t>(counter_offset(counter.index));
+        if (i + 2 > static_cast<size_t>(length) - 1) {
+            break;  // the short form has no room for the last counter
+        }
+        const int32_t value = c[static_cast<size_t>(counter.index)];
+        switch (counter.wire) {
+            case CounterWire::Word16:
+            case CounterWire::Word32: {
+                const size_t bytes = counter.wire == CounterWire::Word32 ? 4 : 2;
+                for (size_t b = 0; b < bytes; ++b) {
+                    r[i + b] =
+                        static_cast<uint8_t>(static_cast<uint32_t>(value) >> (8 * (bytes - 1 - b)));
+                }
+                break;
+            }
+            case CounterWire::BytePair: {
+                const int v = std::clamp(value, 0, 510);
+                r[i + 1] = static_cast<uint8_t>(std::min(v, 255));
+                r[i] = static_cast<uint8_t>(v - r[i + 1]);
+                break;
+            }
+        }
     }
     r[static_cast<size_t>(length) - 1] = kFrameEnd;
     return r;

@@ -16,6 +16,7 @@
 #include "link/discovery.h"
 #include "sim/faults.h"
 #include "sim/request_framer.h"
+#include "state/models.h"
 
 namespace zorvane::sim {
 

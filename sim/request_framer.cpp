@@ -15,14 +15,8 @@ struct CodeTable {
     std::array<uint8_t, 256> writes_to{};  // write code -> read code it sets
 };
 
-bool is_value_row(const ReplyEntry& entry) {
-    return entry.decode == decode_word || entry.decode == decode_byte;
-}
-
-// Built from the reply catalogue, so the device knows exactly the codes the
-// tool knows. A value row is writable through code - 1 unless that code is
-// itself a request (0x77, the battery temperature, sits next to 0x76): the
-// protocol never gives one code two meanings.
+// Built from the reply catalogue and the registry's write codes, so the
+// device knows exactly the codes the tool knows.
 CodeTable make_code_table() {
     CodeTable t;
     for (const ReplyEntry& entry : reply_catalogue()) {
@@ -32,14 +26,11 @@ CodeTable make_code_table() {
                          cmd::kGenerationOn, cmd::kGenerationOff}) {
         t.length[code] = 3;
     }
-    for (const ReplyEntry& entry : reply_catalogue()) {
-        const uint8_t write_code = static_cast<uint8_t>(entry.code - 1);
-        if (!is_value_row(entry) || t.length[write_code] != 0) {
-            continue;
+    for (const Variable& v : variables()) {
+        if (v.writable()) {
+            t.length[v.write_code] = static_cast<uint8_t>(3 + v.width);
+            t.writes_to[v.write_code] = v.read_code;
         }
-        // Payload width of the write is the width of the reply's value.
-        t.length[write_code] = static_cast<uint8_t>(3 + (entry.length - 3));
-        t.writes_to[write_code] = entry.code;
     }
     return t;
 }

@@ -88,7 +88,7 @@ QString problems_text(const std::vector<FileProblem>& problems) {
 }
 
 // Every setting of the family into `reading`; what went wrong, or nothing.
-QString read_settings_of(int family, SettingsReading& reading) {
+QString read_settings_of(Family family, SettingsReading& reading) {
     // A device already known to be silent would hold the window for the
     // retries of a read that cannot succeed.
     if (device_state.g_device_answering.load() == 0)
@@ -192,7 +192,7 @@ void CKorvellDlg::OnSaveSettingsFile() {
                     failure + QStringLiteral(" ") + QString::fromUtf8(text::kSettingsNotSaved));
         return;
     }
-    const SettingsHeader header{model_file_name(tab->model), tab->serial, utc_timestamp_now(),
+    const SettingsHeader header{model_profile(tab->model).name, tab->serial, utc_timestamp_now(),
                                 "zorvane " + QCoreApplication::applicationVersion().toStdString()};
     std::string error;
     if (!write_file_atomically(QFile::encodeName(path).toStdString(),

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "link/discovery.h"
+#include "state/models.h"
 
 class QTabBar;
 
@@ -19,8 +19,8 @@ class c_kx_qm;
 
 struct DeviceTab {
     c_kx_qm* page = nullptr;
-    int port = 0;    // COMn of the device
-    int family = 0;  // 1 = KX, 2 = QM
+    int port = 0;  // COMn of the device
+    Family family = Family::None;
     DeviceModel model = DeviceModel::KX24;
     std::string serial;
 };

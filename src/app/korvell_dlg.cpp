@@ -150,8 +150,8 @@ bool CKorvellDlg::OnInitDialog() {
     message_box(this, QMessageBox::Information, text::kAppName,
                 QString::fromUtf8(text::kSearchAnnouncement));
     for (const FoundDevice& found : scan_devices(serial_port(), device_state)) {
-        c_kx_qm* page = found.family() == 1 ? static_cast<c_kx_qm*>(m_kx_page)
-                                            : static_cast<c_kx_qm*>(m_qm_page);
+        c_kx_qm* page = found.family() == Family::Kx ? static_cast<c_kx_qm*>(m_kx_page)
+                                                     : static_cast<c_kx_qm*>(m_qm_page);
         m_tab->insert_front(QString::fromStdString(found.caption),
                             DeviceTab{page, found.port, found.family(), found.model, found.serial});
         page->hide();
@@ -169,7 +169,7 @@ bool CKorvellDlg::OnInitDialog() {
         if (const auto tab = m_tab->item(k - 1)) {
             tab->page->show();
             device_state.g_com_port.store(tab->port);
-            device_state.g_device_kind.store(tab->family);
+            device_state.g_device_kind.store(kind_of(tab->family));
         }
     }
     connect(m_tab, &DeviceTabControl::selection_changed, this, [this](int previous, int current) {
@@ -235,11 +235,11 @@ void CKorvellDlg::OnTabSelChange(int current) {
 
 void CKorvellDlg::poll_device_of(const DeviceTab& tab) {
     if (device_state.g_com_port.load() == tab.port &&
-        device_state.g_device_kind.load() == tab.family)
+        device_state.g_device_kind.load() == kind_of(tab.family))
         return;
     park_worker(device_state);
     device_state.g_com_port.store(tab.port);
-    device_state.g_device_kind.store(tab.family);
+    device_state.g_device_kind.store(kind_of(tab.family));
     // Nothing of the previous device may be shown, or compared with a typed
     // value, until the new device's first pass.
     device_state.clear_device_values();

@@ -6,13 +6,15 @@
 #include <memory>
 #include <span>
 
+#include "state/models.h"
+
 namespace zorvane {
 
 enum class SettingsFileAction { Open, Save };
 
 struct SettingsFileDialogDef {
     SettingsFileAction action;
-    int family;  // 1 = KX, 2 = QM
+    Family family;
     const char* title;
     const char* filter_name;
     const char* pattern;
@@ -21,6 +23,6 @@ struct SettingsFileDialogDef {
 std::span<const SettingsFileDialogDef> settings_file_dialogs();
 
 // Without an owner, as the buttons made them.
-std::unique_ptr<QFileDialog> make_settings_file_dialog(SettingsFileAction action, int family);
+std::unique_ptr<QFileDialog> make_settings_file_dialog(SettingsFileAction action, Family family);
 
 }  // namespace zorvane

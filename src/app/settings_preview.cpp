@@ -12,7 +12,7 @@ namespace zorvane {
 
 namespace {
 
-enum Column { kMark, kName, kDevice, kFile, kColumns };
+enum Column { kMark, kName, kDevice, kFile, kUnit, kColumns };
 
 const QColor kChangedBackground(255, 240, 190);
 
@@ -33,7 +33,8 @@ SettingsPreviewDialog::SettingsPreviewDialog(const QString& source, std::vector<
 
     m_table = new QTableWidget(static_cast<int>(m_rows.size()), kColumns, this);
     m_table->setHorizontalHeaderLabels({QString(), QStringLiteral("Параметр"),
-                                        QStringLiteral("В устройстве"), QStringLiteral("В файле")});
+                                        QStringLiteral("В устройстве"), QStringLiteral("В файле"),
+                                        QString()});
     m_table->verticalHeader()->hide();
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionMode(QAbstractItemView::NoSelection);
@@ -42,16 +43,18 @@ SettingsPreviewDialog::SettingsPreviewDialog(const QString& source, std::vector<
         const SettingDiff& row = m_rows[static_cast<size_t>(r)];
         const bool changed = row.changed();
         m_changed += changed ? 1 : 0;
-        QString name = QString::fromUtf8(row.setting->param->name);
-        if (!row.setting->note.empty())
-            name += QStringLiteral(", ") + QString::fromStdString(row.setting->note);
+        // Values as the file writes them, in the device's precision and unit.
         const QString items[kColumns] = {
-            changed ? QStringLiteral("●") : QString(), name, value_text(*row.setting, row.device),
-            row.file ? value_text(*row.setting, *row.file) : QStringLiteral("нет в файле")};
+            changed ? QStringLiteral("●") : QString(), QString::fromUtf8(row.setting->name),
+            value_text(*row.setting, row.device),
+            row.file ? value_text(*row.setting, *row.file) : QStringLiteral("нет в файле"),
+            QString::fromStdString(row.setting->unit)};
         for (int c = 0; c < kColumns; ++c) {
             auto* item = new QTableWidgetItem(items[c]);
-            item->setTextAlignment(c >= kDevice ? Qt::AlignRight | Qt::AlignVCenter
-                                                : Qt::AlignLeft | Qt::AlignVCenter);
+            item->setTextAlignment(c == kDevice || c == kFile ? Qt::AlignRight | Qt::AlignVCenter
+                                                              : Qt::AlignLeft | Qt::AlignVCenter);
+            if (c == kName)
+                item->setToolTip(QString::fromUtf8(row.setting->variable->description));
             if (changed) {
                 QFont font = item->font();
                 font.setBold(true);
@@ -110,7 +113,7 @@ SettingsPreviewDialog::SettingsPreviewDialog(const QString& source, std::vector<
 QString settings_apply_report(const ApplyResult& result) {
     QStringList lines;
     for (const AppliedSetting& s : result.settings) {
-        const QString name = QString::fromUtf8(s.setting->param->name);
+        const QString name = QString::fromUtf8(s.setting->name);
         if (s.to_write && !s.sent)
             lines << QStringLiteral("%1: не записан").arg(name);
         else if (!s.held)

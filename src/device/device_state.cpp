@@ -2,6 +2,8 @@
 
 #include <thread>
 
+#include "state/variables.h"
+
 namespace zorvane {
 
 DeviceState device_state;
@@ -45,29 +47,16 @@ void zero_all(Array& array) {
 }  // namespace
 
 void DeviceState::clear_device_values() {
-    for (FloatField field : {&DeviceState::out_voltage,        &DeviceState::out_current,
-                             &DeviceState::out_power,          &DeviceState::bat_voltage,
-                             &DeviceState::case_temperature,   &DeviceState::bat_temperature,
-                             &DeviceState::set_uout_nom,       &DeviceState::set_ubat_low,
-                             &DeviceState::set_ubat_min,       &DeviceState::set_ubat_min_on,
-                             &DeviceState::set_pmax,           &DeviceState::set_urms_low_l,
-                             &DeviceState::set_urms_low_h,     &DeviceState::set_urms_high_h,
-                             &DeviceState::set_urms_high_l,    &DeviceState::set_ichrg_nom,
-                             &DeviceState::set_abs_end_factor, &DeviceState::set_abs_time,
-                             &DeviceState::set_float_time,     &DeviceState::set_rfloat_time,
-                             &DeviceState::set_rabs_time,      &DeviceState::set_egen_type,
-                             &DeviceState::set_egen_ubat,      &DeviceState::set_egen_on_time,
-                             &DeviceState::set_egen_pmax,      &DeviceState::set_egen_sleep,
-                             &DeviceState::set_egen_work}) {
-        (this->*field).store(0.0f);
+    for (const Variable& v : variables()) {
+        if (v.is_array()) {
+            zero_all(this->*v.array);
+        } else {
+            (this->*v.field).store(0.0f);
+        }
     }
-    zero_all(temp_raw);
-    zero_all(temperatures);
-    zero_all(kx_status1);
-    zero_all(kx_status2);
-    zero_all(qm_status1);
-    zero_all(qm_status2);
-    zero_all(qm_status3);
+    for (const StatusArrayRow& row : status_arrays()) {
+        zero_all(this->*row.array);
+    }
     lifetime_counters.publish(CounterValues{});
 }
 

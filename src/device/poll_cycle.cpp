@@ -10,30 +10,6 @@ namespace {
 
 using Buffer = std::array<uint8_t, kFrameBufferSize>;
 
-constexpr PollStep read(uint8_t code) {
-    return {PollStep::Kind::Read, code};
-}
-constexpr PollStep kStatusStep{PollStep::Kind::Status, cmd::kStatus};
-constexpr PollStep kCountersStep{PollStep::Kind::Counters, cmd::kCounters};
-
-// KX:  > BE 41 AA  < BE C1 w0 w0 w1 w1 w2 w2 w3 w3 AA  … then status, counters (45).
-constexpr std::array kKxSteps = {
-    read(0x41), read(0x40), read(0x46), read(0x47),  read(0x4C),
-    read(0x4E), read(0x50), read(0x52), kStatusStep, kCountersStep,
-};
-
-// QM: the KX reads, then its own settings. The generator block is not in
-// code order: the device is asked 0x74, 0x76, 0x77 and only then 0x72.
-constexpr std::array kQmSteps = {
-    read(0x41), read(0x40),  read(0x46), read(0x47), read(0x4C), read(0x4E),    read(0x50),
-    read(0x52), kStatusStep, read(0x58), read(0x5A), read(0x5C), read(0x5E),    read(0x60),
-    read(0x62), read(0x64),  read(0x66), read(0x68), read(0x6A), read(0x6C),    read(0x6E),
-    read(0x70), read(0x74),  read(0x76), read(0x77), read(0x72), kCountersStep,
-};
-
-const PollCycle kKxCycle{kKxSteps, kCountersKxLength};
-const PollCycle kQmCycle{kQmSteps, kCountersQmLength};
-
 // The retry idiom shared by the catalogue reads and the status request: a
 // bare request, one read, `accept` decides and stores. Attempts follow each
 // other at once; nothing empties the input between them, so the tail of a
@@ -84,11 +60,19 @@ void read_counters(SerialPort& port, DeviceState& state, int expected_length,
 }  // namespace
 
 const PollCycle& kx_poll_cycle() {
-    return kKxCycle;
+    return poll_cycle_of(Family::Kx);
 }
 
 const PollCycle& qm_poll_cycle() {
-    return kQmCycle;
+    return poll_cycle_of(Family::Qm);
+}
+
+const PollCycle& poll_cycle_of(Family family) {
+    static const PollCycle kx{family_profile(Family::Kx).steps,
+                              family_profile(Family::Kx).counters_length};
+    static const PollCycle qm{family_profile(Family::Qm).steps,
+                              family_profile(Family::Qm).counters_length};
+    return family == Family::Kx ? kx : qm;
 }
 
 bool read_with_retry(SerialPort& port, DeviceState& state, const ReplyEntry& entry,
@@ -97,7 +81,7 @@ bool read_with_retry(SerialPort& port, DeviceState& state, const ReplyEntry& ent
         if (!reply_valid(reply, count, entry.code, entry.length)) {
             return false;
         }
-        entry.decode(entry, reply, state);
+        decode_reply(entry, reply, state);
         return true;
     });
 }
@@ -125,11 +109,20 @@ void run_poll_cycle(SerialPort& port, DeviceState& state, const PollCycle& cycle
 }
 
 void poll_cycle_kx(SerialPort& port, DeviceState& state, std::stop_token stop) {
-    run_poll_cycle(port, state, kKxCycle, std::move(stop));
+    run_poll_cycle(port, state, kx_poll_cycle(), std::move(stop));
 }
 
 void poll_cycle_qm(SerialPort& port, DeviceState& state, std::stop_token stop) {
-    run_poll_cycle(port, state, kQmCycle, std::move(stop));
+    run_poll_cycle(port, state, qm_poll_cycle(), std::move(stop));
+}
+
+}  // namespace zorvane
+
+namespace zorvane {
+
+void poll_cycle_of_kind(SerialPort& port, DeviceState& state, std::stop_token stop) {
+    run_poll_cycle(port, state, poll_cycle_of(family_of_kind(state.g_device_kind.load())),
+                   std::move(stop));
 }
 
 }  // namespace zorvane

@@ -1,6 +1,6 @@
 // One poll pass over a KX or a QM device, with the port already open.
 //
-// A pass is a fixed series of steps, kept as a table per family: read
+// A pass is a fixed series of steps, kept in the family's profile: read
 // commands of the reply catalogue (each up to six attempts until a reply is
 // accepted), the status request (its own acceptance rule) and the counters
 // request (sent six times, accepted only on its exact length). A reply that is
@@ -20,12 +20,6 @@ namespace zorvane {
 inline constexpr int kReadAttempts = 6;
 inline constexpr int kCountersRequests = 6;
 
-struct PollStep {
-    enum class Kind : uint8_t { Read, Status, Counters };
-    Kind kind;
-    uint8_t code;  // Read: the catalogue row; Status 0x4A; Counters 0x53
-};
-
 struct PollCycle {
     std::span<const PollStep> steps;
     int counters_length;  // exact length of an accepted counters reply
@@ -34,6 +28,9 @@ struct PollCycle {
 // The two series, in the order the device is asked.
 const PollCycle& kx_poll_cycle();
 const PollCycle& qm_poll_cycle();
+// Any kind but KX gets the QM series: a device of no known family is polled
+// as the larger one.
+const PollCycle& poll_cycle_of(Family family);
 
 // Up to six attempts of a three-byte request with a single read, stopping at
 // the first accepted reply, which is decoded once. False when none was (or a
@@ -47,5 +44,7 @@ void run_poll_cycle(SerialPort& port, DeviceState& state, const PollCycle& cycle
                     std::stop_token stop = {});
 void poll_cycle_kx(SerialPort& port, DeviceState& state, std::stop_token stop = {});
 void poll_cycle_qm(SerialPort& port, DeviceState& state, std::stop_token stop = {});
+// The pass of the family stored in g_device_kind.
+void poll_cycle_of_kind(SerialPort& port, DeviceState& state, std::stop_token stop = {});
 
 }  // namespace zorvane

@@ -47,11 +47,7 @@ void PollWorker::poll_worker(std::stop_token stop) {
         }
         const bool opened = m_port.open(m_state.g_com_port.load());
         if (opened) {
-            if (m_state.g_device_kind.load() == 1) {
-                poll_cycle_kx(m_port, m_state, stop);
-            } else {
-                poll_cycle_qm(m_port, m_state, stop);
-            }
+            poll_cycle_of_kind(m_port, m_state, stop);
             m_port.close();
         }
         m_state.g_worker_idle.store(1);

@@ -8,17 +8,6 @@ namespace zorvane {
 
 namespace {
 
-// Indexed by DeviceModel.
-constexpr ModelInfo kModels[] = {
-    {"KX-24. ", 1},
-    {"KX-48. ", 1},
-    {"QM-24. ", 2},
-    {"QM-48. ", 2},
-};
-
-// 24 V and 48 V batteries are told apart here; exactly 30.0 V is a 24 V one.
-constexpr float kBatterySplitVolts = 30.0f;
-
 constexpr int kWakeUpLength = 13;
 constexpr const char* kSerialLabel = "S/N: ";
 
@@ -59,16 +48,11 @@ std::optional<FoundDevice> identify(SerialPort& port, int com_port) {
     found.port = com_port;
     found.model = model;
     found.serial = decode_serial_number(buffer.data());
-    found.caption = std::string(model_caption(model).caption_prefix) + kSerialLabel + found.serial;
+    found.caption = std::string(model_profile(model).name) + ". " + kSerialLabel + found.serial;
     return found;
 }
 
 }  // namespace
-
-const ModelInfo& model_caption(DeviceModel model) {
-    const int index = static_cast<int>(model);
-    return kModels[index >= 0 && index < 4 ? index : 0];
-}
 
 DeviceModel identify_model(const uint8_t* status_reply, int count, float battery_voltage) {
     if (!status_reply_valid(status_reply, count)) {
@@ -100,7 +84,7 @@ std::vector<FoundDevice> scan_devices(SerialPort& port, DeviceState& state) {
         // Each find replaces the previous one: the device on the highest
         // port is the one that will be polled.
         state.g_com_port.store(n);
-        state.g_device_kind.store(device->family());
+        state.g_device_kind.store(kind_of(device->family()));
         found.push_back(std::move(*device));
     }
     return found;

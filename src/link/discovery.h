@@ -7,23 +7,16 @@
 
 #include "device/device_state.h"
 #include "link/serial_port.h"
+#include "state/models.h"
 
 namespace zorvane {
-
-enum class DeviceModel : int { KX24 = 0, KX48 = 1, QM24 = 2, QM48 = 3 };
-
-struct ModelInfo {
-    const char* caption_prefix;  // "KX-24. " …
-    int family;                  // 1 = KX, 2 = QM
-};
-const ModelInfo& model_caption(DeviceModel model);
 
 struct FoundDevice {
     int port = 0;
     DeviceModel model = DeviceModel::KX24;
     std::string caption;  // "QM-48. S/N: 12345"
     std::string serial;   // "12345", as the caption shows it
-    int family() const { return model_caption(model).family; }
+    Family family() const { return model_profile(model).family; }
 };
 
 inline constexpr int kFirstComPort = 1;

@@ -1,5 +1,7 @@
 #include "link/frame.h"
 
+#include "state/variables.h"
+
 namespace zorvane {
 
 int build_request(std::span<uint8_t> out, uint8_t code) {
@@ -48,13 +50,11 @@ void store_bits(StatusBits& bits, uint8_t byte) {
 }  // namespace
 
 void store_status(DeviceState& state, const uint8_t* reply, int count) {
-    if (count == kStatusShortLength) {
-        store_bits(state.kx_status1, reply[2]);
-        store_bits(state.kx_status2, reply[3]);
-    } else {
-        store_bits(state.qm_status1, reply[2]);
-        store_bits(state.qm_status2, reply[3]);
-        store_bits(state.qm_status3, reply[4]);
+    const Family form = count == kStatusShortLength ? Family::Kx : Family::Qm;
+    for (const StatusArrayRow& row : status_arrays()) {
+        if (row.family == form) {
+            store_bits(state.*row.array, reply[2 + row.byte]);
+        }
     }
 }
 
@@ -69,23 +69,27 @@ bool counters_reply_valid(int count, int expected_length) {
 // c0, c6..c9: 16-bit words; c1..c5: 32-bit words; c10..c16: the two bytes of
 // the slot added together (the device sends them that way).
 CounterValues decode_counters(const uint8_t* r, int length) {
-    auto u32 = [r](int i) {
-        return static_cast<int32_t>(static_cast<uint32_t>(r[i]) << 24 |
-                                    static_cast<uint32_t>(r[i + 1]) << 16 |
-                                    static_cast<uint32_t>(r[i + 2]) << 8 | r[i + 3]);
-    };
     CounterValues c{};
-    c[0] = word_at(r, 2);
-    for (int k = 1; k <= 5; ++k) {
-        c[k] = u32(4 + (k - 1) * 4);
-    }
-    for (int k = 6; k <= 9; ++k) {
-        c[k] = word_at(r, 24 + (k - 6) * 2);
-    }
-    const int last = length >= kCountersQmLength ? 16 : 15;
-    for (int k = 10; k <= last; ++k) {
-        const int i = 32 + (k - 10) * 2;
-        c[k] = r[i] + r[i + 1];
+    for (const CounterDef& counter : counter_table()) {
+        const int i = counter_offset(counter.index);
+        if (i + 2 > length - 1) {
+            break;  // the short form ends before the last counter
+        }
+        int32_t value = 0;
+        switch (counter.wire) {
+            case CounterWire::Word16:
+                value = word_at(r, i);
+                break;
+            case CounterWire::Word32:
+                value = static_cast<int32_t>(static_cast<uint32_t>(r[i]) << 24 |
+                                             static_cast<uint32_t>(r[i + 1]) << 16 |
+                                             static_cast<uint32_t>(r[i + 2]) << 8 | r[i + 3]);
+                break;
+            case CounterWire::BytePair:
+                value = r[i] + r[i + 1];
+                break;
+        }
+        c[static_cast<size_t>(counter.index)] = value;
     }
     return c;
 }

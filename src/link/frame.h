@@ -12,6 +12,7 @@
 #include <string>
 
 #include "device/device_state.h"
+#include "state/models.h"
 
 namespace zorvane {
 
@@ -32,10 +33,6 @@ inline constexpr uint8_t kGenerationOn = 0x48;
 inline constexpr uint8_t kGenerationOff = 0x49;
 }  // namespace cmd
 
-inline constexpr int kStatusShortLength = 5;  // KX: BE CA s1 s2 AA
-inline constexpr int kStatusLongLength = 6;   // QM: BE CA s1 s2 s3 AA
-inline constexpr int kCountersKxLength = 45;
-inline constexpr int kCountersQmLength = 47;
 inline constexpr int kBatteryProbeLength = 5;
 inline constexpr int kSerialNumberLength = 13;
 

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <fstream>
 #include <map>
+#include <string_view>
 
 namespace zorvane {
 
@@ -18,6 +19,16 @@ namespace {
 
 constexpr const char* kDeviceSection = "device";
 constexpr const char* kSettingsSection = "settings";
+
+// Units a coarse unit is kept in: a device that keeps days as minutes
+// stores 1440 of them per day.
+struct FinerUnit {
+    const char* unit;
+    int per_unit;
+    const char* finer;
+};
+constexpr FinerUnit kFinerUnits[] = {
+    {"d", 1440, "min"}, {"d", 86400, "s"}, {"h", 60, "min"}, {"min", 60, "s"}};
 
 // Settings whose scale is a power of ten are written with that many
 // decimals, which is exactly what the device keeps. Any other scale means the
@@ -33,25 +44,39 @@ int decimals_of(int scale) {
     return power == scale ? decimals : -1;
 }
 
-FileSetting make_file_setting(const SettingParam& param) {
+FileSetting make_file_setting(const Variable& v, Family family) {
+    const char* name = v.name_for(family);
     FileSetting setting{
-        &param, 1, 0, static_cast<uint16_t>(param.payload_width == 1 ? 0xFF : 0xFFFF), {}};
-    const int decimals = decimals_of(param.scale);
+        &v,
+        name,
+        SettingParam{0, family == Family::Kx ? SettingPage::Kx : SettingPage::Inverter, name,
+                     v.field, v.write_code, v.scale, v.width, false, false, v.whole_shown_suffix()},
+        1,
+        0,
+        v.unit,
+        {}};
+    const int decimals = decimals_of(v.scale);
     if (decimals >= 0) {
-        setting.file_scale = param.scale;
+        setting.file_scale = v.scale;
         setting.decimals = decimals;
     } else {
-        setting.note = "1/" + std::to_string(param.scale) +
-                       (param.whole_shown_suffix != nullptr ? param.whole_shown_suffix : " unit");
+        setting.unit = "1/" + std::to_string(v.scale) + " " + v.unit;
+        for (const FinerUnit& finer : kFinerUnits) {
+            if (v.unit == std::string_view(finer.unit) && v.scale == finer.per_unit)
+                setting.unit = finer.finer;
+        }
+        setting.note = " (typed in " + std::string(v.unit) + ")";
     }
+    if (!setting.unit.empty())
+        setting.note = setting.unit + setting.note;
     return setting;
 }
 
-std::vector<FileSetting> build_family(int family) {
+std::vector<FileSetting> build_family(Family family) {
     std::vector<FileSetting> rows;
-    for (const SettingParam& param : setting_params()) {
-        if ((param.page == SettingPage::Kx) == (family == 1)) {
-            rows.push_back(make_file_setting(param));
+    for (const Variable& v : variables()) {
+        if (v.writable() && has_family(v.families, family)) {
+            rows.push_back(make_file_setting(v, family));
         }
     }
     return rows;
@@ -136,8 +161,8 @@ struct Line {
     std::string_view value;
 };
 
-const char* family_name(int family) {
-    return family == 1 ? "KX" : "QM";
+const char* family_name(Family family) {
+    return family_profile(family).name;
 }
 
 std::string with_line(const FileProblem& p, bool russian) {
@@ -148,15 +173,15 @@ std::string with_line(const FileProblem& p, bool russian) {
 
 }  // namespace
 
-std::span<const FileSetting> file_settings(int family) {
-    static const std::vector<FileSetting> kx = build_family(1);
-    static const std::vector<FileSetting> qm = build_family(2);
-    return family == 1 ? kx : qm;
+std::span<const FileSetting> file_settings(Family family) {
+    static const std::vector<FileSetting> kx = build_family(Family::Kx);
+    static const std::vector<FileSetting> qm = build_family(Family::Qm);
+    return family == Family::Kx ? kx : qm;
 }
 
-const FileSetting* find_file_setting(std::string_view name, int family) {
+const FileSetting* find_file_setting(std::string_view name, Family family) {
     for (const FileSetting& setting : file_settings(family)) {
-        if (name == setting.param->name)
+        if (name == setting.name)
             return &setting;
     }
     return nullptr;
@@ -165,11 +190,12 @@ const FileSetting* find_file_setting(std::string_view name, int family) {
 uint16_t stored_wire(const DeviceState& state, const FileSetting& setting) {
     // The field holds wire / scale; rounding undoes the division exactly for
     // every wire value a payload can carry.
-    const double wire = std::round(static_cast<double>((state.*setting.param->field).load()) *
-                                   setting.param->scale);
+    const double wire = std::round(static_cast<double>((state.*setting.variable->field).load()) *
+                                   setting.variable->scale);
     if (!(wire >= 0))
         return 0;
-    return wire > setting.max_wire ? setting.max_wire : static_cast<uint16_t>(wire);
+    const uint16_t max = setting.variable->wire_max;
+    return wire > max ? max : static_cast<uint16_t>(wire);
 }
 
 std::string format_file_value(const FileSetting& setting, uint16_t wire) {
@@ -185,30 +211,7 @@ std::string format_file_value(const FileSetting& setting, uint16_t wire) {
     return digits;
 }
 
-std::string model_file_name(DeviceModel model) {
-    std::string name = model_caption(model).caption_prefix;  // "QM-48. "
-    while (!name.empty() && (name.back() == ' ' || name.back() == '.')) name.pop_back();
-    return name;
-}
-
-std::optional<DeviceModel> model_from_file_name(std::string_view name) {
-    for (const DeviceModel model :
-         {DeviceModel::KX24, DeviceModel::KX48, DeviceModel::QM24, DeviceModel::QM48}) {
-        if (name == model_file_name(model))
-            return model;
-    }
-    return std::nullopt;
-}
-
-int model_family(DeviceModel model) {
-    return model_caption(model).family;
-}
-
-int model_voltage_class(DeviceModel model) {
-    return model == DeviceModel::KX24 || model == DeviceModel::QM24 ? 24 : 48;
-}
-
-std::string format_settings_file(const SettingsHeader& header, int family,
+std::string format_settings_file(const SettingsHeader& header, Family family,
                                  std::span<const uint16_t> wire) {
     std::string out;
     out += "# Zorvane settings file: one line NAME = VALUE per setting.\n";
@@ -222,8 +225,7 @@ std::string format_settings_file(const SettingsHeader& header, int family,
     out += "\n[" + std::string(kSettingsSection) + "]\n";
     const std::span<const FileSetting> rows = file_settings(family);
     for (size_t i = 0; i < rows.size() && i < wire.size(); ++i) {
-        std::string line =
-            std::string(rows[i].param->name) + " = " + format_file_value(rows[i], wire[i]);
+        std::string line = std::string(rows[i].name) + " = " + format_file_value(rows[i], wire[i]);
         if (!rows[i].note.empty()) {
             line.resize(std::max<size_t>(line.size() + 2, 24), ' ');
             line += "# " + rows[i].note;
@@ -315,7 +317,7 @@ ParsedSettingsFile parse_settings_file(std::string_view text) {
         } else if (line.key == "model") {
             file.header.model = line.value;
             file.model_line = line.number;
-            file.model = model_from_file_name(line.value);
+            file.model = find_model(line.value);
             if (!file.model)
                 problem(FileProblem::Kind::UnknownModel, line.number, line.key, line.value);
         } else if (line.key == "serial") {
@@ -337,7 +339,7 @@ ParsedSettingsFile parse_settings_file(std::string_view text) {
         return file;
     }
 
-    const int family = model_family(*file.model);
+    const Family family = model_profile(*file.model).family;
     seen.clear();
     for (const Line& line : setting_lines) {
         const FileSetting* setting = find_file_setting(line.key, family);
@@ -363,14 +365,14 @@ ParsedSettingsFile parse_settings_file(std::string_view text) {
             case Number::OutOfRange:
                 break;
             case Number::Ok:
-                if (scaled <= setting->max_wire) {
+                if (scaled <= setting->variable->wire_max) {
                     file.entries.push_back({setting, static_cast<uint16_t>(scaled), line.number});
                     continue;
                 }
                 break;
         }
         problem(FileProblem::Kind::OutOfRange, line.number, line.key, line.value,
-                format_file_value(*setting, setting->max_wire));
+                format_file_value(*setting, setting->variable->wire_max));
     }
     return file;
 }
@@ -380,19 +382,19 @@ std::vector<FileProblem> check_file_for_device(const ParsedSettingsFile& file, D
     std::vector<FileProblem> problems;
     if (!file.model)
         return problems;
-    const std::string file_model = model_file_name(*file.model);
-    const std::string device_model = model_file_name(device);
-    if (model_family(*file.model) != model_family(device)) {
+    const ModelProfile& in_file = model_profile(*file.model);
+    const ModelProfile& on_device = model_profile(device);
+    if (in_file.family != on_device.family) {
         problems.push_back(
-            {FileProblem::Kind::OtherFamily, file.model_line, file_model, device_model, {}});
-    } else if (model_voltage_class(*file.model) != model_voltage_class(device) && !force) {
+            {FileProblem::Kind::OtherFamily, file.model_line, in_file.name, on_device.name, {}});
+    } else if (in_file.battery_volts != on_device.battery_volts && !force) {
         problems.push_back(
-            {FileProblem::Kind::OtherVoltage, file.model_line, file_model, device_model, {}});
+            {FileProblem::Kind::OtherVoltage, file.model_line, in_file.name, on_device.name, {}});
     }
     return problems;
 }
 
-std::vector<SettingDiff> diff_settings(const ParsedSettingsFile& file, int family,
+std::vector<SettingDiff> diff_settings(const ParsedSettingsFile& file, Family family,
                                        std::span<const uint16_t> device_wire) {
     std::vector<SettingDiff> rows;
     const std::span<const FileSetting> settings = file_settings(family);

@@ -10,7 +10,7 @@
 //
 //   [settings]
 //   UbatLow = 24.0
-//   RFloatTime = 2000        # 1/1440 сут.
+//   RFloatTime = 2000       # min (typed in d)
 //
 // One line per setting of the family, in the unit the technician types with
 // the precision the device keeps; a setting typed more coarsely than the
@@ -29,36 +29,33 @@
 #include <vector>
 
 #include "device/device_state.h"
-#include "link/discovery.h"
 #include "pages/setting_write.h"
+#include "state/models.h"
+#include "state/variables.h"
 
 namespace zorvane {
 
 inline constexpr int kSettingsFileFormat = 1;
 
-// One setting as a file holds it.
+// One setting of a family as a file holds it.
 struct FileSetting {
-    const SettingParam* param;  // name, scale, payload, field, write command
-    int file_scale;             // wire units per unit written in the file
-    int decimals;               // digits after the point in the file
-    uint16_t max_wire;          // the payload's limit; the least is 0
-    std::string note;           // comment after the value, or empty
+    const Variable* variable;
+    const char* name;    // as the family's technician knows it ("UrmsNom" on a QM)
+    SettingParam write;  // the row the setting-write routine takes
+    int file_scale;      // wire units per unit written in the file
+    int decimals;        // digits after the point in the file
+    std::string unit;    // of the value as the file writes it ("V", "min"), or empty
+    std::string note;    // comment after the value, or empty
 };
 
-// Every setting of the family (1 = KX, 2 = QM), in file order.
-std::span<const FileSetting> file_settings(int family);
-const FileSetting* find_file_setting(std::string_view name, int family);
+// Every setting of the family, in registry order.
+std::span<const FileSetting> file_settings(Family family);
+const FileSetting* find_file_setting(std::string_view name, Family family);
 
 // The wire value behind the setting's field in the state.
 uint16_t stored_wire(const DeviceState& state, const FileSetting& setting);
 // "24.0", "3600": the value as the file writes it.
 std::string format_file_value(const FileSetting& setting, uint16_t wire);
-
-// Model names as files write them ("QM-48") and what is known of each model.
-std::string model_file_name(DeviceModel model);
-std::optional<DeviceModel> model_from_file_name(std::string_view name);
-int model_family(DeviceModel model);
-int model_voltage_class(DeviceModel model);  // 24 or 48
 
 struct SettingsHeader {
     std::string model;
@@ -68,7 +65,7 @@ struct SettingsHeader {
 };
 
 // The file of `family`; `wire` holds one value per row of file_settings.
-std::string format_settings_file(const SettingsHeader& header, int family,
+std::string format_settings_file(const SettingsHeader& header, Family family,
                                  std::span<const uint16_t> wire);
 
 struct FileProblem {
@@ -134,7 +131,7 @@ struct SettingDiff {
 };
 
 // `device_wire` holds one value per row of file_settings(family).
-std::vector<SettingDiff> diff_settings(const ParsedSettingsFile& file, int family,
+std::vector<SettingDiff> diff_settings(const ParsedSettingsFile& file, Family family,
                                        std::span<const uint16_t> device_wire);
 
 // Writes `text` to `path` whole or not at all: a temporary file beside it,

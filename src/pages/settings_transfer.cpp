@@ -8,9 +8,8 @@ namespace zorvane {
 
 namespace {
 
-// Every write command has its read command right above it.
 const ReplyEntry* read_entry(const FileSetting& setting) {
-    return find_reply(static_cast<uint8_t>(setting.param->write_command + 1));
+    return find_reply(setting.variable->read_code);
 }
 
 // The worker stays parked from the first write to the end of the read-back,
@@ -36,7 +35,7 @@ class ParkedWorker {
 
 }  // namespace
 
-SettingsReading read_all_settings(SerialPort& port, DeviceState& state, int family) {
+SettingsReading read_all_settings(SerialPort& port, DeviceState& state, Family family) {
     SettingsReading reading;
     PortLoan loan(port, state);
     reading.port_opened = loan.opened();
@@ -46,7 +45,7 @@ SettingsReading read_all_settings(SerialPort& port, DeviceState& state, int fami
     for (const FileSetting& row : rows) {
         const ReplyEntry* entry = read_entry(row);
         if (entry == nullptr || !read_with_retry(port, state, *entry)) {
-            reading.unread = row.param->name;
+            reading.unread = row.name;
             return reading;
         }
     }
@@ -62,7 +61,7 @@ bool ApplyResult::all_confirmed() const {
     return all_sent && read_back.complete();
 }
 
-ApplyResult apply_settings(SerialPort& port, DeviceState& state, int family,
+ApplyResult apply_settings(SerialPort& port, DeviceState& state, Family family,
                            std::span<const SettingDiff> rows) {
     ApplyResult result;
     ParkedWorker parked(state);
@@ -72,7 +71,7 @@ ApplyResult apply_settings(SerialPort& port, DeviceState& state, int family,
         AppliedSetting applied{row.setting, row.device, *row.file, true, false, std::nullopt};
         if (result.all_sent) {
             const SettingDecision decision =
-                write_setting_wire(port, state, *row.setting->param, *row.file);
+                write_setting_wire(port, state, row.setting->write, *row.file);
             applied.sent = decision.kind == SettingDecision::Kind::Send && decision.sent;
             result.all_sent = applied.sent;
         }

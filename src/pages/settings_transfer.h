@@ -24,7 +24,7 @@ struct SettingsReading {
 // Borrows the port and reads every setting of the family, stopping at the
 // first one the device does not answer for. The values land in the state as
 // a poll pass would leave them.
-SettingsReading read_all_settings(SerialPort& port, DeviceState& state, int family);
+SettingsReading read_all_settings(SerialPort& port, DeviceState& state, Family family);
 
 struct AppliedSetting {
     const FileSetting* setting;
@@ -49,7 +49,7 @@ struct ApplyResult {
 // Writes the changed rows of `rows` one by one, the worker parked for the
 // whole of it, then reads every setting back. Nothing is written for rows
 // that are not changed; after a frame that did not go out, nothing more is.
-ApplyResult apply_settings(SerialPort& port, DeviceState& state, int family,
+ApplyResult apply_settings(SerialPort& port, DeviceState& state, Family family,
                            std::span<const SettingDiff> rows);
 
 }  // namespace zorvane

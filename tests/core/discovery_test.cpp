@@ -84,9 +84,9 @@ TEST(IdentifyModel, StatusFormAndBatteryVoltageSelectTheModel) {
     for (const Case& c : cases) {
         EXPECT_EQ(identify_model(c.reply, c.count, c.volts), c.model) << c.what;
     }
-    EXPECT_STREQ(model_caption(DeviceModel::QM24).caption_prefix, "QM-24. ");
-    EXPECT_EQ(model_caption(DeviceModel::KX48).family, 1);
-    EXPECT_EQ(model_caption(DeviceModel::QM24).family, 2);
+    EXPECT_STREQ(model_profile(DeviceModel::QM24).name, "QM-24");
+    EXPECT_EQ(model_profile(DeviceModel::KX48).family, Family::Kx);
+    EXPECT_EQ(model_profile(DeviceModel::QM24).family, Family::Qm);
 }
 
 TEST_F(Discovery, ProbeSendsItsFourProbesInOrderAndClosesThePort) {
@@ -125,7 +125,7 @@ TEST_F(Discovery, ScanListsDevicesByPortAndPollsTheLastFind) {
     EXPECT_EQ(device_state.g_device_kind.load(), 1);
 
     EXPECT_EQ(cli::scan_listing_line(found[0]), "COM2\tQM-48. S/N: 12345");
-    const FoundDevice odd{12, DeviceModel::KX24, "KX-24. S/N: A\tB\nC\x7f"};
+    const FoundDevice odd{12, DeviceModel::KX24, "KX-24. S/N: A\tB\nC\x7f", "A\tB\nC\x7f"};
     EXPECT_EQ(cli::scan_listing_line(odd), "COM12\tKX-24. S/N: A?B?C?") << "one line, one tab";
 }
 

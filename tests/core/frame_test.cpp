@@ -13,12 +13,12 @@ TEST(ReplyCatalogue, OneWordRepliesStoreTheirFieldScaled) {
     const ReplyEntry* entry = find_reply(0x4C);
     ASSERT_NE(entry, nullptr);
     ASSERT_TRUE(reply_valid(reply, 5, 0x4C, entry->length));
-    entry->decode(*entry, reply, state);
+    decode_reply(*entry, reply, state);
     EXPECT_FLOAT_EQ(state.set_uout_nom.load(), 12.5f);
 
     const uint8_t rfloat[] = {0xBE, 0xE8, 0x05, 0xA0, 0xAA};  // 0x68, 1440 minutes
     const ReplyEntry* rfloat_entry = find_reply(0x68);
-    rfloat_entry->decode(*rfloat_entry, rfloat, state);
+    decode_reply(*rfloat_entry, rfloat, state);
     EXPECT_EQ(state.set_rfloat_time.load(), 1.0f);
 }
 

@@ -116,9 +116,13 @@ void expect_device_values(Line& line, const DeviceState& s, const PollCycle& cyc
     line.with_device([&](sim::SimDevice& d) {
         for (const PollStep& step : cycle.steps) {
             const ReplyEntry* entry = find_reply(step.code);
-            if (step.kind == PollStep::Kind::Read && entry->field != nullptr) {
-                EXPECT_EQ((s.*entry->field).load(),
-                          static_cast<float>(d.value(step.code) / double(entry->divisor)))
+            if (step.kind != PollStep::Kind::Read || entry->variables.size() != 1) {
+                continue;
+            }
+            const Variable& v = *entry->variables[0];
+            if (!v.is_array() && v.conversion == Conversion::Scaled) {
+                EXPECT_EQ((s.*v.field).load(),
+                          static_cast<float>(d.value(step.code) / double(v.scale)))
                     << std::hex << int(step.code);
             }
         }

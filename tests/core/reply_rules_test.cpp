@@ -40,7 +40,7 @@ TEST(ReplyValid, GeneralRuleAndItsMutations) {
     DeviceState state;
     const ReplyEntry* readings = find_reply(0x41);
     ASSERT_NE(readings, nullptr);
-    readings->decode(*readings, good.data(), state);
+    decode_reply(*readings, good.data(), state);
     EXPECT_FLOAT_EQ(state.out_voltage.load(), 230.0f);
     EXPECT_FLOAT_EQ(state.out_current.load(), 2.5f);
     EXPECT_FLOAT_EQ(state.out_power.load(), 1200.0f);
@@ -52,13 +52,15 @@ TEST(ReplyCatalogue, EveryRowFillsItsOwnFieldWithItsOwnScale) {
     // another never.
     std::vector<FloatField> fields;
     for (const ReplyEntry& row : reply_catalogue()) {
-        if (row.field == nullptr) {
+        if (row.variables.size() != 1 || row.variables[0]->is_array() ||
+            row.variables[0]->conversion != Conversion::Scaled) {
             continue;
         }
-        EXPECT_EQ(std::find(fields.begin(), fields.end(), row.field), fields.end())
+        const Variable& v = *row.variables[0];
+        EXPECT_EQ(std::find(fields.begin(), fields.end(), v.field), fields.end())
             << "field filled twice, code " << int(row.code);
-        fields.push_back(row.field);
-        const bool one_byte = row.decode == decode_byte;
+        fields.push_back(v.field);
+        const bool one_byte = v.width == 1;
         EXPECT_EQ(row.length, one_byte ? 4 : 5) << int(row.code);
 
         // < BE cc|80 05 A0 AA  (1440)     or     < BE cc|80 A0 AA  (160)
@@ -67,16 +69,17 @@ TEST(ReplyCatalogue, EveryRowFillsItsOwnFieldWithItsOwnScale) {
             one_byte ? Bytes{0xBE, echo, 0xA0, 0xAA} : Bytes{0xBE, echo, 0x05, 0xA0, 0xAA};
         ASSERT_TRUE(reply_valid(reply.data(), row.length, row.code, row.length));
         DeviceState state;
-        row.decode(row, reply.data(), state);
-        const float expected = one_byte ? 160.0f : static_cast<float>(1440.0 / row.divisor);
-        EXPECT_FLOAT_EQ((state.*row.field).load(), expected) << int(row.code);
-        for (const ReplyEntry& other : reply_catalogue()) {
-            if (other.field != nullptr && other.field != row.field) {
+        decode_reply(row, reply.data(), state);
+        const float expected = one_byte ? 160.0f : static_cast<float>(1440.0 / v.scale);
+        EXPECT_FLOAT_EQ((state.*v.field).load(), expected) << int(row.code);
+        for (const Variable& other : variables()) {
+            if (!other.is_array() && other.field != v.field) {
                 EXPECT_EQ((state.*other.field).load(), 0.0f)
-                    << int(row.code) << " also wrote the field of " << int(other.code);
+                    << int(row.code) << " also wrote the field of " << other.key;
             }
         }
     }
+    EXPECT_EQ(fields.size(), 22u) << "every setting and the battery temperature";
 }
 
 TEST(StatusReply, FormsAreToldApartByCountAndStoredInTheirOwnArrays) {

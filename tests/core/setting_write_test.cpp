@@ -178,8 +178,9 @@ TEST(SettingWrite, TableAgreesWithTheReplyCatalogue) {
         // fills, with the read's divisor as the scale and its width.
         const ReplyEntry* read = find_reply(param.write_command + 1);
         ASSERT_NE(read, nullptr) << param.name;
-        EXPECT_EQ(read->field, param.field) << param.name;
-        EXPECT_EQ(read->divisor, param.scale) << param.name;
+        ASSERT_EQ(read->variables.size(), 1u) << param.name;
+        EXPECT_EQ(read->variables[0]->field, param.field) << param.name;
+        EXPECT_EQ(read->variables[0]->scale, param.scale) << param.name;
         EXPECT_EQ(read->length == 4 ? 1 : 2, param.payload_width) << param.name;
         EXPECT_EQ(param.shown_guard, param.page != SettingPage::Kx) << param.name;
         EXPECT_EQ(param.read_only_guard, std::string(param.name) == "EGenOnTime");

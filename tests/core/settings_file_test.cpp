@@ -28,8 +28,12 @@ namespace fs = std::filesystem;
 constexpr DeviceModel kModels[] = {DeviceModel::KX24, DeviceModel::KX48, DeviceModel::QM24,
                                    DeviceModel::QM48};
 
-int family_of(DeviceModel model) {
-    return model_family(model);
+Family family_of(DeviceModel model) {
+    return model_profile(model).family;
+}
+
+const char* model_name(DeviceModel model) {
+    return model_profile(model).name;
 }
 
 // Write frames the device has received (reads are three bytes long).
@@ -40,7 +44,7 @@ int write_frames(const SimLinePort& sim) {
 }
 
 uint8_t read_code(const FileSetting& setting) {
-    return static_cast<uint8_t>(setting.param->write_command + 1);
+    return setting.variable->read_code;
 }
 
 // The device as the command line finds it: polled, no worker holding the port.
@@ -48,7 +52,7 @@ struct Rig {
     explicit Rig(DeviceModel model) : sim(model) {
         device_state.clear_device_values();
         device_state.g_com_port.store(1);
-        device_state.g_device_kind.store(family_of(model));
+        device_state.g_device_kind.store(kind_of(family_of(model)));
         device_state.g_worker_idle.store(1);
         device_state.g_poll_pause.store(0);
         found.port = 1;
@@ -66,10 +70,10 @@ struct Rig {
         const SettingsReading reading = read_all_settings(sim.port, device_state, family());
         EXPECT_TRUE(reading.complete()) << reading.unread;
         return format_settings_file(
-            {model_file_name(found.model), "1234", "2026-12-10T09:30:00Z", "zorvane test"},
-            family(), reading.wire);
+            {model_name(found.model), "1234", "2026-12-10T09:30:00Z", "zorvane test"}, family(),
+            reading.wire);
     }
-    int family() const { return family_of(found.model); }
+    Family family() const { return family_of(found.model); }
     // zorvane-cli settings ARGS on this device; output captured.
     int cli(std::vector<std::string> args) {
         std::vector<char*> argv;
@@ -116,7 +120,7 @@ std::string slurp(const std::string& path) {
 
 TEST(SettingsFile, EveryModelSavedThenLoadedBackWritesNothing) {
     for (const DeviceModel model : kModels) {
-        SCOPED_TRACE(model_file_name(model));
+        SCOPED_TRACE(model_name(model));
         Rig rig(model);
         const std::string text = rig.save();
         const ParsedSettingsFile file = parse_settings_file(text);
@@ -136,7 +140,7 @@ TEST(SettingsFile, EveryModelSavedThenLoadedBackWritesNothing) {
 
 TEST(SettingsFile, ThreeChangedValuesGiveThreeFramesAndThreeConfirmations) {
     for (const DeviceModel model : kModels) {
-        SCOPED_TRACE(model_file_name(model));
+        SCOPED_TRACE(model_name(model));
         Rig rig(model);
         TempDir dir;
         const std::string path = dir.file("unit.set", rig.save());
@@ -156,8 +160,7 @@ TEST(SettingsFile, ThreeChangedValuesGiveThreeFramesAndThreeConfirmations) {
         EXPECT_EQ(write_frames(rig.sim), 3);
         for (int i = 0; i < 3; ++i) {
             EXPECT_EQ(rig.sim.line->device.value(read_code(rows[i])), kept[i]);
-            EXPECT_NE(rig.out.find(std::string(rows[i].param->name) + ": confirmed"),
-                      std::string::npos)
+            EXPECT_NE(rig.out.find(std::string(rows[i].name) + ": confirmed"), std::string::npos)
                 << rig.out;
         }
     }
@@ -167,30 +170,30 @@ TEST(SettingsFile, AnIgnoredWriteExitsThreeNamingTheSettingAndWhatTheDeviceHolds
     Rig rig(DeviceModel::QM48);
     TempDir dir;
     const std::string path = dir.file("unit.qmf", rig.save());
-    const FileSetting& row = file_settings(2)[4];
+    const FileSetting& row = file_settings(Family::Qm)[4];
     auto& device = rig.sim.line->device;
     const uint16_t wanted = device.value(read_code(row));
     device.set_value(read_code(row), static_cast<uint16_t>(wanted - 1));
-    device.faults().add(sim::fault::ignore_write(row.param->write_command));
+    device.faults().add(sim::fault::ignore_write(row.variable->write_code));
 
     EXPECT_EQ(rig.cli({"load", path, "--yes"}), 3);
     EXPECT_EQ(write_frames(rig.sim), 1);
     const std::string held =
-        std::string(row.param->name) + ": device holds " + format_file_value(row, wanted - 1);
+        std::string(row.name) + ": device holds " + format_file_value(row, wanted - 1);
     EXPECT_NE(rig.out.find(held), std::string::npos) << rig.out;
 }
 
 TEST(SettingsFile, ASettingChangedOnTheDeviceAfterThePreviewIsNotReportedAsMatching) {
     Rig rig(DeviceModel::KX48);
     const ParsedSettingsFile file = parse_settings_file(rig.save());
-    const auto rows = file_settings(1);
+    const auto rows = file_settings(Family::Kx);
     auto& device = rig.sim.line->device;
     device.set_value(read_code(rows[0]), 7);
-    const SettingsReading before = read_all_settings(rig.sim.port, device_state, 1);
-    const std::vector<SettingDiff> diff = diff_settings(file, 1, before.wire);
+    const SettingsReading before = read_all_settings(rig.sim.port, device_state, Family::Kx);
+    const std::vector<SettingDiff> diff = diff_settings(file, Family::Kx, before.wire);
     device.set_value(read_code(rows[2]), 9);  // while the preview is open
 
-    const ApplyResult result = apply_settings(rig.sim.port, device_state, 1, diff);
+    const ApplyResult result = apply_settings(rig.sim.port, device_state, Family::Kx, diff);
     ASSERT_EQ(result.settings.size(), 2u);
     EXPECT_TRUE(result.settings[0].confirmed());
     EXPECT_EQ(result.settings[1].setting, &rows[2]);
@@ -296,11 +299,11 @@ TEST(SettingsFile, OtherFamilyIsRefusedAndOtherVoltageNeedsTheOverride) {
 TEST(SettingsFile, WithoutATerminalLoadRefusesToWriteAndMissingSettingsAreKept) {
     Rig rig(DeviceModel::QM24);
     TempDir dir;
-    const auto rows = file_settings(2);
+    const auto rows = file_settings(Family::Qm);
     // Only one setting in the file, different from the device's.
     const std::string text = "[device]\nformat = 1\nmodel = QM-24\n[settings]\n" +
-                             std::string(rows[0].param->name) + " = " +
-                             format_file_value(rows[0], 1) + "\n";
+                             std::string(rows[0].name) + " = " + format_file_value(rows[0], 1) +
+                             "\n";
     const std::string path = dir.file("one.qmf", text);
     std::FILE* saved_stdin = std::freopen("/dev/null", "r", stdin);
     ASSERT_NE(saved_stdin, nullptr);

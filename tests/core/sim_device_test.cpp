@@ -98,7 +98,7 @@ TEST(SimDevice, EveryReadIsAcceptedAndDecodedByTheTool) {
                 << std::hex << int(entry.code);
             ASSERT_TRUE(reply_valid(reply.data(), static_cast<int>(reply.size()), entry.code,
                                     entry.length));
-            entry.decode(entry, reply.data(), state);
+            decode_reply(entry, reply.data(), state);
         }
         const bool volts48 = model == DeviceModel::KX48 || model == DeviceModel::QM48;
         EXPECT_FLOAT_EQ(state.out_voltage.load(), 230.0f);
@@ -106,7 +106,8 @@ TEST(SimDevice, EveryReadIsAcceptedAndDecodedByTheTool) {
         EXPECT_FLOAT_EQ(state.set_rfloat_time.load(), 7.0f);
         EXPECT_FLOAT_EQ(state.bat_temperature.load(), 25.0f);
         for (int i = 0; i < 8; ++i) {
-            EXPECT_NEAR(state.temperatures[i].load(), default_thermistor_celsius()[i], 0.2);
+            EXPECT_NEAR(state.temperatures[i].load(), find_variable("temperatures")->sim_each[i],
+                        0.2);
         }
         EXPECT_NEAR(state.case_temperature.load(), 32.0, 0.2);
 

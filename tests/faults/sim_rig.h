@@ -83,7 +83,7 @@ inline std::set<size_t> step_fields(uint8_t code, bool qm) {
         s.lifetime_counters.publish(
             decode_counters(reply, qm ? kCountersQmLength : kCountersKxLength));
     } else if (const ReplyEntry* entry = find_reply(code)) {
-        entry->decode(*entry, reply, s);
+        decode_reply(*entry, reply, s);
     }
     const StateImage after = capture(s);
     std::set<size_t> out;

@@ -21,7 +21,7 @@ namespace zorvane::fuzz {
 namespace {
 
 const char* field_name(FloatField field) {
-    for (const NamedField& f : kFloatFields) {
+    for (const NamedField& f : float_fields()) {
         if (f.field == field) {
             return f.name;
         }
@@ -70,28 +70,29 @@ void check_catalogue_entry(const ReplyEntry& entry, const std::vector<uint8_t>& 
     DeviceState state;
     fill_sentinels(state);
     const StateImage before = capture(state);
-    entry.decode(entry, reply.data(), state);
+    decode_reply(entry, reply.data(), state);
     const StateImage after = capture(state);
     const uint8_t* r = reply.data();
+    const Variable* single = entry.variables.size() == 1 ? entry.variables[0] : nullptr;
+    const bool setting_like =
+        single != nullptr && !single->is_array() && single->conversion == Conversion::Scaled;
 
-    if (entry.decode == decode_word) {
-        FUZZ_CHECK(length == 5);
-        const float v = (state.*entry.field).load();
+    if (setting_like && length == 5) {
+        const float v = (state.*single->field).load();
         FUZZ_CHECK(std::isfinite(v) && v >= 0.0f);
-        FUZZ_CHECK(v == static_cast<float>(be16(r, 2) / static_cast<double>(entry.divisor)));
-        expect_changed(before, after, {field_name(entry.field)});
-    } else if (entry.decode == decode_byte) {
-        FUZZ_CHECK(length == 4);
-        FUZZ_CHECK((state.*entry.field).load() == static_cast<float>(r[2]));
-        expect_changed(before, after, {field_name(entry.field)});
-    } else if (entry.decode == decode_readings) {
+        FUZZ_CHECK(v == static_cast<float>(be16(r, 2) / static_cast<double>(single->scale)));
+        expect_changed(before, after, {field_name(single->field)});
+    } else if (setting_like && length == 4) {
+        FUZZ_CHECK((state.*single->field).load() == static_cast<float>(r[2]));
+        expect_changed(before, after, {field_name(single->field)});
+    } else if (entry.code == 0x41) {
         FUZZ_CHECK(length == 11);
         FUZZ_CHECK(state.out_voltage.load() == static_cast<float>(be16(r, 2) / 10.0));
         FUZZ_CHECK(state.out_current.load() == static_cast<float>(be16(r, 4) / 100.0));
         FUZZ_CHECK(state.out_power.load() == static_cast<float>(be16(r, 6)));
         FUZZ_CHECK(state.bat_voltage.load() == static_cast<float>(be16(r, 8) / 10.0));
         expect_changed(before, after, {"out_voltage", "out_current", "out_power", "bat_voltage"});
-    } else if (entry.decode == decode_temperatures) {
+    } else if (entry.code == 0x46) {
         FUZZ_CHECK(length == 19);
         std::set<std::string> names;
         for (int i = 0; i < 8; ++i) {
@@ -109,7 +110,7 @@ void check_catalogue_entry(const ReplyEntry& entry, const std::vector<uint8_t>& 
             names.insert("temperatures[" + std::to_string(i) + "]");
         }
         expect_changed(before, after, names);
-    } else if (entry.decode == decode_case_temperature) {
+    } else if (entry.code == 0x47) {
         FUZZ_CHECK(length == 5);
         const float t = state.case_temperature.load();
         FUZZ_CHECK(std::isfinite(t) && t >= -50.0f && t <= 16000.0f);

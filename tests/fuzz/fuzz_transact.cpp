@@ -317,7 +317,7 @@ void fuzz_pass(FuzzedDataProvider& in, bool qm) {
             } else {
                 FUZZ_CHECK(entry != nullptr);
                 if (accepted_by_rule(tr, code, entry->length)) {
-                    entry->decode(*entry, tr.received.data(), expected);
+                    decode_reply(*entry, tr.received.data(), expected);
                     done = true;
                 }
             }

@@ -80,7 +80,7 @@ int write_frames(sim::SimulatedPort* port) {
 }
 
 uint8_t read_code(const FileSetting& setting) {
-    return static_cast<uint8_t>(setting.param->write_command + 1);
+    return setting.variable->read_code;
 }
 
 TEST(SettingsWindow, SavePreviewAndLoadTheSelectedDevice) {
@@ -121,7 +121,7 @@ TEST(SettingsWindow, SavePreviewAndLoadTheSelectedDevice) {
 
     // Three settings drift; the preview marks them, the load restores them
     // with three frames and three confirmations.
-    const auto rows = file_settings(2);
+    const auto rows = file_settings(Family::Qm);
     const int drifted[] = {0, 3, 9};
     qm->with_device([&](sim::SimDevice& d) {
         for (const int i : drifted)

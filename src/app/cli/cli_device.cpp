@@ -44,11 +44,7 @@ bool poll_pass() {
         std::fprintf(stderr, "zorvane-cli: COM%d does not open\n", device_state.g_com_port.load());
         return false;
     }
-    if (device_state.g_device_kind.load() == 1) {
-        poll_cycle_kx(port, device_state);
-    } else {
-        poll_cycle_qm(port, device_state);
-    }
+    poll_cycle_of_kind(port, device_state);
     port.close();
     return !quit_requested();
 }

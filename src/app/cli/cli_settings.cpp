@@ -59,12 +59,13 @@ bool parse_options(int argc, char** argv, Options& options) {
     return options.verb == "save" || options.verb == "diff" || options.verb == "load";
 }
 
-int family_of_polled() {
-    return device_state.g_device_kind.load() == 1 ? 1 : 2;
+Family family_of_polled() {
+    return family_of_kind(device_state.g_device_kind.load()) == Family::Kx ? Family::Kx
+                                                                           : Family::Qm;
 }
 
 // Every setting read in one go; says which one the device did not answer for.
-bool read_device(SerialPort& port, int family, SettingsReading& reading) {
+bool read_device(SerialPort& port, Family family, SettingsReading& reading) {
     reading = read_all_settings(port, device_state, family);
     if (!reading.port_opened) {
         std::fprintf(stderr, "zorvane-cli: COM%d does not open\n", device_state.g_com_port.load());
@@ -79,14 +80,14 @@ int save(const Options& options, SerialPort& port, const DeviceFinder& find_devi
     const FoundDevice* device = find_device();
     if (device == nullptr)
         return kNoDevice;
-    const int family = family_of_polled();
+    const Family family = family_of_polled();
     SettingsReading reading;
     if (!read_device(port, family, reading)) {
         std::fprintf(stderr, "zorvane-cli: nothing saved\n");
         return kNoDevice;
     }
-    const SettingsHeader header{model_file_name(device->model), device->serial, utc_timestamp_now(),
-                                std::string("zorvane ") + ZORVANE_VERSION};
+    const SettingsHeader header{model_profile(device->model).name, device->serial,
+                                utc_timestamp_now(), std::string("zorvane ") + ZORVANE_VERSION};
     std::string error;
     if (!write_file_atomically(options.file, format_settings_file(header, family, reading.wire),
                                error)) {
@@ -107,14 +108,13 @@ void print_problems(const std::string& file, const std::vector<FileProblem>& pro
 
 void print_diff(const std::vector<SettingDiff>& rows) {
     size_t width = 4;
-    for (const SettingDiff& row : rows)
-        width = std::max(width, std::strlen(row.setting->param->name));
+    for (const SettingDiff& row : rows) width = std::max(width, std::strlen(row.setting->name));
     std::printf("  %-*s  %10s  %10s\n", static_cast<int>(width), "NAME", "DEVICE", "FILE");
     for (const SettingDiff& row : rows) {
         const std::string device = format_file_value(*row.setting, row.device);
         const std::string file = row.file ? format_file_value(*row.setting, *row.file) : "-";
         std::printf("%c %-*s  %10s  %10s%s\n", row.changed() ? '*' : ' ', static_cast<int>(width),
-                    row.setting->param->name, device.c_str(), file.c_str(),
+                    row.setting->name, device.c_str(), file.c_str(),
                     row.file ? "" : "  (not in the file: kept)");
     }
 }
@@ -140,7 +140,7 @@ bool confirmed_by_user(size_t changes) {
 
 int report(const ApplyResult& result) {
     for (const AppliedSetting& s : result.settings) {
-        const char* name = s.setting->param->name;
+        const char* name = s.setting->name;
         if (s.to_write && !s.sent) {
             std::printf("%s: not sent\n", name);
         } else if (!s.held) {
@@ -190,7 +190,7 @@ int diff_or_load(const Options& options, SerialPort& port, const DeviceFinder& f
         std::fprintf(stderr, "zorvane-cli: the file was saved from S/N %s, this device is S/N %s\n",
                      file.header.serial.c_str(), device.serial.c_str());
     }
-    const int family = family_of_polled();
+    const Family family = family_of_polled();
     SettingsReading reading;
     if (!read_device(port, family, reading)) {
         std::fprintf(stderr, "zorvane-cli: nothing was written\n");

@@ -4,54 +4,11 @@
 #include <cmath>
 #include <utility>
 
+#include "state/variables.h"
+
 namespace zorvane::cli {
 
 namespace {
-
-using S = DeviceState;
-
-// The single-precision values, in the order of the state record.
-constexpr std::pair<const char*, FloatField> kFloatFields[] = {
-    {"out_voltage", &S::out_voltage},
-    {"out_current", &S::out_current},
-    {"out_power", &S::out_power},
-    {"bat_voltage", &S::bat_voltage},
-    {"case_temperature", &S::case_temperature},
-    {"bat_temperature", &S::bat_temperature},
-    {"set_uout_nom", &S::set_uout_nom},
-    {"set_ubat_low", &S::set_ubat_low},
-    {"set_ubat_min", &S::set_ubat_min},
-    {"set_ubat_min_on", &S::set_ubat_min_on},
-    {"set_pmax", &S::set_pmax},
-    {"set_urms_low_l", &S::set_urms_low_l},
-    {"set_urms_low_h", &S::set_urms_low_h},
-    {"set_urms_high_h", &S::set_urms_high_h},
-    {"set_urms_high_l", &S::set_urms_high_l},
-    {"set_ichrg_nom", &S::set_ichrg_nom},
-    {"set_abs_end_factor", &S::set_abs_end_factor},
-    {"set_abs_time", &S::set_abs_time},
-    {"set_float_time", &S::set_float_time},
-    {"set_rfloat_time", &S::set_rfloat_time},
-    {"set_rabs_time", &S::set_rabs_time},
-    {"set_egen_type", &S::set_egen_type},
-    {"set_egen_ubat", &S::set_egen_ubat},
-    {"set_egen_on_time", &S::set_egen_on_time},
-    {"set_egen_pmax", &S::set_egen_pmax},
-    {"set_egen_sleep", &S::set_egen_sleep},
-    {"set_egen_work", &S::set_egen_work},
-};
-
-using DoubleArray = std::array<std::atomic<double>, 8> DeviceState::*;
-constexpr std::pair<const char*, DoubleArray> kDoubleArrays[] = {
-    {"temp_raw", &S::temp_raw},
-    {"temperatures", &S::temperatures},
-};
-
-using BitsField = StatusBits DeviceState::*;
-constexpr std::pair<const char*, BitsField> kStatusArrays[] = {
-    {"kx_status1", &S::kx_status1}, {"kx_status2", &S::kx_status2}, {"qm_status1", &S::qm_status1},
-    {"qm_status2", &S::qm_status2}, {"qm_status3", &S::qm_status3},
-};
 
 // Shortest text that reads back as the same value; JSON has no NaN.
 template <typename Real>
@@ -92,17 +49,19 @@ std::string device_state_json(const DeviceState& state) {
     out += std::to_string(state.g_com_port.load());
     append_key(out, "g_device_kind");
     out += std::to_string(state.g_device_kind.load());
-    for (const auto& [key, field] : kFloatFields) {
-        append_key(out, key);
-        append_number(out, (state.*field).load());
+    // The registry lists the single values before the arrays.
+    for (const Variable& v : variables()) {
+        append_key(out, v.key);
+        if (v.is_array()) {
+            append_array(out, state.*v.array,
+                         [&](const auto& element) { append_number(out, element.load()); });
+        } else {
+            append_number(out, (state.*v.field).load());
+        }
     }
-    for (const auto& [key, field] : kDoubleArrays) {
-        append_key(out, key);
-        append_array(out, state.*field, [&](const auto& v) { append_number(out, v.load()); });
-    }
-    for (const auto& [key, field] : kStatusArrays) {
-        append_key(out, key);
-        append_array(out, state.*field,
+    for (const StatusArrayRow& row : status_arrays()) {
+        append_key(out, row.key);
+        append_array(out, state.*row.array,
                      [&](const auto& bit) { out += std::to_string(bit.load()); });
     }
     append_key(out, "lifetime_counters");

@@ -1,0 +1,349 @@
+#include "state/variables.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace zorvane {
+
+namespace {
+
+using S = DeviceState;
+using enum Families;
+using enum Measure;
+using enum QmTab;
+
+constexpr const char* kVolts = "%.1f B";  // Latin B, A, BA, C stand for the Russian units
+constexpr const char* kAmps = "%.2f A";
+constexpr const char* kAmps1 = "%.1f A";
+constexpr const char* kPower = "%.0f BA";
+constexpr const char* kDegrees = "%.1f ° C";
+constexpr const char* kMinutes = "%.0f мин";
+constexpr const char* kDays = "%.0f сут.";
+constexpr const char* kSeconds = "%.0f сек.";
+
+// The thermistors of 0x46 by index: where each is shown on the two pages
+// (the QM page has no place for the two lower outer heat sinks), and the
+// simulated device's reading in °C.
+constexpr int kKxThermistorControls[8] = {1048, 1046, 1052, 1047, 1045, 1049, 1053, 1050};
+constexpr int kQmThermistorControls[8] = {0, 1126, 1129, 1132, 1127, 1131, 1128, 0};
+constexpr double kSimThermistors[8] = {31.0, 34.0, 38.0, 36.0, 27.0, 28.0, 33.0, 29.0};
+
+// A live reading of the 0x41 reply.
+constexpr Variable reading(const char* key, Measure measure, const char* unit, uint8_t word,
+                           int scale, FloatField field, int kx, int qm, double sim24, double sim48,
+                           const char* description) {
+    return Variable{.name = key,
+                    .key = key,
+                    .families = Both,
+                    .measure = measure,
+                    .unit = unit,
+                    .read_code = 0x41,
+                    .word = word,
+                    .width = 2,
+                    .scale = scale,
+                    .field = field,
+                    .format = measure == Voltage   ? kVolts
+                              : measure == Current ? kAmps
+                                                   : kPower,
+                    .kx_control = kx,
+                    .qm_control = qm,
+                    .sim24 = sim24,
+                    .sim48 = sim48,
+                    .description = description};
+}
+
+// A setting: read with `code`, written with `code - 1`, the full payload as
+// its range.
+constexpr Variable setting(const char* name, const char* key, Families families, Measure measure,
+                           const char* unit, uint8_t code, int width, int scale, FloatField field,
+                           const char* format, int kx, int qm, QmTab tab, double sim24,
+                           double sim48, const char* description) {
+    return Variable{.name = name,
+                    .key = key,
+                    .families = families,
+                    .measure = measure,
+                    .unit = unit,
+                    .read_code = code,
+                    .width = static_cast<uint8_t>(width),
+                    .scale = scale,
+                    .write_code = static_cast<uint8_t>(code - 1),
+                    .wire_max = static_cast<uint16_t>(width == 1 ? 0xFF : 0xFFFF),
+                    .field = field,
+                    .format = format,
+                    .kx_control = kx,
+                    .qm_control = qm,
+                    .qm_tab = tab,
+                    .sim24 = sim24,
+                    .sim48 = sim48,
+                    .description = description};
+}
+
+constexpr Variable qm_named(const char* qm_name, Variable v) {
+    v.qm_name = qm_name;
+    return v;
+}
+
+// In the order of the poll JSON: readings, settings, then the arrays.
+// clang-format off
+constexpr Variable kVariables[] = {
+    reading("out_voltage", Voltage, "V", 0, 10, &S::out_voltage, 1020, 1029, 230.0, 230.0,
+            "output voltage (RMS)"),
+    reading("out_current", Current, "A", 1, 100, &S::out_current, 1022, 1030, 4.35, 4.35,
+            "output current"),
+    reading("out_power", ApparentPower, "VA", 2, 1, &S::out_power, 1023, 1033, 1000, 1000,
+            "output apparent power"),
+    reading("bat_voltage", Voltage, "V", 3, 10, &S::bat_voltage, 1024, 1036, 26.4, 52.8,
+            "battery voltage"),
+    Variable{.name = "case_temperature", .key = "case_temperature", .families = Both,
+             .measure = Temperature, .unit = "°C", .read_code = 0x47, .width = 2,
+             .conversion = Conversion::CaseSensor, .field = &S::case_temperature,
+             .format = kDegrees, .kx_control = 1051, .qm_control = 1133, .sim24 = 32.0,
+             .sim48 = 32.0, .description = "temperature inside the case"},
+    Variable{.name = "bat_temperature", .key = "bat_temperature", .families = Qm,
+             .measure = Temperature, .unit = "°C", .read_code = 0x77, .width = 1,
+             .field = &S::bat_temperature, .format = kDegrees, .qm_control = 1103,
+             .sim24 = 25.0, .sim48 = 25.0, .description = "battery temperature"},
+
+    //      name            key                  families measure unit  read width scale field
+    //      format    KX    QM    QM tab         sim 24 V  48 V
+    qm_named("UrmsNom", setting("UoutNom", "set_uout_nom", Both, Voltage, "V", 0x4C, 2, 10,
+            &S::set_uout_nom, kVolts, 1037, 1094, Inverter, 230.0, 230.0,
+            "nominal output voltage")),
+    setting("UbatLow", "set_ubat_low", Both, Voltage, "V", 0x4E, 2, 10, &S::set_ubat_low,
+            kVolts, 1039, 1090, Inverter, 22.0, 44.0, "battery voltage that warns of a low battery"),
+    setting("UbatMin", "set_ubat_min", Both, Voltage, "V", 0x50, 2, 10, &S::set_ubat_min,
+            kVolts, 1042, 1091, Inverter, 21.0, 42.0, "battery voltage that stops generation"),
+    setting("UbatMinOn", "set_ubat_min_on", Both, Voltage, "V", 0x40, 2, 10, &S::set_ubat_min_on,
+            kVolts, 1041, 1092, Inverter, 24.0, 48.0,
+            "battery voltage at which generation may start again"),
+    setting("Pmax", "set_pmax", Both, ApparentPower, "VA", 0x52, 2, 1, &S::set_pmax,
+            kPower, 1040, 1093, Inverter, 3000, 5000, "largest output power"),
+    setting("UrmslowL", "set_urms_low_l", Qm, Voltage, "V", 0x58, 2, 10, &S::set_urms_low_l,
+            kVolts, 0, 1095, MainsTransfer, 170.0, 170.0, "low mains voltage, lower threshold"),
+    setting("UrmslowH", "set_urms_low_h", Qm, Voltage, "V", 0x5A, 2, 10, &S::set_urms_low_h,
+            kVolts, 0, 1096, MainsTransfer, 180.0, 180.0, "low mains voltage, upper threshold"),
+    setting("UrmshighH", "set_urms_high_h", Qm, Voltage, "V", 0x5C, 2, 10, &S::set_urms_high_h,
+            kVolts, 0, 1097, MainsTransfer, 250.0, 250.0, "high mains voltage, upper threshold"),
+    setting("UrmshighL", "set_urms_high_l", Qm, Voltage, "V", 0x5E, 2, 10, &S::set_urms_high_l,
+            kVolts, 0, 1098, MainsTransfer, 245.0, 245.0, "high mains voltage, lower threshold"),
+    setting("IchrgNom", "set_ichrg_nom", Qm, Current, "A", 0x60, 2, 10, &S::set_ichrg_nom,
+            kAmps1, 0, 1102, Charger, 20.0, 10.0, "nominal charge current"),
+    setting("AbsEndFactor", "set_abs_end_factor", Qm, Count, "", 0x62, 1, 1,
+            &S::set_abs_end_factor, "%.0f ", 0, 1084, Charger, 10, 10,
+            "drop factor of the charge current that ends Absorption and starts Float"),
+    setting("AbsTime", "set_abs_time", Qm, Duration, "min", 0x64, 2, 1, &S::set_abs_time,
+            kMinutes, 0, 1086, Charger, 120, 120, "longest Absorption stage"),
+    setting("FloatTime", "set_float_time", Qm, Duration, "min", 0x66, 2, 1, &S::set_float_time,
+            kMinutes, 0, 1099, Charger, 480, 480, "length of the Float stage"),
+    setting("RFloatTime", "set_rfloat_time", Qm, Duration, "d", 0x68, 2, 1440,
+            &S::set_rfloat_time, kDays, 0, 1100, Charger, 7, 7,
+            "interval of the repeated Float charge (kept in minutes by the device)"),
+    setting("RAbsTime", "set_rabs_time", Qm, Duration, "min", 0x6A, 2, 1, &S::set_rabs_time,
+            kMinutes, 0, 1101, Charger, 30, 30, "length of the repeated Absorption stage"),
+    setting("EGenType", "set_egen_type", Qm, Count, "", 0x6C, 1, 1, &S::set_egen_type,
+            "%.0f", 0, 1126, Generator, 1, 1, "external generator type (a device code)"),
+    setting("EGenUbat", "set_egen_ubat", Qm, Count, "", 0x6E, 1, 1, &S::set_egen_ubat,
+            "%.0f", 0, 1088, Generator, 0, 0,
+            "external generator start: 0 on mains failure, 1 on battery discharge"),
+    setting("EGenOnTime", "set_egen_on_time", Qm, Duration, "s", 0x70, 2, 1,
+            &S::set_egen_on_time, kSeconds, 0, 1082, Generator, 60, 60,
+            "delay from a mains failure to the generator start"),
+    setting("EGenPmax", "set_egen_pmax", Qm, ApparentPower, "VA", 0x72, 2, 1,
+            &S::set_egen_pmax, kPower, 0, 1080, Generator, 2000, 4000,
+            "largest power drawn from the external generator"),
+    setting("EGenSleep", "set_egen_sleep", Qm, Duration, "d", 0x74, 1, 1, &S::set_egen_sleep,
+            kDays, 0, 1081, Generator, 7, 7, "interval between generator training runs"),
+    setting("EGenWork", "set_egen_work", Qm, Duration, "s", 0x76, 2, 1, &S::set_egen_work,
+            kSeconds, 0, 1083, Generator, 20, 20,
+            "length of a generator training run; 0 switches training runs off"),
+
+    Variable{.name = "temp_raw", .key = "temp_raw", .families = Both, .measure = Count,
+             .unit = "", .read_code = 0x46, .word = 8, .width = 2, .scale = 1,
+             .array = &S::temp_raw, .description = "raw thermistor readings, converter counts"},
+    Variable{.name = "temperatures", .key = "temperatures", .families = Both,
+             .measure = Temperature, .unit = "°C", .read_code = 0x46, .word = 8, .width = 2,
+             .conversion = Conversion::Thermistor, .array = &S::temperatures,
+             .format = kDegrees, .kx_each = kKxThermistorControls,
+             .qm_each = kQmThermistorControls, .sim_each = kSimThermistors,
+             .description = "heat sink and transformer temperatures"},
+};
+// clang-format on
+
+constexpr StatusBit kStatusBits[] = {
+    {"three_phase_slave", Family::Kx, &S::kx_status1, 0, "three-phase mode, slave"},
+    {"parallel_slave", Family::Kx, &S::kx_status1, 1, "parallel mode, slave"},
+    {"generation", Family::Kx, &S::kx_status1, 2, "generation on"},
+    {"overheat", Family::Kx, &S::kx_status1, 3, "overheat"},
+    {"overload", Family::Kx, &S::kx_status2, 3, "overload"},
+    {"battery_low", Family::Kx, &S::kx_status2, 4, "battery low"},
+    // The mode bits sit the other way about than on a KX device.
+    {"parallel_slave", Family::Qm, &S::qm_status1, 0, "parallel mode, slave"},
+    {"three_phase_slave", Family::Qm, &S::qm_status1, 1, "three-phase mode, slave"},
+    {"generation", Family::Qm, &S::qm_status1, 2, "generation on"},
+    {"overheat", Family::Qm, &S::qm_status1, 3, "overheat"},
+    {"source_present", Family::Qm, &S::qm_status1, 6, "an input source is present"},
+    {"source_generator", Family::Qm, &S::qm_status1, 7,
+     "the input source is the external generator"},
+    {"overload", Family::Qm, &S::qm_status2, 3, "overload"},
+    {"battery_low", Family::Qm, &S::qm_status2, 4, "battery low"},
+    {"bulk", Family::Qm, &S::qm_status2, 5, "charging stage BULK"},
+    {"absorption", Family::Qm, &S::qm_status2, 6, "charging stage ABSORPTION"},
+    {"float", Family::Qm, &S::qm_status2, 7, "charging stage FLOAT"},
+};
+
+constexpr StatusArrayRow kStatusArrays[] = {
+    {"kx_status1", Family::Kx, 0, &S::kx_status1}, {"kx_status2", Family::Kx, 1, &S::kx_status2},
+    {"qm_status1", Family::Qm, 0, &S::qm_status1}, {"qm_status2", Family::Qm, 1, &S::qm_status2},
+    {"qm_status3", Family::Qm, 2, &S::qm_status3},
+};
+
+using enum CounterWire;
+
+// Captions are the device's own texts, kept letter for letter: row 0 lacks the
+// second "е" of "Количество", and "ВА" of row 3 is Cyrillic.
+// clang-format off
+constexpr std::array<CounterDef, kCounterCount> kCounters{{
+    {0, "switch_ons", "Количство включений", 68, CounterForm::Number, Word16, Both, "",
+     "times the device was switched on"},
+    {1, "operating_time", "Полная наработка", 73, CounterForm::Duration, Word32, Both, "s",
+     "total running time"},
+    {2, "generating_time", "Наработка в режиме генерации", 56, CounterForm::Duration, Word32, Both, "s",
+     "running time in generation"},
+    {3, "high_power_time", "Наработка при отдаваемой мощности более 3000 ВА", 29, CounterForm::Duration,
+     Word32, Both, "s", "running time above 3000 VA", true},
+    {4, "fan_time", "Наработка вентиляторов", 64, CounterForm::Duration, Word32, Both, "s",
+     "running time of the fans"},
+    {5, "energy", "Сгенерированная энергия", 63, CounterForm::Energy, Word32, Both, "VAh",
+     "energy generated"},
+    {6, "overcurrent_shutdowns", "Количество аппаратных отключений из-за перегрузки по току", 15,
+     CounterForm::Number, Word16, Both, "", "hardware shutdowns on overcurrent"},
+    {7, "excess_power_shutdowns", "Количество программных отключений из-за превышения мощности",
+     10, CounterForm::Number, Word16, Both, "", "software shutdowns on excess power"},
+    {8, "transformer_overheats", "Количество перегревов трансформаторов", 42, CounterForm::Number, Word16,
+     Both, "", "transformer overheats"},
+    {9, "heatsink_overheats", "Количество перегревов радиаторов", 50, CounterForm::Number, Word16, Both, "",
+     "heat-sink overheats"},
+    {10, "inside_too_hot", "Количество превышений внутренней температуры", 31, CounterForm::Number, BytePair,
+     Both, "", "inside temperature above its limit"},
+    {11, "inside_too_cold", "Количество понижений ниже мин. предела внутренней температуры", 8,
+     CounterForm::Number, BytePair, Both, "", "inside temperature below its lower limit"},
+    {12, "battery_undervoltages", "Количество понижений напряжения на батарее", 35, CounterForm::Number,
+     BytePair, Both, "", "battery undervoltages"},
+    {13, "battery_overvoltages", "Количество повышений напряжения на батарее", 35, CounterForm::Number,
+     BytePair, Both, "", "battery overvoltages"},
+    {14, "fault_shutdowns", "Количество выключений при обнаружении внутренней неисправности", 6,
+     CounterForm::Number, BytePair, Both, "", "shutdowns on an internal fault"},
+    {15, "fatal_errors", "Количество фатальных ошибок", 56, CounterForm::Number, BytePair, Both, "",
+     "fatal errors"},
+    {16, "mains_to_battery", "Количество переходов с сети на батарею", 43, CounterForm::Number, BytePair, Qm,
+     "", "transfers from mains to battery"},
+}};
+// clang-format on
+
+}  // namespace
+
+bool has_family(Families set, Family family) {
+    return (static_cast<int>(set) & static_cast<int>(family)) != 0;
+}
+
+const char* Variable::whole_shown_suffix() const {
+    constexpr const char* kWhole = "%.0f";
+    if (format == nullptr || scale <= 1 || std::strncmp(format, kWhole, 4) != 0) {
+        return nullptr;
+    }
+    return format + 4;
+}
+
+std::span<const Variable> variables() {
+    return kVariables;
+}
+
+const Variable* find_variable(std::string_view name) {
+    for (const Variable& v : kVariables) {
+        if (name == v.name || name == v.key || (v.qm_name != nullptr && name == v.qm_name)) {
+            return &v;
+        }
+    }
+    return nullptr;
+}
+
+const Variable* find_setting_variable(std::string_view name, Family family) {
+    for (const Variable& v : kVariables) {
+        if (v.writable() && has_family(v.families, family) && name == v.name_for(family)) {
+            return &v;
+        }
+    }
+    return nullptr;
+}
+
+const Variable* find_variable_by_control(int control, Family family) {
+    for (const Variable& v : kVariables) {
+        const int id = family == Family::Kx ? v.kx_control : v.qm_control;
+        if (id != 0 && id == control) {
+            return &v;
+        }
+    }
+    return nullptr;
+}
+
+const Variable* find_written_variable(uint8_t write_code) {
+    for (const Variable& v : kVariables) {
+        if (v.writable() && v.write_code == write_code) {
+            return &v;
+        }
+    }
+    return nullptr;
+}
+
+uint16_t wire_value(const Variable& v, double display) {
+    return static_cast<uint16_t>(std::lround(std::fmax(display * v.scale, 0.0)));
+}
+
+std::span<const StatusBit> status_bits() {
+    return kStatusBits;
+}
+
+const StatusBit* find_status_bit(std::string_view name, Family family) {
+    for (const StatusBit& b : kStatusBits) {
+        if (b.family == family && name == b.name) {
+            return &b;
+        }
+    }
+    return nullptr;
+}
+
+std::span<const StatusArrayRow> status_arrays() {
+    return kStatusArrays;
+}
+
+std::span<const CounterDef> counter_table() {
+    return kCounters;
+}
+
+namespace {
+int wire_bytes(CounterWire wire) {
+    return wire == Word32 ? 4 : 2;
+}
+}  // namespace
+
+int counter_offset(int index) {
+    int offset = 2;
+    for (int k = 0; k < index && k < kCounterCount; ++k) {
+        offset += wire_bytes(kCounters[static_cast<size_t>(k)].wire);
+    }
+    return offset;
+}
+
+double counter_wire_max(const CounterDef& counter) {
+    switch (counter.wire) {
+        case Word16:
+            return 65535.0;
+        case Word32:
+            return 2147483647.0;  // what the tool's signed counters hold
+        case BytePair:
+            break;
+    }
+    return 510.0;
+}
+
+}  // namespace zorvane
