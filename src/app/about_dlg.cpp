@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include "app/bitmaps.h"
+#include "state/version.h"
 
 namespace zorvane {
 
@@ -13,7 +14,7 @@ using K = ControlKind;
 
 constexpr ControlDef kTemplate100[] = {
     {about::kLogo, K::Picture, "", 0, 0, 175, 39},
-    {about::kVersion, K::Label, "v 0.9.1", 140, 39, 24, 8},
+    {about::kVersion, K::Label, "v " ZORVANE_VERSION, 140, 39, 24, 8},
     {about::kCredit, K::Label, "© 2024 Zorvane", 4, 52, 67, 8},
     {about::kAddress, K::Label, "https://zorvane.example", 4, 63, 94, 8},
     {about::kOk, K::DefaultButton, "ОК", 121, 57, 50, 14},

@@ -11,7 +11,6 @@ inline constexpr const char* kPagesFailed =
     "Окно программы не возможно создать, проверьте соединение с устройством, перезапустите ее";
 inline constexpr const char* kProgramTrouble =
     "Возникли проблемы в работе программы, перезапустите ее";
-inline constexpr const char* kAboutMenuItem = "&О проекте Zorvane...";
 
 // Tooltips of the main window's buttons.
 inline constexpr const char* kAboutTip = "О программе";

@@ -7,12 +7,13 @@
 #include "app/app_texts.h"
 #include "app/bitmaps.h"
 #include "app/korvell_dlg.h"
+#include "state/version.h"
 
 namespace zorvane {
 
 void CKorvellApp::prepare(QApplication& app) {
     app.setApplicationName(QString::fromUtf8(text::kAppName));
-    app.setApplicationVersion(QStringLiteral("0.9.1"));
+    app.setApplicationVersion(QString::fromUtf8(kToolVersion));
     // Dialog units are those of an 8-point font; DejaVu Sans carries the
     // Cyrillic letters on every Linux desktop.
     app.setFont(QFont(QStringLiteral("DejaVu Sans"), 8));

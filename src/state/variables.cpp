@@ -83,6 +83,17 @@ constexpr Variable qm_named(const char* qm_name, Variable v) {
     return v;
 }
 
+constexpr Variable choice(uint16_t last, Variable v) {
+    v.choice = true;
+    v.wire_max = last;
+    return v;
+}
+
+constexpr Variable applies_while_zero(FloatField other, Variable v) {
+    v.applies_while_zero = other;
+    return v;
+}
+
 // In the order of the poll JSON: readings, settings, then the arrays.
 // clang-format off
 constexpr Variable kVariables[] = {
@@ -142,12 +153,13 @@ constexpr Variable kVariables[] = {
             kMinutes, 0, 1101, Charger, 30, 30, "length of the repeated Absorption stage"),
     setting("EGenType", "set_egen_type", Qm, Count, "", 0x6C, 1, 1, &S::set_egen_type,
             "%.0f", 0, 1126, Generator, 1, 1, "external generator type (a device code)"),
-    setting("EGenUbat", "set_egen_ubat", Qm, Count, "", 0x6E, 1, 1, &S::set_egen_ubat,
+    choice(1, setting("EGenUbat", "set_egen_ubat", Qm, Count, "", 0x6E, 1, 1, &S::set_egen_ubat,
             "%.0f", 0, 1088, Generator, 0, 0,
-            "external generator start: 0 on mains failure, 1 on battery discharge"),
-    setting("EGenOnTime", "set_egen_on_time", Qm, Duration, "s", 0x70, 2, 1,
-            &S::set_egen_on_time, kSeconds, 0, 1082, Generator, 60, 60,
-            "delay from a mains failure to the generator start"),
+            "external generator start: 0 on mains failure, 1 on battery discharge")),
+    // Started on battery discharge, the generator has no start delay.
+    applies_while_zero(&S::set_egen_ubat, setting("EGenOnTime", "set_egen_on_time", Qm,
+            Duration, "s", 0x70, 2, 1, &S::set_egen_on_time, kSeconds, 0, 1082, Generator, 60,
+            60, "delay from a mains failure to the generator start")),
     setting("EGenPmax", "set_egen_pmax", Qm, ApparentPower, "VA", 0x72, 2, 1,
             &S::set_egen_pmax, kPower, 0, 1080, Generator, 2000, 4000,
             "largest power drawn from the external generator"),

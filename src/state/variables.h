@@ -74,9 +74,14 @@ struct Variable {
     int scale = 1;
 
     // Settings: the write code (0 for read-only values) and the largest
-    // wire value the device accepts.
+    // wire value the device accepts; a choice is picked from a list (0 up to
+    // wire_max), not typed.
     uint8_t write_code = 0;
     uint16_t wire_max = 0;
+    bool choice = false;
+    // A setting that means nothing while this other setting is not 0: it is
+    // then shown read-only and written by nobody.
+    FloatField applies_while_zero = nullptr;
 
     // Where it is stored: one float, or an array of eight doubles.
     FloatField field = nullptr;
@@ -107,6 +112,10 @@ struct Variable {
         return family == Family::Qm && qm_name != nullptr ? qm_name : name;
     }
     double max_display() const { return static_cast<double>(wire_max) / scale; }
+    // Whether the setting means something with the state's other values.
+    bool applies(const DeviceState& state) const {
+        return applies_while_zero == nullptr || (state.*applies_while_zero).load() == 0.0f;
+    }
     // Shown as a whole number though the device keeps it finer (RFloatTime:
     // days shown, minutes kept): the unit text after the number, else null.
     const char* whole_shown_suffix() const;

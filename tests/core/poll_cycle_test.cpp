@@ -293,7 +293,7 @@ TEST(PollCycleInMemory, StaleBytesFailOneAttemptAndAStopEndsThePass) {
     MemoryLine stale(DeviceModel::KX24);
     stale.with_device([](sim::SimDevice& d) { d.set_value(0x4C, 125); });
     ASSERT_TRUE(stale.port().open(1));
-    stale.line().pending = {0xBE, 0x4C, 0x00, 0x7D, 0xAA};
+    stale.line().plant({0xBE, 0x4C, 0x00, 0x7D, 0xAA});
     DeviceState state;
     EXPECT_TRUE(read_with_retry(stale.port(), state, *find_reply(0x4C)));
     EXPECT_EQ(stale.requests(0x4C), 2);

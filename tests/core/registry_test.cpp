@@ -41,7 +41,7 @@ TEST(Registry, NamesKeysControlsAndCodesAreEachUsedOnce) {
             EXPECT_EQ(v.write_code + 1, v.read_code);
             EXPECT_EQ(find_reply(v.write_code), nullptr);
             EXPECT_TRUE(write_codes.insert(v.write_code).second);
-            EXPECT_EQ(v.wire_max, v.width == 1 ? 0xFF : 0xFFFF);
+            EXPECT_EQ(v.wire_max, v.choice ? 1 : v.width == 1 ? 0xFF : 0xFFFF);
             EXPECT_EQ(find_written_variable(v.write_code), &v);
             for (const Family f : {Family::Kx, Family::Qm}) {
                 if (has_family(v.families, f)) {

@@ -1,7 +1,17 @@
-// The simulated device's model behind an in-memory PortBackend: each request
-// is answered the moment it is written, with the model's replies and faults
-// but none of the line's timing. A silent read costs nothing here, so the
-// slow cases (a silent device, counters of the other length) run in no time.
+// The simulated device's model behind an in-memory PortBackend: the one
+// in-memory line of the tests (poll cycles, setting writes, the worker, the
+// fault matrix). Each request is answered the moment it is written, with the
+// model's replies and its faults (sim/faults.h); a silent read costs nothing
+// here, so the slow cases (a silent device, counters of the other length) run
+// in no time.
+//
+// What the line does to a reply is modelled in bursts rather than in time: a
+// burst that was sent before a request has arrived by the time the reply to
+// that request is read, so one read takes all of those bytes together with
+// the first burst of the new reply. The second part of a split reply (its gap
+// is longer than the 5 ms a read waits after a byte) is read on its own by a
+// later read, or comes in front of the next reply; a late reply misses the
+// first read after its request.
 //
 // One thread at a time uses it (the hand-over's promise); `holders` counts
 // the threads that have it open, so a test can see that promise broken.
@@ -10,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -23,15 +34,24 @@ struct SimLine {
     explicit SimLine(DeviceModel model) : device(sim::DeviceConfig{model, "1234", {}}) {}
 
     sim::SimDevice device;
-    std::vector<uint8_t> pending;  // reply bytes not yet read
     bool fail_open = false;
-    bool keep_log = true;                     // off for long runs
+    bool hung_up = false;  // the cable was pulled: nothing opens, reads and writes fail
+    bool keep_log = true;  // off for long runs
     std::chrono::microseconds read_delay{0};  // time each read takes
 
     std::atomic<int> holders{0};
     std::atomic<bool> overlap{false};
     std::atomic<int> opens{0};
     std::atomic<bool> open{false};
+
+    struct Burst {
+        std::vector<uint8_t> bytes;
+        bool arrived = false;
+    };
+    std::deque<Burst> bursts;
+
+    // Bytes already in the input, read before anything else.
+    void plant(std::vector<uint8_t> bytes) { bursts.push_front({std::move(bytes), true}); }
 
     int requests(uint8_t code) const {
         return static_cast<int>(std::count_if(
@@ -43,6 +63,24 @@ struct SimLine {
         for (const auto& frame : device.received()) codes.push_back(frame[1]);
         return codes;
     }
+
+    void put(const sim::ReplyPlan& plan) {
+        if (plan.hang_up) {
+            hung_up = true;
+            return;
+        }
+        if (plan.delay.count() > 0) {
+            bursts.push_back({});  // the first read finds nothing yet
+        }
+        const bool split = plan.first_burst > 0 && plan.first_burst < plan.bytes.size() &&
+                           plan.gap > sim::Micros{5000};
+        const auto cut =
+            plan.bytes.begin() + static_cast<long>(split ? plan.first_burst : plan.bytes.size());
+        bursts.push_back({{plan.bytes.begin(), cut}, false});
+        if (split) {
+            bursts.push_back({{cut, plan.bytes.end()}, false});
+        }
+    }
 };
 
 class SimLineBackend : public PortBackend {
@@ -50,7 +88,7 @@ class SimLineBackend : public PortBackend {
     explicit SimLineBackend(std::shared_ptr<SimLine> line) : m_line(std::move(line)) {}
 
     bool open(const std::string&) override {
-        if (m_line->fail_open) {
+        if (m_line->fail_open || m_line->hung_up) {
             return false;
         }
         if (m_line->holders.fetch_add(1) != 0) {
@@ -58,6 +96,8 @@ class SimLineBackend : public PortBackend {
         }
         ++m_line->opens;
         m_line->open.store(true);
+        // Opening empties the input; bytes still under way come afterwards.
+        std::erase_if(m_line->bursts, [](const SimLine::Burst& b) { return b.arrived; });
         return true;
     }
     void close() override {
@@ -67,8 +107,14 @@ class SimLineBackend : public PortBackend {
     bool is_open() const override { return m_line->open.load(); }
     void apply_line_settings() override {}
     bool write(const uint8_t* data, size_t size) override {
+        if (m_line->hung_up) {
+            return false;
+        }
+        for (SimLine::Burst& b : m_line->bursts) {
+            b.arrived = true;  // time has passed: all of it is in the input now
+        }
         for (const sim::ReplyPlan& plan : m_line->device.receive({data, size})) {
-            m_line->pending.insert(m_line->pending.end(), plan.bytes.begin(), plan.bytes.end());
+            m_line->put(plan);
         }
         if (!m_line->keep_log) {
             m_line->device.clear_log();
@@ -79,11 +125,26 @@ class SimLineBackend : public PortBackend {
         if (m_line->read_delay.count() > 0) {
             std::this_thread::sleep_for(m_line->read_delay);
         }
-        auto& pending = m_line->pending;
-        const size_t n = std::min(size, pending.size());
-        std::copy_n(pending.begin(), n, data);
-        pending.erase(pending.begin(), pending.begin() + static_cast<long>(n));
-        return static_cast<int>(n);
+        if (m_line->hung_up) {
+            return -1;
+        }
+        auto& bursts = m_line->bursts;
+        std::vector<uint8_t> got;
+        // Everything that has arrived, then the first burst still under way.
+        while (!bursts.empty() && bursts.front().arrived) {
+            got.insert(got.end(), bursts.front().bytes.begin(), bursts.front().bytes.end());
+            bursts.pop_front();
+        }
+        if (!bursts.empty()) {
+            got.insert(got.end(), bursts.front().bytes.begin(), bursts.front().bytes.end());
+            bursts.pop_front();
+        }
+        if (got.size() > size) {
+            bursts.push_front({{got.begin() + static_cast<long>(size), got.end()}, true});
+            got.resize(size);
+        }
+        std::copy(got.begin(), got.end(), data);
+        return static_cast<int>(got.size());
     }
 
   private:

@@ -13,23 +13,42 @@
 #include <string>
 
 #include "device/poll_cycle.h"
-#include "faulty_device.h"
+#include "link/frame.h"
+#include "link/reply_catalogue.h"
 #include "pages/setting_write.h"
+#include "sim_line.h"
 #include "state_image.h"
 #include "value_change.h"
 
 namespace zorvane {
 namespace {
 
-using testing::Fault;
-using testing::FaultRule;
-using testing::FaultyPort;
+using testing::SimLinePort;
 using testing::StateImage;
+namespace fault = sim::fault;
+
+// The faults of the matrix, each made of the simulated device's own.
+enum class Fault {
+    Silence,              // no answer at all
+    Garbage,              // bytes that are no frame
+    Mangled,              // the end byte lost on the line, a noise byte in its place
+    Bursts,               // the reply in two bursts, the second after the read gave up
+    ExtraBytes,           // the reply followed by bytes that belong to nothing
+    Late,                 // the reply held back past the read's time-out
+    OtherStatusForm,      // 0x4A answered in the other family's form
+    OtherCountersLength,  // 0x53 answered with the other family's length
+    HangUp,               // the line goes away after the request is written
+    NonsenseWriteAnswer,  // a write answered with a stream of junk, some of it late
+};
+
+struct FaultRule {
+    uint8_t code;
+    Fault fault;
+    int count = -1;  // requests of `code` it hits; -1: all of them
+};
 
 const char* fault_name(Fault f) {
     switch (f) {
-        case Fault::None:
-            return "none";
         case Fault::Silence:
             return "silence";
         case Fault::Garbage:
@@ -40,8 +59,8 @@ const char* fault_name(Fault f) {
             return "bursts";
         case Fault::ExtraBytes:
             return "extra bytes";
-        case Fault::LateTail:
-            return "late tail";
+        case Fault::Late:
+            return "late";
         case Fault::OtherStatusForm:
             return "other status form";
         case Fault::OtherCountersLength:
@@ -52,6 +71,67 @@ const char* fault_name(Fault f) {
             return "nonsense write answer";
     }
     return "?";
+}
+
+int reply_length(uint8_t code, bool qm) {
+    if (code == cmd::kStatus) {
+        return qm ? kStatusLongLength : kStatusShortLength;
+    }
+    if (code == cmd::kCounters) {
+        return qm ? kCountersQmLength : kCountersKxLength;
+    }
+    const ReplyEntry* entry = find_reply(code);
+    return entry ? entry->length : 5;
+}
+
+void add_rule(sim::SimDevice& d, const FaultRule& r, bool qm) {
+    const int n = r.count;
+    const size_t length = static_cast<size_t>(reply_length(r.code, qm));
+    auto& faults = d.faults();
+    switch (r.fault) {
+        case Fault::Silence:
+            faults.add(fault::silence(r.code, n));
+            return;
+        case Fault::Garbage: {
+            // Longer than the reply, so that no count-only rule takes it.
+            sim::Fault junk = fault::garbage(r.code, n);
+            junk.bytes = sim::garbage_bytes(length + 3);
+            faults.add(junk);
+            return;
+        }
+        case Fault::Mangled:
+            faults.add(fault::truncate(r.code, length - 1, n));
+            faults.add(fault::extra_bytes(r.code, {0xBB}, n));
+            return;
+        case Fault::Bursts:
+            faults.add(fault::split(r.code, length / 3, sim::Micros{8000}, n));
+            return;
+        case Fault::ExtraBytes:
+            faults.add(fault::extra_bytes(r.code, sim::garbage_bytes(7), n));
+            return;
+        case Fault::Late:
+            faults.add(fault::late(r.code, sim::Micros{700000}, n));
+            return;
+        case Fault::OtherStatusForm:
+            faults.add(fault::other_status_form(n));
+            return;
+        case Fault::OtherCountersLength:
+            faults.add(fault::other_counters_length(n));
+            return;
+        case Fault::HangUp:
+            faults.add(fault::hang_up(r.code));
+            return;
+        case Fault::NonsenseWriteAnswer: {
+            // More than one read takes, and some still under way after the
+            // port has been given back.
+            sim::Fault junk = fault::write_nonsense(n);
+            junk.code = r.code;
+            junk.bytes = sim::garbage_bytes(159);
+            faults.add(junk);
+            faults.add(fault::split(r.code, 150, sim::Micros{8000}, n));
+            return;
+        }
+    }
 }
 
 struct Pass {
@@ -76,25 +156,26 @@ class FaultMatrix : public ::testing::Test {
 
     // A pass on values A, then one on values B under `rules`.
     Pass run(bool qm, const std::vector<FaultRule>& rules) {
-        FaultyPort p(qm ? DeviceModel::QM48 : DeviceModel::KX24);
+        SimLinePort p(qm ? DeviceModel::QM48 : DeviceModel::KX24);
         DeviceState state;
         pass(p, state, qm);
-        testing::change_every_value(p.device->registers);
-        p.device->rules = rules;
-        p.device->restart_count();
-        const size_t writes_before = p.device->writes.size();
+        testing::change_every_value(p.line->device);
+        for (const FaultRule& r : rules) {
+            add_rule(p.line->device, r, qm);
+        }
+        const size_t writes_before = p.line->device.received().size();
         m_failures = 0;
         m_quits = 0;
         pass(p, state, qm);
         Pass out;
         out.image = testing::capture(state);
         out.failures = m_failures;
-        out.writes_b = static_cast<int>(p.device->writes.size() - writes_before);
+        out.writes_b = static_cast<int>(p.line->device.received().size() - writes_before);
         EXPECT_EQ(m_quits, m_failures) << "every failure asks the window to quit";
         return out;
     }
 
-    static void pass(FaultyPort& p, DeviceState& state, bool qm) {
+    static void pass(SimLinePort& p, DeviceState& state, bool qm) {
         if (!p.port.open(1)) {
             return;
         }
@@ -146,6 +227,10 @@ Outcome persistent_outcome(Fault fault, uint8_t code) {
             // Surplus bytes are ignored by the general rule; the status and
             // counters rules want the exact count.
             return counters || status ? Outcome::Kept : Outcome::Taken;
+        case Fault::Late:
+            // The late reply is there for the next attempt's read, ahead of
+            // that attempt's own reply, and is taken.
+            return Outcome::Taken;
         default:
             return Outcome::Kept;
     }
@@ -157,7 +242,7 @@ TEST_F(FaultMatrix, EveryFaultOnEveryStepOfBothCycles) {
                             Fault::Mangled,
                             Fault::Bursts,
                             Fault::ExtraBytes,
-                            Fault::LateTail,
+                            Fault::Late,
                             Fault::OtherCountersLength};
     for (const bool qm : {false, true}) {
         const StateImage all_taken = run(qm, {}).image;
@@ -169,12 +254,9 @@ TEST_F(FaultMatrix, EveryFaultOnEveryStepOfBothCycles) {
                     continue;
                 }
                 // A counters reply is taken on its count alone: a mangled
-                // reply of the right length, or a late tail and the head of
-                // the next reply that add up to it, are taken like a reply.
-                // That is the counters rule, so these two are tried on the
-                // other steps only.
-                if ((fault == Fault::LateTail || fault == Fault::Mangled) &&
-                    code == cmd::kCounters) {
+                // reply of the right length is taken like a reply. That is
+                // the counters rule, so it is tried on the other steps only.
+                if (fault == Fault::Mangled && code == cmd::kCounters) {
                     continue;
                 }
                 const std::string what =
@@ -186,7 +268,7 @@ TEST_F(FaultMatrix, EveryFaultOnEveryStepOfBothCycles) {
                     << what << " on every attempt; differs:" << differences(every.image, want);
                 EXPECT_EQ(every.failures, 0) << what;
 
-                const Pass once = run(qm, {{code, fault, 0, 1}});
+                const Pass once = run(qm, {{code, fault, 1}});
                 EXPECT_EQ(once.image.bits, all_taken.bits)
                     << what
                     << " on the first attempt; differs:" << differences(once.image, all_taken);
@@ -207,7 +289,7 @@ TEST_F(FaultMatrix, HangUpAtAnyStepKeepsTheRestAndReportsEachFailedTransaction) 
             const Pass silent = run(qm, silent_from_here);
             // Requests made before the step: one per step, all answered.
             const int requests_before = static_cast<int>(i);
-            const Pass hung = run(qm, {{order[i], Fault::HangUp, 0, 1}});
+            const Pass hung = run(qm, {{order[i], Fault::HangUp, 1}});
             const std::string what =
                 std::string(qm ? "QM" : "KX") + " hang-up at step " + hex(order[i]);
             EXPECT_EQ(hung.image.bits, silent.image.bits)
@@ -221,17 +303,18 @@ TEST_F(FaultMatrix, HangUpAtAnyStepKeepsTheRestAndReportsEachFailedTransaction) 
 
 TEST_F(FaultMatrix, StatusInTheOtherFormFillsOnlyTheOtherArrays) {
     for (const bool qm : {false, true}) {
-        FaultyPort p(qm ? DeviceModel::QM48 : DeviceModel::KX24);
+        SimLinePort p(qm ? DeviceModel::QM48 : DeviceModel::KX24);
         DeviceState state;
         pass(p, state, qm);
-        testing::change_every_value(p.device->registers);
-        p.device->rules = {{cmd::kStatus, Fault::OtherStatusForm}};
+        testing::change_every_value(p.line->device);
+        p.line->device.clear_log();
+        add_rule(p.line->device, {cmd::kStatus, Fault::OtherStatusForm}, qm);
         pass(p, state, qm);
 
         // The device's own form keeps A; the other form is taken as it came.
         uint8_t sent[3];
         for (int i = 0; i < 3; ++i) {
-            sent[i] = p.device->registers.status_byte(i);
+            sent[i] = p.line->device.status_byte(i);
         }
         const StatusBits& own1 = qm ? state.qm_status1 : state.kx_status1;
         const StatusBits* other[] = {qm ? &state.kx_status1 : &state.qm_status1,
@@ -247,13 +330,13 @@ TEST_F(FaultMatrix, StatusInTheOtherFormFillsOnlyTheOtherArrays) {
             }
         }
         // And the rest of the pass is unaffected: one step, one request.
-        EXPECT_EQ(p.device->requests(cmd::kStatus), 2);
+        EXPECT_EQ(p.line->requests(cmd::kStatus), 1);
     }
 }
 
 TEST_F(FaultMatrix, NonsenseAnswersToWritesChangeNothingAndTheValueIsReadBack) {
     for (const bool qm : {false, true}) {
-        FaultyPort p(qm ? DeviceModel::QM48 : DeviceModel::KX24);
+        SimLinePort p(qm ? DeviceModel::QM48 : DeviceModel::KX24);
         DeviceState state;
         state.g_worker_idle.store(1);
         state.g_com_port.store(1);
@@ -263,7 +346,7 @@ TEST_F(FaultMatrix, NonsenseAnswersToWritesChangeNothingAndTheValueIsReadBack) {
         // Every write and action of the family answered with junk, part of it
         // still arriving after the port has been given back.
         for (uint8_t code = 0x3F; code <= 0x75; ++code) {
-            p.device->rules.push_back({code, Fault::NonsenseWriteAnswer});
+            add_rule(p.line->device, {code, Fault::NonsenseWriteAnswer}, qm);
         }
         std::vector<std::pair<const SettingParam*, float>> written;
         for (const SettingParam& param : setting_params()) {
@@ -295,7 +378,7 @@ TEST_F(FaultMatrix, NonsenseAnswersToWritesChangeNothingAndTheValueIsReadBack) {
         }
         EXPECT_EQ(state.kx_status1[2].load() | state.qm_status1[2].load(), 1) << "generation on";
         const StateImage read_back = testing::capture(state);
-        p.device->rules.clear();
+        p.line->device.faults().clear();
         pass(p, state, qm);
         EXPECT_EQ(testing::capture(state).bits, read_back.bits)
             << "differs from a clean pass:" << differences(testing::capture(state), read_back);
