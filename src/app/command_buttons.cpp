@@ -193,7 +193,7 @@ void CKorvellDlg::OnSaveSettingsFile() {
         return;
     }
     const SettingsHeader header{model_profile(tab->model).name, tab->serial, utc_timestamp_now(),
-                                "zorvane " + QCoreApplication::applicationVersion().toStdString()};
+                                settings_tool_label()};
     std::string error;
     if (!write_file_atomically(QFile::encodeName(path).toStdString(),
                                format_settings_file(header, tab->family, reading.wire), error)) {

@@ -55,6 +55,12 @@ SettingsPreviewDialog::SettingsPreviewDialog(const QString& source, std::vector<
                                                               : Qt::AlignLeft | Qt::AlignVCenter);
             if (c == kName)
                 item->setToolTip(QString::fromUtf8(row.setting->variable->description));
+            if (!row.applies) {
+                item->setForeground(Qt::gray);
+                item->setToolTip(
+                    QStringLiteral("Не используется при этих настройках и не "
+                                   "записывается"));
+            }
             if (changed) {
                 QFont font = item->font();
                 font.setBold(true);

@@ -13,6 +13,8 @@
 #include <map>
 #include <string_view>
 
+#include "state/version.h"
+
 namespace zorvane {
 
 namespace {
@@ -406,6 +408,15 @@ std::vector<SettingDiff> diff_settings(const ParsedSettingsFile& file, Family fa
         }
         rows.push_back(row);
     }
+    // Whether a setting applies depends on another one as it will be: the
+    // file's value where the file has it, else the device's.
+    for (SettingDiff& row : rows) {
+        const FloatField governing = row.setting->variable->applies_while_zero;
+        for (const SettingDiff& other : rows) {
+            if (governing != nullptr && other.setting->variable->field == governing)
+                row.applies = other.file.value_or(other.device) == 0;
+        }
+    }
     return rows;
 }
 
@@ -525,6 +536,10 @@ bool read_settings_text(const std::string& path, std::string& text, std::string&
     }
     text.resize(static_cast<size_t>(in.gcount()));
     return true;
+}
+
+std::string settings_tool_label() {
+    return std::string("zorvane ") + kToolVersion;
 }
 
 std::string utc_timestamp_now() {

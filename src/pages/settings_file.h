@@ -127,7 +127,11 @@ struct SettingDiff {
     const FileSetting* setting;
     uint16_t device;
     std::optional<uint16_t> file;  // empty: the file leaves it as the device has it
-    bool changed() const { return file && *file != device; }
+    // False for a setting that means nothing with the values the device will
+    // hold once the file is loaded (EGenOnTime while EGenUbat is 1): nobody
+    // writes it then, a file included.
+    bool applies = true;
+    bool changed() const { return applies && file && *file != device; }
 };
 
 // `device_wire` holds one value per row of file_settings(family).
@@ -145,5 +149,7 @@ bool read_settings_text(const std::string& path, std::string& text, std::string&
 
 // "2026-12-10T09:30:00Z" for the current time.
 std::string utc_timestamp_now();
+// "zorvane 0.9.1": what the header's `tool` says of this tool.
+std::string settings_tool_label();
 
 }  // namespace zorvane

@@ -93,7 +93,7 @@ ApplyResult apply_settings(SerialPort& port, DeviceState& state, Family family,
         if (row.changed()) {
             next->held = held;
             checked.push_back(*next++);
-        } else if (held != *row.file) {
+        } else if (row.applies && held != *row.file) {
             checked.push_back({row.setting, row.device, *row.file, false, false, held});
         }
     }

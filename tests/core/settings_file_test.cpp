@@ -9,6 +9,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -200,6 +201,31 @@ TEST(SettingsFile, ASettingChangedOnTheDeviceAfterThePreviewIsNotReportedAsMatch
     EXPECT_EQ(result.settings[1].held, 9);
     EXPECT_FALSE(result.all_confirmed());
     EXPECT_EQ(write_frames(rig.sim), 1);
+}
+
+TEST(SettingsFile, ASettingThatDoesNotApplyWithTheFilesValuesIsNotWritten) {
+    // A setting that means nothing while another is not 0 (the registry
+    // says which): the file switches the other one on and changes both.
+    const auto rows = file_settings(Family::Qm);
+    const auto dependent = std::find_if(rows.begin(), rows.end(), [](const FileSetting& s) {
+        return s.variable->applies_while_zero != nullptr;
+    });
+    ASSERT_NE(dependent, rows.end());
+    const auto governing = std::find_if(rows.begin(), rows.end(), [&](const FileSetting& s) {
+        return s.variable->field == dependent->variable->applies_while_zero;
+    });
+    ASSERT_NE(governing, rows.end());
+    Rig rig(DeviceModel::QM48);
+    auto& device = rig.sim.line->device;
+    device.set_value(read_code(*governing), 0);
+    TempDir dir;
+    const std::string text = "[device]\nformat = 1\nmodel = QM-48\n[settings]\n" +
+                             std::string(governing->name) + " = 1\n" + dependent->name + " = " +
+                             format_file_value(*dependent, 3) + "\n";
+    EXPECT_EQ(rig.cli({"load", dir.file("gen.qmf", text), "--yes"}), 0) << rig.out << rig.err;
+    EXPECT_EQ(write_frames(rig.sim), 1);
+    EXPECT_EQ(device.value(read_code(*governing)), 1);
+    EXPECT_NE(device.value(read_code(*dependent)), 3);
 }
 
 TEST(SettingsFile, NoAnswerExitsOneAndWritesNothing) {

@@ -87,7 +87,7 @@ int save(const Options& options, SerialPort& port, const DeviceFinder& find_devi
         return kNoDevice;
     }
     const SettingsHeader header{model_profile(device->model).name, device->serial,
-                                utc_timestamp_now(), std::string("zorvane ") + ZORVANE_VERSION};
+                                utc_timestamp_now(), settings_tool_label()};
     std::string error;
     if (!write_file_atomically(options.file, format_settings_file(header, family, reading.wire),
                                error)) {
@@ -115,7 +115,9 @@ void print_diff(const std::vector<SettingDiff>& rows) {
         const std::string file = row.file ? format_file_value(*row.setting, *row.file) : "-";
         std::printf("%c %-*s  %10s  %10s%s\n", row.changed() ? '*' : ' ', static_cast<int>(width),
                     row.setting->name, device.c_str(), file.c_str(),
-                    row.file ? "" : "  (not in the file: kept)");
+                    !row.file      ? "  (not in the file: kept)"
+                    : !row.applies ? "  (not used with these settings: not written)"
+                                   : "");
     }
 }
 
