@@ -57,6 +57,13 @@ Fault other_status_form(int count) {
     return make(FaultKind::OtherStatusForm, cmd::kStatus, count);
 }
 
+Fault corrupt(uint8_t code, size_t at, uint8_t flip, int count) {
+    Fault f = make(FaultKind::Corrupt, code, count);
+    f.size = at;
+    f.bytes = {static_cast<uint8_t>(flip != 0 ? flip : 0x01)};
+    return f;
+}
+
 Fault other_counters_length(int count) {
     return make(FaultKind::OtherCountersLength, cmd::kCounters, count);
 }
@@ -140,6 +147,11 @@ void apply_line_faults(ReplyPlan& plan, const std::vector<Fault>& faults, bool i
                 break;
             case FaultKind::Truncate:
                 plan.bytes.resize(std::min(plan.bytes.size(), f.size));
+                break;
+            case FaultKind::Corrupt:
+                if (!plan.bytes.empty() && !f.bytes.empty()) {
+                    plan.bytes[f.size % plan.bytes.size()] ^= f.bytes[0];
+                }
                 break;
             default:
                 break;

@@ -16,6 +16,7 @@ enum class FaultKind {
     Silence,              // no reply at all
     Garbage,              // bytes that are no frame instead of the reply
     Truncate,             // only the first `size` bytes of the reply
+    Corrupt,              // byte `size` of the reply changed by noise (XOR `bytes[0]`)
     Split,                // the reply in two bursts, cut after `size` bytes, `gap` apart
     ExtraBytes,           // `bytes` sent straight after the reply
     OtherStatusForm,      // 0x4A answered in the other family's form
@@ -45,6 +46,7 @@ Fault drop_next_reply();
 Fault answer_at_attempt(uint8_t code, int k);
 Fault garbage(std::optional<uint8_t> code = {}, int count = -1);
 Fault truncate(uint8_t code, size_t keep, int count = -1);
+Fault corrupt(uint8_t code, size_t at, uint8_t flip, int count = -1);
 Fault split(std::optional<uint8_t> code, size_t first_burst, Micros gap = Micros{8000},
             int count = -1);
 Fault extra_bytes(std::optional<uint8_t> code, std::vector<uint8_t> bytes, int count = -1);

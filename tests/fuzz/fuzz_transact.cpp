@@ -1,11 +1,14 @@
-// transact, and whole KX and QM poll passes, over a scripted port fed
-// arbitrary byte streams, bursts, time-outs and failures.
+// transact over a scripted port fed arbitrary byte streams, bursts,
+// time-outs and failures, and whole KX and QM poll passes over the simulated
+// device.
 //
 // transact: no read past the buffer, each read limited to the room left and
 // to 100 bytes, at most 10 reads, the count returned is what arrived, a
 // failure gives 0 and one call of the link-failure handler.
 //
-// A pass: requests in the fixed order, no attempt after an accepted reply,
+// A pass over the simulated device on the in-memory line, each reply spoiled
+// or not by one of the simulator's faults as the input says. A pass: requests
+// in the fixed order, no attempt after an accepted reply,
 // and the state afterwards is exactly what the accepted replies say, every
 // other field untouched: nothing is stored from a rejected reply.
 #include <fuzzer/FuzzedDataProvider.h>
@@ -18,6 +21,8 @@
 #include "link/frame.h"
 #include "link/reply_catalogue.h"
 #include "recording_port.h"
+#include "sim/device_model.h"
+#include "sim_line.h"
 
 namespace zorvane::fuzz {
 namespace {
@@ -128,120 +133,117 @@ void fuzz_transact_once(FuzzedDataProvider& in) {
 
 // ---- a whole pass ----------------------------------------------------------
 
-// Answers each request as the fuzz input says: a good reply (whole, in
-// bursts, with extra bytes, late, mutated, cut short, of the other form),
-// garbage, silence or a failure. Whatever is queued and not read stays queued
-// for the next request, as in a driver's input buffer.
-class ReactiveBackend : public RecordingBackend {
+// The simulated device on the in-memory line, its values and each of its
+// replies chosen by the fuzz input: before each request reaches the device,
+// one of the simulator's faults (or none) is set for that request alone.
+// Whatever is sent and not read stays under way for the next request, as in
+// a driver's input buffer. Every transaction is recorded as RecordingBackend
+// does.
+class FaultingBackend : public testing::SimLineBackend {
   public:
-    ReactiveBackend(std::shared_ptr<Log> log, std::vector<Transaction>* record,
+    FaultingBackend(std::shared_ptr<testing::SimLine> line, std::vector<Transaction>* record,
                     FuzzedDataProvider* in)
-        : RecordingBackend(log, record), m_log(std::move(log)), m_in(in) {}
+        : SimLineBackend(line), m_line(std::move(line)), m_record(record), m_in(in) {}
 
     bool write(const uint8_t* data, size_t size) override {
-        const bool ok = RecordingBackend::write(data, size);
+        m_record->push_back({});
+        m_record->back().request.assign(data, data + size);
         if (size >= 2) {
-            answer(data[1]);
+            choose_fault(data[1]);
         }
+        const bool ok = SimLineBackend::write(data, size);
+        m_record->back().failed = !ok;
         return ok;
+    }
+    int read(uint8_t* data, size_t size) override {
+        const int n = SimLineBackend::read(data, size);
+        Transaction& t = m_record->back();
+        ++t.reads;
+        t.read_limits.push_back(size);
+        t.read_counts.push_back(n);
+        if (n < 0) {
+            t.failed = true;
+        } else {
+            t.received.insert(t.received.end(), data, data + n);
+        }
+        return n;
     }
 
   private:
-    static int reply_length(uint8_t code, bool other_form) {
-        if (code == cmd::kStatus) {
-            return other_form ? kStatusLongLength : kStatusShortLength;
-        }
-        if (code == cmd::kCounters) {
-            return other_form ? kCountersQmLength : kCountersKxLength;
-        }
-        const ReplyEntry* e = find_reply(code);
-        const int l = e ? e->length : 5;
-        return other_form ? l + 1 : l;
+    std::vector<uint8_t> some_bytes(size_t most) {
+        return m_in->ConsumeBytes<uint8_t>(m_in->ConsumeIntegralInRange<size_t>(0, most));
     }
 
-    std::vector<uint8_t> good_reply(uint8_t code, bool other_form) {
-        const int l = reply_length(code, other_form);
-        std::vector<uint8_t> r = m_in->ConsumeBytes<uint8_t>(static_cast<size_t>(l));
-        r.resize(static_cast<size_t>(l), 0);
-        r[0] = kFrameStart;
-        r[1] = code | kReplyBit;
-        r[l - 1] = kFrameEnd;
-        return r;
-    }
-
-    void push(std::vector<uint8_t> bytes) {
-        m_log->reads.push_back(scripted_bytes(std::move(bytes)));
-    }
-
-    void answer(uint8_t code) {
-        const int op = m_in->ConsumeIntegralInRange<int>(0, 10);
-        switch (op) {
+    void choose_fault(uint8_t code) {
+        namespace fault = sim::fault;
+        sim::FaultList& faults = m_line->device.faults();
+        faults.clear();
+        switch (m_in->ConsumeIntegralInRange<int>(0, 12)) {
             case 0:
-                return;  // silence
-            case 1:
+                faults.add(fault::silence(code, 1));
+                return;
+            case 1: {
+                sim::Fault f = fault::garbage(code, 1);
+                f.bytes = some_bytes(150);  // anything at all, start and end bytes too
+                if (f.bytes.empty()) {
+                    f.bytes.push_back(0);
+                }
+                faults.add(f);
+                return;
+            }
             case 2:
-                push(good_reply(code, op == 2 && m_in->ConsumeBool()));
+                faults.add(fault::truncate(code, m_in->ConsumeIntegralInRange<size_t>(0, 50), 1));
                 return;
-            case 3: {  // in bursts with gaps: one read each
-                std::vector<uint8_t> r = good_reply(code, m_in->ConsumeBool());
-                size_t at = 0;
-                while (at < r.size()) {
-                    const size_t n = m_in->ConsumeIntegralInRange<size_t>(1, r.size() - at);
-                    push(
-                        {r.begin() + static_cast<long>(at), r.begin() + static_cast<long>(at + n)});
-                    at += n;
+            case 3: {
+                const bool long_gap = m_in->ConsumeBool();
+                faults.add(fault::split(code, m_in->ConsumeIntegralInRange<size_t>(1, 50),
+                                        sim::Micros{long_gap ? 8000 : 1000}, 1));
+                return;
+            }
+            case 4:
+                faults.add(fault::extra_bytes(code, some_bytes(60), 1));
+                return;
+            case 5:
+                faults.add(fault::other_status_form(1));
+                faults.add(fault::other_counters_length(1));
+                return;
+            case 6:
+                faults.add(fault::late(code, sim::Micros{700000}, 1));
+                return;
+            case 8:
+                faults.add(fault::corrupt(code, m_in->ConsumeIntegralInRange<size_t>(0, 50),
+                                          m_in->ConsumeIntegral<uint8_t>(), 1));
+                return;
+            case 7:
+                if (m_in->ConsumeIntegralInRange<int>(0, 3) == 0) {
+                    faults.add(fault::hang_up(code));
                 }
                 return;
-            }
-            case 4: {  // extra bytes after the end
-                std::vector<uint8_t> r = good_reply(code, false);
-                const std::vector<uint8_t> extra =
-                    m_in->ConsumeBytes<uint8_t>(m_in->ConsumeIntegralInRange<size_t>(1, 60));
-                r.insert(r.end(), extra.begin(), extra.end());
-                push(std::move(r));
-                return;
-            }
-            case 5: {  // one byte changed
-                std::vector<uint8_t> r = good_reply(code, false);
-                r[m_in->ConsumeIntegralInRange<size_t>(0, r.size() - 1)] ^=
-                    std::max<uint8_t>(1, m_in->ConsumeIntegral<uint8_t>());
-                push(std::move(r));
-                return;
-            }
-            case 6: {  // cut short
-                std::vector<uint8_t> r = good_reply(code, false);
-                r.resize(m_in->ConsumeIntegralInRange<size_t>(0, r.size() - 1));
-                push(std::move(r));
-                return;
-            }
-            case 7:  // garbage
-                push(m_in->ConsumeBytes<uint8_t>(m_in->ConsumeIntegralInRange<size_t>(0, 150)));
-                return;
-            case 8:  // late: this read times out, the reply waits for the next request
-                m_log->reads.push_back({ScriptedRead::Kind::Timeout, {}});
-                push(good_reply(code, false));
-                return;
-            case 9:
-                m_log->reads.push_back({ScriptedRead::Kind::Failure, {}});
-                return;
-            default:  // a burst of many replies at once
-                for (int i = m_in->ConsumeIntegralInRange<int>(2, 4); i > 0; --i) {
-                    std::vector<uint8_t> r = good_reply(code, false);
-                    if (!m_log->reads.empty() &&
-                        m_log->reads.back().kind == ScriptedRead::Kind::Bytes) {
-                        auto& last = m_log->reads.back().bytes;
-                        last.insert(last.end(), r.begin(), r.end());
-                    } else {
-                        push(std::move(r));
-                    }
-                }
-                return;
+            default:
+                return;  // the good reply
         }
     }
 
-    std::shared_ptr<Log> m_log;
+    std::shared_ptr<testing::SimLine> m_line;
+    std::vector<Transaction>* m_record;
     FuzzedDataProvider* m_in;
 };
+
+// Every value the device sends, from the fuzz input.
+void fill_device(sim::SimDevice& d, FuzzedDataProvider& in) {
+    for (const ReplyEntry& entry : reply_catalogue()) {
+        const int values = entry.length == 4 ? 1 : (entry.length - 3) / 2;
+        for (int i = 0; i < values; ++i) {
+            d.set_value(entry.code, in.ConsumeIntegral<uint16_t>(), i);
+        }
+    }
+    for (int i = 0; i < 3; ++i) {
+        d.set_status_byte(i, in.ConsumeIntegral<uint8_t>());
+    }
+    for (int k = 0; k < kCounterCount; ++k) {
+        d.set_counter(k, in.ConsumeIntegral<uint32_t>());
+    }
+}
 
 constexpr uint8_t kKxOrder[] = {0x41, 0x40, 0x46, 0x47, 0x4C, 0x4E, 0x50, 0x52, 0x4A, 0x53};
 constexpr uint8_t kQmOrder[] = {0x41, 0x40, 0x46, 0x47, 0x4C, 0x4E, 0x50, 0x52, 0x4A,
@@ -267,8 +269,10 @@ bool status_accepted_by_rule(const Transaction& t) {
 
 void fuzz_pass(FuzzedDataProvider& in, bool qm) {
     std::vector<Transaction> record;
-    auto log = std::make_shared<testing::ScriptedBackend::Log>();
-    SerialPort port{std::make_unique<ReactiveBackend>(log, &record, &in)};
+    auto line = std::make_shared<testing::SimLine>(
+        static_cast<DeviceModel>(in.ConsumeIntegralInRange<int>(0, 3)));
+    fill_device(line->device, in);
+    SerialPort port{std::make_unique<FaultingBackend>(line, &record, &in)};
     device_state.g_main_thread_id.store(in.ConsumeBool() ? 1 : 0);
     port.open(1);
     FUZZ_CHECK(port.is_open());
