@@ -1,6 +1,7 @@
 // The processor an idle tool uses while it cannot get at its port: held
-// exclusively by another program, a device that is not there, or a worker
-// parked by the window. Each figure is the process's processor time over one
+// exclusively by another program, a device that is not there, a port that
+// opens but fails every transaction (an adapter whose cable is cut), or a
+// worker parked by the window. Each figure is the process's processor time over one
 // second of wall time, as a percentage of one core, with the open attempts
 // made per second.
 #include <benchmark/benchmark.h>
@@ -53,7 +54,27 @@ class OpenCounter : public PortBackend {
     std::atomic<int>* m_opens;
 };
 
-enum class Situation { HeldByAnother, NoDevice, Parked };
+// An adapter that opens but whose every write and read fails.
+class CutCable : public PortBackend {
+  public:
+    explicit CutCable(std::atomic<int>* opens) : m_opens(opens) {}
+    bool open(const std::string&) override {
+        ++*m_opens;
+        m_open = true;
+        return true;
+    }
+    void close() override { m_open = false; }
+    bool is_open() const override { return m_open; }
+    void apply_line_settings() override {}
+    bool write(const uint8_t*, size_t) override { return false; }
+    int read(uint8_t*, size_t) override { return -1; }
+
+  private:
+    std::atomic<int>* m_opens;
+    bool m_open = false;
+};
+
+enum class Situation { HeldByAnother, NoDevice, Parked, EveryTransactionFails };
 
 void run(benchmark::State& bench, Situation situation) {
     // A terminal taken exclusively by "another program". The worker runs
@@ -70,7 +91,14 @@ void run(benchmark::State& bench, Situation situation) {
     setenv("ZORVANE_PORT_DIR", dir.c_str(), 1);
 
     std::atomic<int> opens{0};
-    SerialPort port(std::make_unique<OpenCounter>(make_posix_backend(), &opens));
+    std::atomic<int> notices{0};
+    set_link_failure_handler([&notices](bool) { ++notices; });
+    std::unique_ptr<PortBackend> backend;
+    if (situation == Situation::EveryTransactionFails)
+        backend = std::make_unique<CutCable>(&opens);
+    else
+        backend = std::make_unique<OpenCounter>(make_posix_backend(), &opens);
+    SerialPort port(std::move(backend));
     DeviceState state;
     state.g_com_port.store(7);
     PollWorker worker(port, state);
@@ -83,6 +111,7 @@ void run(benchmark::State& bench, Situation situation) {
     }
     for (auto _ : bench) {
         const int opens_before = opens.load();
+        const int notices_before = notices.load();
         const double cpu_before = cpu_seconds();
         const auto wall_before = std::chrono::steady_clock::now();
         std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -90,8 +119,10 @@ void run(benchmark::State& bench, Situation situation) {
         bench.SetIterationTime(wall.count());
         bench.counters["cpu_pct_of_one_core"] = (cpu_seconds() - cpu_before) / wall.count() * 100;
         bench.counters["opens_per_s"] = (opens.load() - opens_before) / wall.count();
+        bench.counters["link_failures_per_s"] = (notices.load() - notices_before) / wall.count();
     }
     worker.stop();
+    set_link_failure_handler(nullptr);
     std::filesystem::remove_all(dir);
     close(slave);
     close(master);
@@ -111,6 +142,10 @@ BENCHMARK(BM_PortHeldByAnotherProgram)
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NoDevice)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+void BM_EveryTransactionFails(benchmark::State& s) {
+    run(s, Situation::EveryTransactionFails);
+}
+BENCHMARK(BM_EveryTransactionFails)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WorkerParked)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace

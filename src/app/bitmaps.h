@@ -19,6 +19,8 @@ inline constexpr int kParallelSlave = 149;
 inline constexpr int kKxSchematic = 150;
 inline constexpr int kQmSchematic = 169;
 inline constexpr int kLogo = 166;
+// No image: a lamp whose state has not been read shows nothing.
+inline constexpr int kNothing = 0;
 }  // namespace bmp
 
 // Loaded once from the compiled-in resources (":/bitmaps/<id>.svg" or .png)

@@ -22,3 +22,29 @@ void set_generation_caption(QPushButton& button, bool generating) {
 }
 
 }  // namespace zorvane
+
+namespace zorvane {
+
+void set_generation_caption_unknown(QPushButton& button) {
+    const QString caption = QString::fromUtf8(kGenerationUnknownCaption);
+    if (button.text() != caption)
+        button.setText(caption);
+}
+
+void set_read_only(QLineEdit* edit, bool read_only) {
+    if (edit && edit->isReadOnly() != read_only)
+        edit->setReadOnly(read_only);
+}
+
+void show_setting_text(QLineEdit* edit, bool focused, const QString& text) {
+    if (!focused || (edit->text().isEmpty() && !edit->isModified()))
+        set_text_if_changed(edit, text);
+}
+
+void show_setting_unknown(QLineEdit* edit) {
+    set_read_only(edit, true);
+    if (!edit->isModified())
+        set_text_if_changed(edit, QString());
+}
+
+}  // namespace zorvane

@@ -54,11 +54,26 @@ bool bit_set(const DeviceState& state, StatusBits DeviceState::*status, int bit)
     return (state.*status)[bit].load() != 0;
 }
 
+// Before the polled device's first complete pass (at start, after a change
+// of device) nothing stored is its own: the page shows nothing rather than
+// zeros, and no setting can be typed.
+void show_unknown(c_kx_dialog& page, QPushButton& gen_button) {
+    for (const PictureRow& row : kPictures) set_bitmap(page.picture(row.control), bmp::kNothing);
+    for (QString& text : page.m_texts) text.clear();
+    for (const SettingRow& row : kSettings) show_setting_unknown(page.edit(row.control));
+    set_generation_caption_unknown(gen_button);
+    page.UpdateData();
+}
+
 }  // namespace
 
 void kx_display_step(c_kx_dialog& page, QPushButton& gen_button) {
     const DeviceState& state = device_state;
     QWidget* focus = QApplication::focusWidget();
+    if (!state.values_current()) {
+        show_unknown(page, gen_button);
+        return;
+    }
 
     for (const PictureRow& row : kPictures) {
         const bool set = row.status == nullptr || bit_set(state, row.status, row.bit);
@@ -83,12 +98,12 @@ void kx_display_step(c_kx_dialog& page, QPushButton& gen_button) {
     if (focus != nullptr) {
         for (const SettingRow& row : kSettings) {
             QLineEdit* field = page.edit(row.control);
-            if (field == focus)
-                continue;
-            set_text_if_changed(field, format_value(row.format, (state.*row.field).load()));
+            show_setting_text(field, field == focus,
+                              format_value(row.format, (state.*row.field).load()));
         }
     }
 
+    for (const SettingRow& row : kSettings) set_read_only(page.edit(row.control), false);
     set_generation_caption(gen_button, generating);
     page.UpdateData();
 }

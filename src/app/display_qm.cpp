@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "app/bitmaps.h"
+#include "app/display_format.h"
 #include "app/display_step.h"
 #include "device/device_state.h"
 #include "pages/c_qm_dialog.h"
@@ -17,6 +18,7 @@
 #include "pages/c_tab_2.h"
 #include "pages/c_tab_3.h"
 #include "pages/c_tab_4.h"
+#include "pages/setting_write.h"
 
 namespace zorvane {
 
@@ -117,7 +119,7 @@ constexpr TabField kTabFields[] = {
     {1, tab2_id::kUrmsLowH, &DeviceState::set_urms_low_h, kVolts},
     {1, tab2_id::kUrmsHighL, &DeviceState::set_urms_high_l, kVolts},
     {2, tab3_id::kFloatTime, &DeviceState::set_float_time, kMinutes},
-    {2, tab3_id::kRFloatTime, &DeviceState::set_rfloat_time, kDays},
+    {2, tab3_id::kRFloatTime, &DeviceState::set_rfloat_time, nullptr},  // the setting's own
     {2, tab3_id::kRAbsTime, &DeviceState::set_rabs_time, kMinutes},
     {2, tab3_id::kIchrgNom, &DeviceState::set_ichrg_nom, kAmperes1},
     {2, tab3_id::kAbsEndFactor, &DeviceState::set_abs_end_factor, kNumberBlank},
@@ -127,20 +129,20 @@ constexpr TabField kTabFields[] = {
     {3, tab4_id::kEGenType, &DeviceState::set_egen_type, kNumber},
 };
 
-QString format_value(const char* format, double value) {
-    return QString::asprintf(format, value);
-}
-
 // Like the native text transfer: an unchanged text is not set again, so a
 // selection in a read-only field survives the tick.
 void set_text(QLineEdit* edit, const QString& text) {
-    if (edit && edit->text() != text)
-        edit->setText(text);
+    if (edit)
+        set_text_if_changed(edit, text);
 }
 
-void set_read_only(QLineEdit* edit, bool read_only) {
-    if (edit && edit->isReadOnly() != read_only)
-        edit->setReadOnly(read_only);
+// RFloatTime shows whole days; its text is the one the setting write takes
+// for "left as shown", so both come from the same function.
+QString field_text(const TabField& f) {
+    const float value = (device_state.*f.field).load();
+    if (f.format == nullptr)
+        return QString::fromStdString(whole_shown_text(*find_setting(f.control), value));
+    return format_value(f.format, value);
 }
 
 bool bit_set(const StatusBits& bits, int bit) {
@@ -186,19 +188,47 @@ void show_readings(c_qm_dialog& page, bool generating) {
     }
 }
 
+// Before the polled device's first complete pass (at start, after a change
+// of device) nothing stored is its own: the page shows nothing rather than
+// zeros, and no setting can be typed or chosen.
+void show_unknown(c_qm_dialog& page, c_settings_tab* const (&tabs)[c_qm_dialog::kSettingsPages],
+                  bool all_pages) {
+    for (const LampRule& rule : kLamps) set_bitmap(page.get<QLabel>(rule.control), bmp::kNothing);
+    set_bitmap(page.get<QLabel>(qm_id::kMainsOn), bmp::kNothing);
+    set_bitmap(page.get<QLabel>(qm_id::kExtGenOn), bmp::kNothing);
+    set_text(page.get<QLineEdit>(qm_id::kOutVoltage), QString());
+    for (const TextRule& rule : kReadings) set_text(page.get<QLineEdit>(rule.control), QString());
+    for (const TemperaturePlace& place : kTemperatures)
+        set_text(page.get<QLineEdit>(place.control), QString());
+    if (!all_pages)
+        return;
+    for (const TabField& f : kTabFields)
+        show_setting_unknown(tabs[f.tab]->get<QLineEdit>(f.control));
+    c_settings_tab* generator = tabs[3];
+    show_setting_unknown(generator->get<QLineEdit>(tab4_id::kEGenOnTime));
+    show_setting_unknown(generator->get<QLineEdit>(tab4_id::kEGenWork));
+    auto* combo = generator->get<QComboBox>(tab4_id::kEGenUbat);
+    combo->setCurrentIndex(-1);
+    combo->setEnabled(false);
+    auto* training = generator->get<QCheckBox>(tab4_id::kTraining);
+    training->setChecked(false);
+    training->setEnabled(false);
+}
+
 void show_settings(c_settings_tab* const (&tabs)[c_qm_dialog::kSettingsPages],
                    const QWidget* focus) {
     const DeviceState& s = device_state;
 
     for (const TabField& f : kTabFields) {
         auto* edit = tabs[f.tab]->get<QLineEdit>(f.control);
-        if (!holds_focus(edit, focus))
-            set_text(edit, format_value(f.format, (s.*f.field).load()));
+        set_read_only(edit, false);
+        show_setting_text(edit, holds_focus(edit, focus), field_text(f));
     }
 
     c_settings_tab* generator = tabs[3];
     const float egen_ubat = s.set_egen_ubat.load();
     auto* combo = generator->get<QComboBox>(tab4_id::kEGenUbat);
+    combo->setEnabled(true);
     if (!holds_focus(combo, focus)) {
         // Truncated toward zero; a value that is neither 0 nor 1 leaves the
         // selection as it is.
@@ -222,6 +252,7 @@ void show_settings(c_settings_tab* const (&tabs)[c_qm_dialog::kSettingsPages],
     // The check box follows the focus of the EGenWork edit, not its own.
     auto* work = generator->get<QLineEdit>(tab4_id::kEGenWork);
     auto* training = generator->get<QCheckBox>(tab4_id::kTraining);
+    training->setEnabled(true);
     if (!holds_focus(work, focus)) {
         const float egen_work = s.set_egen_work.load();
         const bool training_on = egen_work != 0.0f;
@@ -249,6 +280,12 @@ void qm_display_step(c_qm_dialog& page, QPushButton& gen_button) {
         all_pages = all_pages && tabs[i];
     }
     QWidget* const focus = QApplication::focusWidget();
+
+    if (!s.values_current()) {
+        show_unknown(page, tabs, all_pages);
+        set_generation_caption_unknown(gen_button);
+        return;
+    }
 
     show_lamps(page);
     const bool generating = bit_set(s.qm_status1, kGenerationBit);

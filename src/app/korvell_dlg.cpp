@@ -97,10 +97,22 @@ CKorvellDlg::CKorvellDlg(QWidget* parent) : QDialog(parent) {
     connect(&m_timer, &QTimer::timeout, this, &CKorvellDlg::OnTimer);
 
     // A link failure can happen in the worker: the box and the quit are the
-    // window's business, on its own thread. The worker does not wait.
+    // window's business, on its own thread. The worker does not wait. One
+    // notification at most waits for the window at any time: later failures
+    // before it is handled tell nothing new, but a quit request among them
+    // is kept.
     set_link_failure_handler([this](bool quit_requested) {
+        if (quit_requested)
+            m_link_failure_quit.store(true);
+        if (m_link_failure_queued.exchange(true))
+            return;
         QMetaObject::invokeMethod(
-            this, [this, quit_requested] { OnLinkFailure(quit_requested); }, Qt::QueuedConnection);
+            this,
+            [this] {
+                m_link_failure_queued.store(false);
+                OnLinkFailure(m_link_failure_quit.exchange(false));
+            },
+            Qt::QueuedConnection);
     });
 }
 
@@ -242,6 +254,7 @@ void CKorvellDlg::poll_device_of(const DeviceTab& tab) {
     device_state.g_device_kind.store(kind_of(tab.family));
     // Nothing of the previous device may be shown, or compared with a typed
     // value, until the new device's first pass.
+    device_state.g_values_read.store(0);
     device_state.clear_device_values();
     release_worker(device_state);
 }

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <QTimer>
+#include <atomic>
 #include <memory>
 
 #include "app/device_tabs.h"
@@ -94,6 +95,8 @@ class CKorvellDlg : public QDialog {
     c_kx_dialog* m_kx_page = nullptr;
     QTimer m_timer;
     std::unique_ptr<PollWorker> m_worker;
+    std::atomic<bool> m_link_failure_queued{false};
+    std::atomic<bool> m_link_failure_quit{false};
     bool m_link_box_open = false;
     bool m_quitting = false;
     QDialog* m_preview = nullptr;

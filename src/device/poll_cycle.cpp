@@ -26,12 +26,15 @@ bool retry(SerialPort& port, uint8_t code, const std::stop_token& stop, Accept a
         if (accept(buffer.data(), count)) {
             return true;
         }
+        if (port.link_failed()) {
+            return false;
+        }
     }
     return false;
 }
 
-void read_status(SerialPort& port, DeviceState& state, const std::stop_token& stop) {
-    retry(port, cmd::kStatus, stop, [&state](const uint8_t* reply, int count) {
+bool read_status(SerialPort& port, DeviceState& state, const std::stop_token& stop) {
+    return retry(port, cmd::kStatus, stop, [&state](const uint8_t* reply, int count) {
         if (!status_reply_valid(reply, count)) {
             return false;
         }
@@ -42,19 +45,25 @@ void read_status(SerialPort& port, DeviceState& state, const std::stop_token& st
 
 // Every one of the six requests is sent, even after an accepted reply, and
 // each accepted reply replaces the whole block again.
-void read_counters(SerialPort& port, DeviceState& state, int expected_length,
+bool read_counters(SerialPort& port, DeviceState& state, int expected_length,
                    const std::stop_token& stop) {
     Buffer buffer;
+    bool accepted = false;
     for (int request = 0; request < kCountersRequests; ++request) {
         if (stop.stop_requested()) {
-            return;
+            return accepted;
         }
         const int length = build_request(buffer, cmd::kCounters);
         const int count = transact(port, buffer, length, expected_length);
         if (counters_reply_valid(count, expected_length)) {
             state.lifetime_counters.publish(decode_counters(buffer.data(), expected_length));
+            accepted = true;
+        }
+        if (port.link_failed()) {
+            return accepted;
         }
     }
+    return accepted;
 }
 
 }  // namespace
@@ -86,43 +95,51 @@ bool read_with_retry(SerialPort& port, DeviceState& state, const ReplyEntry& ent
     });
 }
 
-void run_poll_cycle(SerialPort& port, DeviceState& state, const PollCycle& cycle,
+bool run_poll_cycle(SerialPort& port, DeviceState& state, const PollCycle& cycle,
                     std::stop_token stop) {
+    bool accepted_any = false;
     for (const PollStep& step : cycle.steps) {
-        if (stop.stop_requested()) {
-            return;
+        // A link that failed fails every transaction after it at once: the
+        // pass ends rather than spin through its steps.
+        if (stop.stop_requested() || port.link_failed()) {
+            return false;
         }
         switch (step.kind) {
             case PollStep::Kind::Read:
                 if (const ReplyEntry* entry = find_reply(step.code)) {
-                    read_with_retry(port, state, *entry, stop);
+                    accepted_any |= read_with_retry(port, state, *entry, stop);
                 }
                 break;
             case PollStep::Kind::Status:
-                read_status(port, state, stop);
+                accepted_any |= read_status(port, state, stop);
                 break;
             case PollStep::Kind::Counters:
-                read_counters(port, state, cycle.counters_length, stop);
+                accepted_any |= read_counters(port, state, cycle.counters_length, stop);
                 break;
         }
     }
+    if (stop.stop_requested() || port.link_failed()) {
+        return false;
+    }
+    // Every step has had its turn on this device and it answered: what is
+    // stored is its own. A pass without a single accepted reply read nothing.
+    if (accepted_any) {
+        state.g_values_read.store(1);
+    }
+    return true;
 }
 
-void poll_cycle_kx(SerialPort& port, DeviceState& state, std::stop_token stop) {
-    run_poll_cycle(port, state, kx_poll_cycle(), std::move(stop));
+bool poll_cycle_kx(SerialPort& port, DeviceState& state, std::stop_token stop) {
+    return run_poll_cycle(port, state, kx_poll_cycle(), std::move(stop));
 }
 
-void poll_cycle_qm(SerialPort& port, DeviceState& state, std::stop_token stop) {
-    run_poll_cycle(port, state, qm_poll_cycle(), std::move(stop));
+bool poll_cycle_qm(SerialPort& port, DeviceState& state, std::stop_token stop) {
+    return run_poll_cycle(port, state, qm_poll_cycle(), std::move(stop));
 }
 
-}  // namespace zorvane
-
-namespace zorvane {
-
-void poll_cycle_of_kind(SerialPort& port, DeviceState& state, std::stop_token stop) {
-    run_poll_cycle(port, state, poll_cycle_of(family_of_kind(state.g_device_kind.load())),
-                   std::move(stop));
+bool poll_cycle_of_kind(SerialPort& port, DeviceState& state, std::stop_token stop) {
+    return run_poll_cycle(port, state, poll_cycle_of(family_of_kind(state.g_device_kind.load())),
+                          std::move(stop));
 }
 
 }  // namespace zorvane

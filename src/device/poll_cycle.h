@@ -38,13 +38,15 @@ const PollCycle& poll_cycle_of(Family family);
 bool read_with_retry(SerialPort& port, DeviceState& state, const ReplyEntry& entry,
                      std::stop_token stop = {});
 
-// A whole pass. A stop request ends it between two transactions, leaving the
-// fields of the steps not yet run as they were.
-void run_poll_cycle(SerialPort& port, DeviceState& state, const PollCycle& cycle,
+// A whole pass. A stop request ends it between two transactions, and a link
+// failure right after the failing one, leaving the fields of the steps not
+// yet run as they were. A pass that ran every step returns true, and marks
+// the values read (g_values_read) when the device answered at least once.
+bool run_poll_cycle(SerialPort& port, DeviceState& state, const PollCycle& cycle,
                     std::stop_token stop = {});
-void poll_cycle_kx(SerialPort& port, DeviceState& state, std::stop_token stop = {});
-void poll_cycle_qm(SerialPort& port, DeviceState& state, std::stop_token stop = {});
+bool poll_cycle_kx(SerialPort& port, DeviceState& state, std::stop_token stop = {});
+bool poll_cycle_qm(SerialPort& port, DeviceState& state, std::stop_token stop = {});
 // The pass of the family stored in g_device_kind.
-void poll_cycle_of_kind(SerialPort& port, DeviceState& state, std::stop_token stop = {});
+bool poll_cycle_of_kind(SerialPort& port, DeviceState& state, std::stop_token stop = {});
 
 }  // namespace zorvane

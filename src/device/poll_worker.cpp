@@ -46,12 +46,16 @@ void PollWorker::poll_worker(std::stop_token stop) {
             continue;
         }
         const bool opened = m_port.open(m_state.g_com_port.load());
+        bool failed = !opened;
         if (opened) {
             poll_cycle_of_kind(m_port, m_state, stop);
+            // A port that opens but fails its transactions (an adapter whose
+            // cable is cut) rests like one that does not open.
+            failed = m_port.link_failed();
             m_port.close();
         }
         m_state.g_worker_idle.store(1);
-        if (!opened) {
+        if (failed) {
             pause_before_reopen(stop);
         }
     }

@@ -17,7 +17,8 @@
 namespace zorvane {
 
 // How long the worker waits before it tries again a port that would not open
-// (unplugged, held by another program, no device known).
+// (unplugged, held by another program, no device known) or whose pass ended
+// on a link failure (an adapter whose cable is cut).
 inline constexpr int kReopenDelayMs = 75;
 
 class PollWorker {

@@ -11,6 +11,7 @@ namespace zorvane {
 SerialPort::SerialPort(std::unique_ptr<PortBackend> backend) : m_backend(std::move(backend)) {}
 
 bool SerialPort::open(int com_port) {
+    m_link_failed = false;
     m_path = resolve_port_path(com_port);
     if (m_path.empty() || !m_backend->open(m_path)) {
         return false;
@@ -43,7 +44,8 @@ namespace {
 std::mutex g_handler_mutex;
 LinkFailureHandler g_handler;
 
-int link_failure() {
+int link_failure(SerialPort& port) {
+    port.mark_link_failed();
     // The quit request goes nowhere until the window has finished the device
     // search: a probe that fails must not end the program.
     const bool quit = device_state.g_main_thread_id.load() != 0;
@@ -73,12 +75,12 @@ int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int 
     }
     PortBackend& io = port.backend();
     if (!io.write(buffer.data(), static_cast<size_t>(write_length))) {
-        return link_failure();
+        return link_failure(port);
     }
     const size_t room = std::min(buffer.size(), kFrameBufferSize);
     if (expected_length == 0) {
         const int count = io.read(buffer.data(), room);
-        return count < 0 ? link_failure() : count;
+        return count < 0 ? link_failure(port) : count;
     }
     // Ends only on an exact match: a reply longer than expected runs out the
     // ten reads. Each read is limited to the room left, so a device that
@@ -92,7 +94,7 @@ int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int 
         const size_t limit = std::min(buffer.size() - total, kFrameBufferSize);
         const int count = io.read(buffer.data() + total, limit);
         if (count < 0) {
-            return link_failure();
+            return link_failure(port);
         }
         total += static_cast<size_t>(count);
     }

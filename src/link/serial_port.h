@@ -49,11 +49,16 @@ class SerialPort {
     void apply_line_settings();
 
     const std::string& path() const { return m_path; }
+    // Whether a transaction on this opening of the port met a link failure
+    // (a failed write or read); cleared by the next open.
+    bool link_failed() const { return m_link_failed; }
+    void mark_link_failed() { m_link_failed = true; }
     PortBackend& backend() { return *m_backend; }
 
   private:
     std::string m_path;
     std::unique_ptr<PortBackend> m_backend;
+    bool m_link_failed = false;
 };
 
 // The one port object of the process.

@@ -1,9 +1,11 @@
 #include "pages/c_kx_dialog.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 
 #include "app/bitmaps.h"
+#include "device/device_state.h"
 #include "pages/page_font.h"
 #include "pages/setting_edit.h"
 #include "pages/setting_write.h"
@@ -108,6 +110,23 @@ std::span<const TooltipDef> kx_page_tooltips() {
 c_kx_dialog::c_kx_dialog(QWidget* parent) : c_kx_qm(kKxPage, parent) {
     m_controls = build_dialog(this, kKxPageWidth, kKxPageHeight, kTemplate130);
     OnInitDialog();
+}
+
+c_kx_dialog::~c_kx_dialog() {
+    OnDestroy();
+}
+
+void c_kx_dialog::OnDestroy() {
+    // The page goes with the main window, whichever way the program ends (a
+    // lost link ends it without the close sequence, which has already
+    // written a field being typed): from here on the settings are no longer
+    // shown, and a field left by the teardown writes nothing.
+    device_state.g_settings_shown.store(0);
+    detach_setting_edits(this);
+    // A focused edit that is destroyed is told it lost the focus half-way
+    // through its destruction; let it lose the focus while it is whole.
+    if (QWidget* focus = QApplication::focusWidget(); focus && isAncestorOf(focus))
+        focus->clearFocus();
 }
 
 void c_kx_dialog::OnInitDialog() {

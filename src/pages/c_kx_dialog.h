@@ -62,6 +62,7 @@ class c_kx_dialog : public c_kx_qm {
     Q_OBJECT
   public:
     explicit c_kx_dialog(QWidget* parent);
+    ~c_kx_dialog() override;
 
     // The ids of the thirteen read-only texts, in the order of m_texts.
     static constexpr std::array<int, 13> kTextIds = {kx::kOutVoltage,
@@ -88,6 +89,7 @@ class c_kx_dialog : public c_kx_qm {
 
   private:
     void OnInitDialog();
+    void OnDestroy();
 
     DialogControls m_controls;
 };

@@ -75,14 +75,34 @@ bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
-enum class Parsed { Number, Empty, NotANumber };
+enum class Parsed { Number, Empty, NotANumber, Ambiguous };
 
-// The C library's decimal conversion in the "C" locale, whatever locale the
-// process runs in: leading blanks skipped, optional sign, digits with '.' and
-// an optional exponent; reading stops at the first character that cannot
-// continue the number, so a unit after it is ignored. Only plain decimal
-// notation is taken: words for infinity or not-a-number and hexadecimal
-// numbers are not numbers here.
+// Blanks a technician puts between digit groups: space, no-break space, thin
+// space. Returns the length in bytes of the one at `i`, or 0.
+size_t group_blank_at(std::string_view text, size_t i) {
+    if (text.substr(i, 1) == " ") {
+        return 1;
+    }
+    if (text.substr(i, 2) == "\u00A0") {
+        return 2;
+    }
+    if (text.substr(i, 3) == "\u2009") {
+        return 3;
+    }
+    return 0;
+}
+
+bool digit_at(std::string_view text, size_t i) {
+    return i < text.size() && is_digit(text[i]);
+}
+
+// A decimal number as a technician writes it: leading C blanks skipped,
+// optional sign, digits that may be grouped by blanks ("3 000"), a decimal
+// point or a comma between digits ("26,5"), an optional exponent; reading
+// stops at the first character that cannot continue the number, so a unit
+// after it is ignored. A second separator followed by a digit ("1,234.5",
+// "2,5,1") leaves no single reading. Words for infinity or not-a-number and
+// hexadecimal numbers are not numbers here.
 Parsed parse_leading_number(std::string_view text, double& value) {
     size_t i = 0;
     while (i < text.size() && is_c_space(text[i])) {
@@ -91,14 +111,15 @@ Parsed parse_leading_number(std::string_view text, double& value) {
     if (i == text.size()) {
         return Parsed::Empty;
     }
-    bool negative = false;
+    std::string number;
     if (text[i] == '+' || text[i] == '-') {
-        negative = text[i] == '-';
+        number += text[i];
         ++i;
     }
-    const bool starts_number =
-        i < text.size() &&
-        (is_digit(text[i]) || (text[i] == '.' && i + 1 < text.size() && is_digit(text[i + 1])));
+    const auto separator_at = [&](size_t at) {
+        return at < text.size() && (text[at] == '.' || text[at] == ',');
+    };
+    const bool starts_number = digit_at(text, i) || (text[i] == '.' && digit_at(text, i + 1));
     // "0x10" is sixteen to the C library; read as decimal it would be 0, a
     // different number from the one meant, so it is no number here.
     const bool hexadecimal = starts_number && text[i] == '0' && i + 1 < text.size() &&
@@ -106,9 +127,42 @@ Parsed parse_leading_number(std::string_view text, double& value) {
     if (!starts_number || hexadecimal) {
         return Parsed::NotANumber;
     }
+    while (digit_at(text, i)) {
+        number += text[i++];
+        const size_t blank = group_blank_at(text, i);
+        if (blank != 0 && digit_at(text, i + blank)) {
+            i += blank;
+        }
+    }
+    // A point may end the digits ("5." is 5); a comma counts only between
+    // digits, anything else after the number being its unit.
+    if (i < text.size() && (text[i] == '.' || (text[i] == ',' && digit_at(text, i + 1)))) {
+        number += '.';
+        ++i;
+        while (digit_at(text, i)) {
+            number += text[i++];
+        }
+    }
+    if (separator_at(i) && digit_at(text, i + 1)) {
+        return Parsed::Ambiguous;
+    }
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        size_t j = i + 1;
+        if (j < text.size() && (text[j] == '+' || text[j] == '-')) {
+            ++j;
+        }
+        if (digit_at(text, j)) {
+            number.append(text.substr(i, j - i));
+            while (digit_at(text, j)) {
+                number += text[j++];
+            }
+        }
+    }
+    const bool negative = number[0] == '-';
+    const size_t skip = (number[0] == '-' || number[0] == '+') ? 1 : 0;
     double magnitude = 0;
     const auto [end, error] =
-        std::from_chars(text.data() + i, text.data() + text.size(), magnitude);
+        std::from_chars(number.data() + skip, number.data() + number.size(), magnitude);
     (void)end;
     if (error != std::errc{}) {
         // Beyond the range of a double either way; no payload holds it.
@@ -148,15 +202,8 @@ SettingDecision refused(const SettingParam& param, const char* what) {
     return decision;
 }
 
-// The text the field shows for `stored` when it shows whole numbers.
 bool is_shown_text(const SettingParam& param, std::string_view text, float stored) {
-    const double whole = std::nearbyint(static_cast<double>(stored));
-    char number[32];
-    auto [end, error] =
-        std::to_chars(number, number + sizeof number, whole, std::chars_format::fixed, 0);
-    (void)error;
-    const std::string shown = std::string(number, end) + param.whole_shown_suffix;
-    return text == first_characters(shown, kTextCharacters);
+    return text == first_characters(whole_shown_text(param, stored), kTextCharacters);
 }
 
 // One write of a frame on the borrowed port: a single read follows, and the
@@ -188,6 +235,17 @@ SettingDecision fixed_frame(uint8_t command, int width, uint16_t value) {
 }
 
 }  // namespace
+
+std::string whole_shown_text(const SettingParam& param, float stored) {
+    // Halves away from zero: 2.5 days is shown as 3.
+    const double whole = std::round(static_cast<double>(stored));
+    char number[32];
+    auto [end, error] =
+        std::to_chars(number, number + sizeof number, whole, std::chars_format::fixed, 0);
+    (void)error;
+    return std::string(number, end) +
+           (param.whole_shown_suffix != nullptr ? param.whole_shown_suffix : "");
+}
 
 std::span<const SettingParam> setting_params() {
     return kSettings;
@@ -228,6 +286,8 @@ SettingDecision decide_setting_write(const SettingParam& param, std::string_view
             return {};
         case Parsed::NotANumber:
             return refused(param, "введите число");
+        case Parsed::Ambiguous:
+            return refused(param, "допустимые значения");
         case Parsed::Number:
             break;
     }
@@ -251,6 +311,14 @@ SettingDecision write_setting(SerialPort& port, DeviceState& state, const Settin
     // The stored value is read once the worker is parked, so it is the value
     // of a finished pass.
     PortLoan loan(port, state);
+    // A value not read from this device (none yet, the device changed, or it
+    // stopped answering) is no ground for a comparison: nothing is written.
+    if (!state.values_current()) {
+        SettingDecision decision;
+        decision.kind = SettingDecision::Kind::Refused;
+        decision.refusal = std::string(param.name) + ": " + kValueUnknownText;
+        return decision;
+    }
     SettingDecision decision = decide_setting_write(param, text, (state.*param.field).load());
     if (decision.kind == SettingDecision::Kind::Send) {
         transmit(port, decision);

@@ -43,6 +43,11 @@ const SettingParam* find_setting(int control_id);
 // By name for the given family (1 = KX page, otherwise the QM tabs).
 const SettingParam* find_setting(std::string_view name, int family);
 
+// The text a field with whole_shown_suffix shows for `stored`: the whole
+// number, halves away from zero, then the suffix. The display and the "left
+// as shown" rule both use it.
+std::string whole_shown_text(const SettingParam& param, float stored);
+
 // Largest number the field accepts, in display units (65535 or 255 wire
 // units divided by the scale).
 double setting_max_display(const SettingParam& param);
@@ -57,10 +62,12 @@ struct SettingDecision {
 };
 
 // From the field's text (UTF-8) and the stored value: first 9 characters,
-// C-locale decimal conversion ignoring a trailing unit, exact comparison with
+// decimal conversion (digit groups by blanks, a decimal point or a comma
+// between digits) ignoring a trailing unit, exact comparison with
 // the stored float widened, scale, truncation toward zero, payload range.
-// Text without a leading number, or a number that does not fit the payload
-// once scaled, is refused; text with nothing in it writes nothing.
+// Text without a leading number, with two separators that leave no single
+// reading ("1,234.5"), or a number that does not fit the payload once scaled,
+// is refused; text with nothing in it writes nothing.
 SettingDecision decide_setting_write(const SettingParam& param, std::string_view text,
                                      float stored_value);
 
@@ -71,12 +78,17 @@ SettingDecision decide_setting_wire(const SettingParam& param, double wire);
 
 // The whole write of one field: guards are the caller's (it knows the edit's
 // read-only state); borrows the port, decides, sends, returns the port.
+// Refuses, sending nothing, while the device's values are not current.
 SettingDecision write_setting(SerialPort& port, DeviceState& state, const SettingParam& param,
                               std::string_view text);
 
 // The write of a wire value through the same borrowing path.
 SettingDecision write_setting_wire(SerialPort& port, DeviceState& state, const SettingParam& param,
                                    double wire);
+
+// The refusal while the device's values are not known.
+inline constexpr const char* kValueUnknownText =
+    "значение не прочитано с устройства, ничего не записано";
 
 // Fixed-value writes and actions through the same borrowing path; the
 // result is always a Send decision, with `sent` telling whether the port

@@ -57,9 +57,8 @@ TEST(SettingWrite, WorkedExamplesGiveTheirFrames) {
         {"EGenSleep", 2, "7.9", 0.0f, {0xBE, 0x73, 0x07, 0xAA}},
         {"EGenOnTime", 2, "30", 0.0f, {0xBE, 0x6F, 0x00, 0x1E, 0xAA}},
         {"EGenType", 2, "2", 0.0f, {0xBE, 0x6B, 0x02, 0xAA}},
-        // The comma ends the number; truncation, not rounding; a unit is
-        // ignored; only the first nine characters are read.
-        {"UbatLow", 1, "23,5", 0.0f, {0xBE, 0x4D, 0x00, 0xE6, 0xAA}},
+        // Truncation, not rounding; a unit is ignored; only the first nine
+        // characters are read.
         {"UbatLow", 1, "26.57", 0.0f, {0xBE, 0x4D, 0x01, 0x09, 0xAA}},
         {"IchrgNom", 2, "12.5 B", 0.0f, {0xBE, 0x5F, 0x00, 0x7D, 0xAA}},
         {"Pmax", 1, "0000000012", 0.0f, {0xBE, 0x51, 0x00, 0x01, 0xAA}},
@@ -105,6 +104,9 @@ TEST(SettingWrite, UnchangedValuesAndEmptyTextSendNothing) {
         {"RFloatTime", 2, "1 сут.", 2000.0f / 1440.0f},
         {"RFloatTime", 2, "10 сут.", 14976.0f / 1440.0f},
         {"RFloatTime", 2, "2 сут.", 2.0f},
+        // Half days are shown rounded away from zero, and that text is theirs.
+        {"RFloatTime", 2, "3 сут.", 3600.0f / 1440.0f},
+        {"RFloatTime", 2, "1 сут.", 720.0f / 1440.0f},
     };
     for (const Case& c : cases) {
         const SettingDecision d = decide_setting_write(setting(c.name, c.family), c.text, c.stored);
@@ -118,6 +120,43 @@ TEST(SettingWrite, UnchangedValuesAndEmptyTextSendNothing) {
               (std::vector<uint8_t>{0xBE, 0x67, 0x05, 0xA0, 0xAA}));
     EXPECT_EQ(frame_of(decide_setting_write(rfloat, "1 сут.", 2.0f)),
               (std::vector<uint8_t>{0xBE, 0x67, 0x05, 0xA0, 0xAA}));
+    EXPECT_EQ(frame_of(decide_setting_write(rfloat, "3", 3600.0f / 1440.0f)),
+              (std::vector<uint8_t>{0xBE, 0x67, 0x10, 0xE0, 0xAA}));
+    // The shown text comes from the function the field is filled with.
+    EXPECT_EQ(whole_shown_text(rfloat, 3600.0f / 1440.0f), "3 сут.");
+    EXPECT_EQ(whole_shown_text(rfloat, 720.0f / 1440.0f), "1 сут.");
+    EXPECT_EQ(whole_shown_text(rfloat, 1439.0f / 1440.0f * 2.0f), "2 сут.");
+}
+
+// Numbers as a Russian technician types them: a decimal comma, digit groups
+// split by blanks; no reading is guessed where two separators disagree.
+TEST(SettingWrite, DigitGroupsAndDecimalCommas) {
+    struct Case {
+        const char* name;
+        const char* text;
+        int wire;  // -1: refused
+    };
+    const Case cases[] = {
+        {"UbatLow", "26,5", 265},     {"UbatLow", "26,5 B", 265},
+        {"Pmax", "3 000", 3000},      {"Pmax", "3\u00A0000 BA", 3000},
+        {"Pmax", "3\u2009000", 3000}, {"UbatLow", "1 234,5", 12345},
+        {"Pmax", "12 B", 12},  // a blank before a unit ends the number
+        {"Pmax", "26,", 26},   // a comma that no digit follows is no separator
+        {"UbatLow", "1,234.5", -1},   {"UbatLow", "2,5,1", -1},
+        {"UbatLow", "1.234,5", -1},   {"UbatLow", "2.5.1", -1},
+    };
+    for (const Case& c : cases) {
+        const SettingParam& param = setting(c.name, 1);
+        const SettingDecision d = decide_setting_write(param, c.text, 1.0f);
+        if (c.wire < 0) {
+            EXPECT_EQ(d.kind, Kind::Refused) << c.text;
+            EXPECT_EQ(d.refusal, std::string(c.name) + ": допустимые значения от 0 до 6553.5")
+                << c.text;
+            continue;
+        }
+        ASSERT_EQ(d.kind, Kind::Send) << c.text;
+        EXPECT_EQ(d.frame[2] * 256 + d.frame[3], c.wire) << c.text;
+    }
 }
 
 TEST(SettingWrite, NumbersThatDoNotFitOrAreNoNumbersAreRefused) {
@@ -208,7 +247,14 @@ TEST(SettingWrite, WritesBorrowThePortAndTheDeviceReadsThemBack) {
         sim.port.close();
         device.clear_log();
     };
+    // Before a complete pass nothing stored is the device's: refused, and
+    // nothing reaches the device.
+    const SettingDecision unknown = write_setting(sim.port, state, setting("UbatLow", 1), "26");
+    EXPECT_EQ(unknown.kind, Kind::Refused);
+    EXPECT_EQ(unknown.refusal, std::string("UbatLow: ") + kValueUnknownText);
+    EXPECT_TRUE(device.received().empty());
     pass();
+    EXPECT_EQ(state.g_values_read.load(), 1);
 
     // A changed value: one frame, the port closed and the pause dropped
     // afterwards; nothing stored here, the next pass reads the new value.
@@ -276,6 +322,7 @@ TEST(SettingWrite, ALoanInsideAParkedWorkerLeavesItParked) {
     DeviceState state;
     state.g_com_port.store(1);
     state.g_worker_idle.store(1);
+    state.g_values_read.store(1);
     park_worker(state);
     write_setting(sim.port, state, setting("Pmax", 1), "100");
     EXPECT_EQ(state.g_poll_pause.load(), 1);

@@ -10,6 +10,7 @@
 #include "device/poll_worker.h"
 #include "link/frame.h"
 #include "pages/setting_write.h"
+#include "scripted_port.h"
 #include "sim/faults.h"
 #include "sim_line.h"
 
@@ -130,6 +131,29 @@ TEST(PollWorker, WithoutAPortItNeverStoresAndStopsAtOnce) {
         EXPECT_EQ(state.out_voltage.load(), 0.0f);
         EXPECT_EQ(state.g_worker_idle.load(), 1);
     }
+}
+
+TEST(PollWorker, APortThatFailsEveryTransactionEndsEachPassAtOnce) {
+    // An adapter whose cable is cut: it opens, and every write fails.
+    testing::ScriptedPort cut;
+    cut.log->fail_write = true;
+    std::atomic<int> notices{0};
+    set_link_failure_handler([&notices](bool) { ++notices; });
+    DeviceState state;
+    state.g_com_port.store(1);
+    state.g_device_kind.store(2);
+    PollWorker worker(cut.port, state);
+    worker.start();
+    ASSERT_TRUE(
+        eventually([&] { return while_parked(state, [&] { return cut.log->open_count >= 3; }); }));
+    worker.stop();
+    set_link_failure_handler(nullptr);
+    // One transaction, one notification per opening: the pass ended at the
+    // first failure instead of running its steps into the cut cable.
+    EXPECT_EQ(static_cast<int>(cut.log->writes.size()), cut.log->open_count);
+    EXPECT_EQ(notices.load(), cut.log->open_count);
+    EXPECT_EQ(state.g_values_read.load(), 0);
+    EXPECT_FALSE(cut.log->open);
 }
 
 TEST(PollWorker, StopEndsAPassInTheMiddle) {

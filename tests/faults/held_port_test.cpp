@@ -39,6 +39,7 @@ TEST(HeldPort, RetriedWithoutAMessageUntilTheOtherProgramLetsGo) {
     state.g_com_port.store(7);
     state.g_device_kind.store(1);
     state.g_main_thread_id.store(1);
+    state.g_values_read.store(1);  // read before the other program took the port
 
     // The other program: it has the terminal open and exclusive.
     ASSERT_EQ(::ioctl(pty.slave(), TIOCEXCL), 0);

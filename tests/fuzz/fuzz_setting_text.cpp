@@ -5,7 +5,8 @@
 // never reaches the device as some other number.
 //
 // The number is read here by an independent scanner (leading C blanks, sign,
-// digits, '.', exponent) and converted with strtod in the "C" locale.
+// digits grouped by blanks, '.' or a comma between digits, exponent) and
+// converted with strtod in the "C" locale.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cerrno>
@@ -41,9 +42,10 @@ void append_utf8(std::string& out, char32_t c) {
 }
 
 // Characters that matter to a number, a unit or a word for one, then any.
-constexpr char32_t kAlphabet[] = {U'0', U'1', U'2',  U'5', U'9', U'.',  U',',      U'+', U'-', U'e',
-                                  U'E', U' ', U'\t', U'x', U'X', U'i',  U'n',      U'f', U'a', U'B',
-                                  U'A', U'с', U'у',  U'т', U'В', U'\0', U'\u00A0', U'p'};
+constexpr char32_t kAlphabet[] = {U'0', U'1',  U'2',      U'5',      U'9',  U'.', U',', U'+',
+                                  U'-', U'e',  U'E',      U' ',      U'\t', U'x', U'X', U'i',
+                                  U'n', U'f',  U'a',      U'B',      U'A',  U'с', U'у', U'т',
+                                  U'В', U'\0', U'\u00A0', U'\u2009', U'p'};
 
 std::string make_text(FuzzedDataProvider& in, std::u32string& chars) {
     const int n = in.ConsumeIntegralInRange<int>(0, 10);
@@ -79,7 +81,7 @@ float make_stored(FuzzedDataProvider& in, const SettingParam& p) {
 }
 
 struct Reading {
-    enum class Kind { Empty, NotANumber, Number } kind;
+    enum class Kind { Empty, NotANumber, Number, Ambiguous } kind;
     double x = 0;
     bool out_of_range = false;  // strtod reported ERANGE (overflow or underflow)
     bool hex_looking = false;   // "0x…": sixteen to the C library, 0 read as decimal
@@ -90,6 +92,9 @@ bool c_space(char32_t c) {
 }
 bool digit(char32_t c) {
     return c >= '0' && c <= '9';
+}
+bool group_blank(char32_t c) {
+    return c == U' ' || c == U'\u00A0' || c == U'\u2009';
 }
 
 // The first nine characters, read as a plain decimal number.
@@ -108,21 +113,29 @@ Reading read_number(const std::u32string& all) {
     }
     const bool hex_looking =
         i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X');
+    const auto digit_at = [&s](size_t at) { return at < s.size() && digit(s[at]); };
     size_t digits = 0;
-    while (i < s.size() && digit(s[i])) {
+    while (digit_at(i)) {
         number += static_cast<char>(s[i++]);
         ++digits;
+        if (i < s.size() && group_blank(s[i]) && digit_at(i + 1)) {
+            ++i;
+        }
     }
-    if (i < s.size() && s[i] == '.') {
+    // A comma is a decimal separator only between digits.
+    if (i < s.size() && (s[i] == '.' || (s[i] == ',' && digits > 0 && digit_at(i + 1)))) {
         number += '.';
         ++i;
-        while (i < s.size() && digit(s[i])) {
+        while (digit_at(i)) {
             number += static_cast<char>(s[i++]);
             ++digits;
         }
     }
     if (digits == 0) {
         return {Reading::Kind::NotANumber};
+    }
+    if (i < s.size() && (s[i] == '.' || s[i] == ',') && digit_at(i + 1)) {
+        return {Reading::Kind::Ambiguous};
     }
     if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
         size_t j = i + 1;
@@ -148,7 +161,7 @@ bool is_shown_whole(const SettingParam& p, const std::u32string& chars, float st
         return false;
     }
     char number[64];
-    std::snprintf(number, sizeof number, "%.0f", std::nearbyint(static_cast<double>(stored)));
+    std::snprintf(number, sizeof number, "%.0f", std::round(static_cast<double>(stored)));
     std::string shown = number;
     shown += p.whole_shown_suffix;
     std::string read;
@@ -200,6 +213,9 @@ void check_decision(const SettingParam& p, const std::u32string& chars, float st
             return;
         case Reading::Kind::NotANumber:
             FUZZ_CHECK(d.kind != K::Send || sent == 0);
+            return;
+        case Reading::Kind::Ambiguous:
+            FUZZ_CHECK(d.kind == K::Refused);
             return;
         case Reading::Kind::Number:
             break;
@@ -257,6 +273,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     DeviceState state;
     state.g_worker_idle.store(1);
     state.g_com_port.store(1);
+    state.g_values_read.store(1);
     (state.*p.field).store(stored);
     const SettingDecision w = write_setting(port.port, state, p, text);
     FUZZ_CHECK(w.kind == d.kind && w.frame == d.frame && w.frame_length == d.frame_length);

@@ -24,6 +24,7 @@ class KxPageTest : public ::testing::Test {
   protected:
     void SetUp() override {
         reset_device_state();
+        device_state.g_values_read.store(1);  // as after the first complete pass
         m_host.resize(700, 380);
         m_page = new c_kx_dialog(&m_host);
         m_button = new QPushButton(QStringLiteral("--//--"), &m_host);
@@ -57,7 +58,8 @@ TEST_F(KxPageTest, FocusableControlsFollowTheTemplateOrder) {
     EXPECT_EQ(chain, expected);
 
     // Every edit takes part, the read-only ones included; only the five
-    // settings can be typed into.
+    // settings can be typed into, once the display has shown their values.
+    tick();
     for (int id : expected) {
         const bool setting = id >= 1037 && id <= 1042;
         EXPECT_EQ(m_page->edit(id)->isReadOnly(), !setting) << id;

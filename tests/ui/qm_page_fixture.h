@@ -26,6 +26,9 @@ inline void reset_qm_state() {
     s.g_poll_pause.store(0);
     s.g_settings_shown.store(0);
     s.g_worker_idle.store(1);
+    // As after the first complete pass: what is stored is the device's.
+    s.g_values_read.store(1);
+    s.g_device_answering.store(1);
 }
 
 inline void set_bits(StatusBits& bits, std::initializer_list<int> set) {

@@ -303,9 +303,16 @@ TEST_F(QmWrites, ReadOnlyStartDelaySendsNothingAndLeavesTheWorkerAlone) {
     EXPECT_EQ(m_device->received(), Frames{});
     EXPECT_EQ(worker.pauses(), 0);
 
-    // An unchanged writable field does borrow the port, and sends nothing.
-    ASSERT_EQ(QApplication::focusWidget(), tab_edit(3, tab4_id::kEGenWork));
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    // A writable field left as shown does not even borrow the port; typed
+    // over with its own value, it borrows it and sends nothing.
+    QLineEdit* work = tab_edit(3, tab4_id::kEGenWork);
+    ASSERT_EQ(QApplication::focusWidget(), work);
+    QTest::keyClick(work, Qt::Key_Tab);
+    EXPECT_EQ(worker.pauses(), 0);
+    focus(work);
+    work->selectAll();
+    QTest::keyClicks(work, "20");
+    QTest::keyClick(work, Qt::Key_Tab);
     EXPECT_EQ(m_device->received(), Frames{});
     EXPECT_EQ(worker.pauses(), 1);
 }
