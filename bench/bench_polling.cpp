@@ -23,13 +23,13 @@
 #include <thread>
 #include <vector>
 
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "device/handover.h"
 #include "device/poll_cycle.h"
 #include "device/poll_worker.h"
 #include "link/frame.h"
 #include "link/serial_port.h"
-#include "pages/setting_write.h"
+#include "device/setting_write.h"
 
 namespace zorvane {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "app/display_step.h"
 #include "app/korvell_app.h"
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "pages/c_kx_dialog.h"
 
 namespace {

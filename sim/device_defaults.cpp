@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "device/temperature.h"
+#include "link/temperature.h"
 
 namespace zorvane::sim {
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "link/discovery.h"
 #include "sim/faults.h"
 #include "sim/request_framer.h"

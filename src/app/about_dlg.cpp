@@ -3,7 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/bitmaps.h"
+#include "ui/bitmaps.h"
 #include "state/version.h"
 
 namespace zorvane {

@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "app/dialog_template.h"
+#include "ui/dialog_template.h"
 
 namespace zorvane {
 

@@ -11,17 +11,17 @@
 
 #include "app/about_dlg.h"
 #include "app/app_texts.h"
-#include "app/display_format.h"
 #include "app/korvell_dlg.h"
 #include "app/settings_file_dialog.h"
 #include "app/settings_preview.h"
 #include "counters/c_dlg_srch.h"
 #include "counters/res_dialog.h"
-#include "device/device_state.h"
+#include "device/setting_write.h"
+#include "device/settings_file.h"
+#include "device/settings_transfer.h"
 #include "link/frame.h"
-#include "pages/setting_write.h"
-#include "pages/settings_file.h"
-#include "pages/settings_transfer.h"
+#include "state/device_state.h"
+#include "ui/display_format.h"
 
 namespace zorvane {
 

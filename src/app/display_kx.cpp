@@ -4,10 +4,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/bitmaps.h"
-#include "app/display_format.h"
+#include "ui/bitmaps.h"
+#include "ui/display_format.h"
 #include "app/display_step.h"
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "pages/c_kx_dialog.h"
 
 namespace zorvane {

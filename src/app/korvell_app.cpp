@@ -5,7 +5,7 @@
 #include <QIcon>
 
 #include "app/app_texts.h"
-#include "app/bitmaps.h"
+#include "ui/bitmaps.h"
 #include "app/korvell_dlg.h"
 #include "state/version.h"
 

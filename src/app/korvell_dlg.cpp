@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "app/app_texts.h"
-#include "app/bitmaps.h"
+#include "ui/bitmaps.h"
 #include "app/display_step.h"
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "device/handover.h"
 #include "device/poll_worker.h"
 #include "link/discovery.h"

@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "app/device_tabs.h"
-#include "app/dialog_template.h"
+#include "ui/dialog_template.h"
 
 class QPushButton;
 

@@ -6,8 +6,8 @@
 #include <QDialog>
 #include <vector>
 
-#include "pages/settings_file.h"
-#include "pages/settings_transfer.h"
+#include "device/settings_file.h"
+#include "device/settings_transfer.h"
 
 class QPushButton;
 class QTableWidget;

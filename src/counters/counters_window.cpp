@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "app/dialog_template.h"
+#include "ui/dialog_template.h"
 #include "counters/counter_format.h"
-#include "device/device_state.h"
+#include "state/device_state.h"
 
 namespace zorvane {
 

@@ -11,7 +11,7 @@
 
 #include <stop_token>
 
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "link/serial_port.h"
 
 namespace zorvane {

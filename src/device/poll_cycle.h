@@ -11,7 +11,7 @@
 #include <span>
 #include <stop_token>
 
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "link/reply_catalogue.h"
 #include "link/serial_port.h"
 

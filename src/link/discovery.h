@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "link/serial_port.h"
 #include "state/models.h"
 

@@ -11,7 +11,7 @@
 #include <span>
 #include <string>
 
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "state/models.h"
 
 namespace zorvane {

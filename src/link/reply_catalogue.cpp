@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "device/temperature.h"
+#include "link/temperature.h"
 #include "link/frame.h"
 
 namespace zorvane {

@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "state/variables.h"
 
 namespace zorvane {

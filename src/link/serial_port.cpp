@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "link/frame.h"
 
 namespace zorvane {

@@ -4,11 +4,11 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "app/bitmaps.h"
-#include "device/device_state.h"
-#include "pages/page_font.h"
+#include "ui/bitmaps.h"
+#include "state/device_state.h"
+#include "ui/page_font.h"
 #include "pages/setting_edit.h"
-#include "pages/setting_write.h"
+#include "device/setting_write.h"
 
 namespace zorvane {
 

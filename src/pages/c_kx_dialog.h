@@ -6,7 +6,7 @@
 #include <QString>
 #include <array>
 
-#include "app/dialog_template.h"
+#include "ui/dialog_template.h"
 #include "pages/c_kx_qm.h"
 
 class QLabel;

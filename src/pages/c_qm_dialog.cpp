@@ -5,14 +5,14 @@
 #include <QTabBar>
 #include <QTabWidget>
 
-#include "app/bitmaps.h"
-#include "device/device_state.h"
+#include "ui/bitmaps.h"
+#include "state/device_state.h"
 #include "pages/c_tab_1.h"
 #include "pages/c_tab_2.h"
 #include "pages/c_tab_3.h"
 #include "pages/c_tab_4.h"
-#include "pages/page_font.h"
-#include "pages/tooltip_control.h"
+#include "ui/page_font.h"
+#include "ui/tooltip_control.h"
 
 namespace zorvane {
 

@@ -3,9 +3,9 @@
 // pictures, and an inner tab control with the four settings pages.
 #pragma once
 
-#include "app/dialog_template.h"
+#include "ui/dialog_template.h"
 #include "pages/c_kx_qm.h"
-#include "pages/template_focus.h"
+#include "ui/template_focus.h"
 
 class QTabWidget;
 

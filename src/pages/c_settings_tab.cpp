@@ -6,7 +6,7 @@
 
 #include "pages/c_kx_qm.h"
 #include "pages/setting_edit.h"
-#include "pages/setting_write.h"
+#include "device/setting_write.h"
 
 namespace zorvane {
 

@@ -7,9 +7,9 @@
 #include <QWidget>
 #include <span>
 
-#include "app/dialog_template.h"
-#include "pages/template_focus.h"
-#include "pages/tooltip_control.h"
+#include "ui/dialog_template.h"
+#include "ui/template_focus.h"
+#include "ui/tooltip_control.h"
 
 class QKeyEvent;
 

@@ -4,7 +4,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 
-#include "pages/setting_write.h"
+#include "device/setting_write.h"
 
 namespace zorvane {
 

@@ -6,7 +6,7 @@
 #include <QMessageBox>
 #include <QTimer>
 
-#include "pages/setting_write.h"
+#include "device/setting_write.h"
 
 namespace zorvane {
 

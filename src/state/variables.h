@@ -20,7 +20,7 @@
 #include <span>
 #include <string_view>
 
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "state/models.h"
 
 namespace zorvane {

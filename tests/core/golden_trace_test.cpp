@@ -18,7 +18,7 @@
 #include "link/discovery.h"
 #include "link/frame.h"
 #include "link/serial_port.h"
-#include "pages/setting_write.h"
+#include "device/setting_write.h"
 #include "scoped_env.h"
 #include "sim/device_model.h"
 

@@ -11,7 +11,7 @@
 #include <functional>
 #include <set>
 
-#include "device/temperature.h"
+#include "link/temperature.h"
 #include "link/frame.h"
 #include "scoped_env.h"
 #include "sim/port_directory.h"

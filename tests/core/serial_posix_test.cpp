@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "link/frame.h"
 #include "link/serial_port.h"
 #include "scoped_env.h"

@@ -1,7 +1,7 @@
 // Settings files: every model saved and loaded back over the in-memory
 // simulated device, each kind of bad file refused with its line, the load's
 // exit statuses, and a save that cannot complete.
-#include "pages/settings_file.h"
+#include "device/settings_file.h"
 
 #include <gtest/gtest.h>
 #include <linux/capability.h>
@@ -16,8 +16,8 @@
 #include <sstream>
 
 #include "app/cli/cli_commands.h"
+#include "device/settings_transfer.h"
 #include "link/frame.h"
-#include "pages/settings_transfer.h"
 #include "sim_line.h"
 
 namespace zorvane {

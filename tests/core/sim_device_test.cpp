@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "device/temperature.h"
+#include "link/temperature.h"
 #include "link/frame.h"
 #include "link/reply_catalogue.h"
 #include "sim/device_defaults.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "state/variables.h"
 
 namespace zorvane::testing {

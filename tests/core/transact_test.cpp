@@ -3,7 +3,7 @@
 #include <array>
 #include <vector>
 
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "link/frame.h"
 #include "link/serial_port.h"
 #include "scripted_port.h"

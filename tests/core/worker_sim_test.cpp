@@ -9,7 +9,7 @@
 #include "device/handover.h"
 #include "device/poll_worker.h"
 #include "link/frame.h"
-#include "pages/setting_write.h"
+#include "device/setting_write.h"
 #include "scoped_env.h"
 #include "sim/port_directory.h"
 

@@ -9,7 +9,7 @@
 #include "device/poll_cycle.h"
 #include "device/poll_worker.h"
 #include "link/frame.h"
-#include "pages/setting_write.h"
+#include "device/setting_write.h"
 #include "scripted_port.h"
 #include "sim/faults.h"
 #include "sim_line.h"

@@ -15,7 +15,7 @@
 #include "device/poll_cycle.h"
 #include "link/frame.h"
 #include "link/reply_catalogue.h"
-#include "pages/setting_write.h"
+#include "device/setting_write.h"
 #include "sim_line.h"
 #include "state_image.h"
 #include "value_change.h"

@@ -12,7 +12,7 @@
 #include "device/poll_worker.h"
 #include "link/frame.h"
 #include "no_sys_admin.h"
-#include "pages/setting_write.h"
+#include "device/setting_write.h"
 #include "pty_pair.h"
 #include "scoped_env.h"
 

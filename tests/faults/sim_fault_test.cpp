@@ -11,7 +11,7 @@
 // silent read costs 550 ms here).
 #include <gtest/gtest.h>
 
-#include "pages/setting_write.h"
+#include "device/setting_write.h"
 #include "sim_rig.h"
 
 namespace zorvane {

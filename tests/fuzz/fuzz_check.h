@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "state_image.h"
 
 #define FUZZ_CHECK(cond)                                                                  \

@@ -17,7 +17,7 @@
 
 #include "fuzz_check.h"
 #include "link/frame.h"
-#include "pages/setting_write.h"
+#include "device/setting_write.h"
 #include "recording_port.h"
 
 namespace zorvane::fuzz {

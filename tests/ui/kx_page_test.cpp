@@ -10,7 +10,7 @@
 #include <QTest>
 #include <QTextDocument>
 
-#include "app/bitmaps.h"
+#include "ui/bitmaps.h"
 #include "app/display_step.h"
 #include "pages/c_kx_dialog.h"
 #include "ui_fixture.h"

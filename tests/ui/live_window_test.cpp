@@ -14,7 +14,7 @@
 #include <memory>
 
 #include "app/app_texts.h"
-#include "app/bitmaps.h"
+#include "ui/bitmaps.h"
 #include "app/korvell_dlg.h"
 #include "link/serial_port.h"
 #include "modal_boxes.h"

@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <map>
 
-#include "app/bitmaps.h"
+#include "ui/bitmaps.h"
 #include "pages/c_tab_1.h"
 #include "pages/c_tab_2.h"
 #include "pages/c_tab_3.h"

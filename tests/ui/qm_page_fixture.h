@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "app/display_step.h"
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "pages/c_qm_dialog.h"
 #include "pages/c_settings_tab.h"
 

@@ -11,8 +11,8 @@
 #include "pages/c_tab_2.h"
 #include "pages/c_tab_3.h"
 #include "pages/c_tab_4.h"
-#include "pages/page_font.h"
-#include "pages/tooltip_control.h"
+#include "ui/page_font.h"
+#include "ui/tooltip_control.h"
 #include "qm_page_fixture.h"
 
 namespace zorvane::testing {

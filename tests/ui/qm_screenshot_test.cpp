@@ -10,7 +10,7 @@
 #include <cstdlib>
 
 #include "app/korvell_dlg.h"
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "link/discovery.h"
 #include "modal_boxes.h"
 #include "pages/c_qm_dialog.h"

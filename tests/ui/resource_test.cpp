@@ -6,7 +6,7 @@
 #include <QPixmap>
 #include <vector>
 
-#include "app/bitmaps.h"
+#include "ui/bitmaps.h"
 
 namespace {
 

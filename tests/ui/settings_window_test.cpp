@@ -17,8 +17,8 @@
 
 #include "app/korvell_dlg.h"
 #include "app/settings_preview.h"
+#include "device/settings_file.h"
 #include "link/frame.h"
-#include "pages/settings_file.h"
 #include "sim/port_directory.h"
 #include "ui_fixture.h"
 

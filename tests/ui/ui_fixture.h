@@ -1,7 +1,7 @@
 // Shared set-up of the window tests: the global device state back to zero.
 #pragma once
 
-#include "device/device_state.h"
+#include "state/device_state.h"
 
 namespace zorvane::testing {
 

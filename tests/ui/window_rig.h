@@ -20,7 +20,7 @@
 #include "pages/c_kx_dialog.h"
 #include "pages/c_qm_dialog.h"
 #include "pages/c_settings_tab.h"
-#include "pages/setting_write.h"
+#include "device/setting_write.h"
 #include "sim/port_directory.h"
 #include "ui_fixture.h"
 

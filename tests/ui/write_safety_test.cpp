@@ -13,13 +13,13 @@
 #include <cmath>
 #include <memory>
 
-#include "app/bitmaps.h"
+#include "ui/bitmaps.h"
 #include "app/korvell_dlg.h"
 #include "modal_boxes.h"
 #include "pages/c_kx_dialog.h"
 #include "pages/c_qm_dialog.h"
 #include "pages/c_settings_tab.h"
-#include "pages/setting_write.h"
+#include "device/setting_write.h"
 #include "sim/faults.h"
 #include "sim/port_directory.h"
 #include "window_rig.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "app/cli/cli_link.h"
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "device/poll_cycle.h"
 #include "link/discovery.h"
 #include "link/serial_port.h"

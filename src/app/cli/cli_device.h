@@ -2,8 +2,8 @@
 // picks the polled device, and one poll pass over it.
 #pragma once
 
+#include "device/setting_write.h"
 #include "link/discovery.h"
-#include "pages/setting_write.h"
 
 namespace zorvane::cli {
 

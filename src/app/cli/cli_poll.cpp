@@ -7,7 +7,7 @@
 #include "app/cli/cli_commands.h"
 #include "app/cli/cli_device.h"
 #include "app/cli/state_json.h"
-#include "device/device_state.h"
+#include "state/device_state.h"
 
 namespace zorvane::cli {
 

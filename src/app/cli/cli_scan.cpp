@@ -4,7 +4,7 @@
 #include <string>
 
 #include "app/cli/cli_commands.h"
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "link/discovery.h"
 #include "link/serial_port.h"
 

@@ -8,9 +8,9 @@
 
 #include "app/cli/cli_commands.h"
 #include "app/cli/cli_device.h"
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "link/serial_port.h"
-#include "pages/setting_write.h"
+#include "device/setting_write.h"
 
 namespace zorvane::cli {
 

@@ -12,10 +12,10 @@
 #include "app/cli/cli_commands.h"
 #include "app/cli/cli_device.h"
 #include "app/cli/cli_link.h"
-#include "device/device_state.h"
+#include "device/settings_file.h"
+#include "device/settings_transfer.h"
 #include "link/serial_port.h"
-#include "pages/settings_file.h"
-#include "pages/settings_transfer.h"
+#include "state/device_state.h"
 
 namespace zorvane::cli {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "device/device_state.h"
+#include "state/device_state.h"
 
 namespace zorvane::cli {
 

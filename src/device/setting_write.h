@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "device/device_state.h"
+#include "state/device_state.h"
 #include "link/serial_port.h"
 
 namespace zorvane {

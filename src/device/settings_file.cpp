@@ -1,4 +1,4 @@
-#include "pages/settings_file.h"
+#include "device/settings_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "pages/template_focus.h"
+#include "ui/template_focus.h"
 
 #include <QWidget>
 

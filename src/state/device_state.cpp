@@ -1,4 +1,4 @@
-#include "device/device_state.h"
+#include "state/device_state.h"
 
 #include <thread>
 

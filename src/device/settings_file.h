@@ -28,8 +28,8 @@
 #include <string_view>
 #include <vector>
 
-#include "device/device_state.h"
-#include "pages/setting_write.h"
+#include "device/setting_write.h"
+#include "state/device_state.h"
 #include "state/models.h"
 #include "state/variables.h"
 

@@ -1,4 +1,4 @@
-#include "device/temperature.h"
+#include "link/temperature.h"
 
 #include <cmath>
 

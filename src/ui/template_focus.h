@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "app/dialog_template.h"
+#include "ui/dialog_template.h"
 
 class QWidget;
 

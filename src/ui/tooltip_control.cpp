@@ -1,4 +1,4 @@
-#include "pages/tooltip_control.h"
+#include "ui/tooltip_control.h"
 
 #include <QEvent>
 #include <QFontMetrics>

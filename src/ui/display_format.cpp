@@ -1,4 +1,4 @@
-#include "app/display_format.h"
+#include "ui/display_format.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -1,4 +1,4 @@
-#include "pages/page_font.h"
+#include "ui/page_font.h"
 
 #include <QFont>
 #include <QFontMetrics>

@@ -1,4 +1,4 @@
-#include "pages/settings_transfer.h"
+#include "device/settings_transfer.h"
 
 #include "device/handover.h"
 #include "device/poll_cycle.h"

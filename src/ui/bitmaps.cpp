@@ -1,4 +1,4 @@
-#include "app/bitmaps.h"
+#include "ui/bitmaps.h"
 
 #include <QFile>
 #include <QLabel>

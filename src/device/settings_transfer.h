@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "device/device_state.h"
+#include "device/settings_file.h"
 #include "link/serial_port.h"
-#include "pages/settings_file.h"
+#include "state/device_state.h"
 
 namespace zorvane {
 

@@ -1,4 +1,4 @@
-#include "pages/setting_write.h"
+#include "device/setting_write.h"
 
 #include <algorithm>
 #include <charconv>
