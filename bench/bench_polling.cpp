@@ -23,13 +23,13 @@
 #include <thread>
 #include <vector>
 
-#include "state/device_state.h"
 #include "device/handover.h"
 #include "device/poll_cycle.h"
 #include "device/poll_worker.h"
+#include "device/setting_write.h"
 #include "link/frame.h"
 #include "link/serial_port.h"
-#include "device/setting_write.h"
+#include "state/device_state.h"
 
 namespace zorvane {
 namespace {
@@ -163,7 +163,8 @@ void bench_write_wait(int com, int kind, int writes) {
     PollWorker worker(serial_port(), device_state);
     worker.start();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    const SettingParam& param = *find_setting("Pmax", kind == 1 ? 1 : 2);
+    const SettingParam& param =
+        *find_setting("Pmax", family_of_kind(kind) == Family::Kx ? Family::Kx : Family::Qm);
     std::vector<double> waits;
     uint32_t seed = 7;
     for (int i = 0; i < writes; ++i) {

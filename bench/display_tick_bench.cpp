@@ -10,8 +10,8 @@
 
 #include "app/display_step.h"
 #include "app/korvell_app.h"
-#include "state/device_state.h"
 #include "pages/c_kx_dialog.h"
+#include "state/device_state.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <string_view>
 #include <vector>
 
-#include "state/device_state.h"
 #include "link/discovery.h"
 #include "sim/faults.h"
 #include "sim/request_framer.h"
+#include "state/device_state.h"
 #include "state/models.h"
 
 namespace zorvane::sim {

@@ -3,8 +3,8 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "ui/bitmaps.h"
 #include "state/version.h"
+#include "ui/bitmaps.h"
 
 namespace zorvane {
 

@@ -4,11 +4,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "app/display_step.h"
+#include "pages/c_kx_dialog.h"
+#include "state/device_state.h"
 #include "ui/bitmaps.h"
 #include "ui/display_format.h"
-#include "app/display_step.h"
-#include "state/device_state.h"
-#include "pages/c_kx_dialog.h"
 
 namespace zorvane {
 

@@ -9,16 +9,16 @@
 #include <QTabWidget>
 #include <cmath>
 
-#include "ui/bitmaps.h"
-#include "ui/display_format.h"
 #include "app/display_step.h"
-#include "state/device_state.h"
+#include "device/setting_write.h"
 #include "pages/c_qm_dialog.h"
 #include "pages/c_tab_1.h"
 #include "pages/c_tab_2.h"
 #include "pages/c_tab_3.h"
 #include "pages/c_tab_4.h"
-#include "device/setting_write.h"
+#include "state/device_state.h"
+#include "ui/bitmaps.h"
+#include "ui/display_format.h"
 
 namespace zorvane {
 

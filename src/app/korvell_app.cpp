@@ -5,9 +5,9 @@
 #include <QIcon>
 
 #include "app/app_texts.h"
-#include "ui/bitmaps.h"
 #include "app/korvell_dlg.h"
 #include "state/version.h"
+#include "ui/bitmaps.h"
 
 namespace zorvane {
 

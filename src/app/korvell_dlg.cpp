@@ -9,15 +9,15 @@
 #include <thread>
 
 #include "app/app_texts.h"
-#include "ui/bitmaps.h"
 #include "app/display_step.h"
-#include "state/device_state.h"
 #include "device/handover.h"
 #include "device/poll_worker.h"
 #include "link/discovery.h"
 #include "link/serial_port.h"
 #include "pages/c_kx_dialog.h"
 #include "pages/c_qm_dialog.h"
+#include "state/device_state.h"
+#include "ui/bitmaps.h"
 
 namespace zorvane {
 

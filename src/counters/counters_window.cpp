@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "ui/dialog_template.h"
 #include "counters/counter_format.h"
 #include "state/device_state.h"
+#include "ui/dialog_template.h"
 
 namespace zorvane {
 

@@ -11,8 +11,8 @@
 
 #include <stop_token>
 
-#include "state/device_state.h"
 #include "link/serial_port.h"
+#include "state/device_state.h"
 
 namespace zorvane {
 

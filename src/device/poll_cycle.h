@@ -11,9 +11,9 @@
 #include <span>
 #include <stop_token>
 
-#include "state/device_state.h"
 #include "link/reply_catalogue.h"
 #include "link/serial_port.h"
+#include "state/device_state.h"
 
 namespace zorvane {
 

@@ -4,54 +4,53 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "device/handover.h"
 #include "link/frame.h"
+#include "state/variables.h"
 
 namespace zorvane {
 
 namespace {
 
-using S = DeviceState;
-using P = SettingPage;
+// Every settings edit of the tool, one per registry setting and page that
+// shows it as a text field (a choice is picked from a list instead).
+std::vector<SettingParam> build_settings() {
+    std::vector<SettingParam> out;
+    for (const Variable& v : variables()) {
+        if (!v.writable() || v.choice) {
+            continue;
+        }
+        const auto row = [&v](int control, SettingPage page, Family family) {
+            return SettingParam{.control_id = control,
+                                .page = page,
+                                .name = v.name_for(family),
+                                .field = v.field,
+                                .write_command = v.write_code,
+                                .scale = v.scale,
+                                .payload_width = v.width,
+                                .shown_guard = page != SettingPage::Kx,
+                                .read_only_guard = v.applies_while_zero != nullptr,
+                                .whole_shown_suffix = v.whole_shown_suffix(),
+                                .variable = &v};
+        };
+        if (v.kx_control != 0) {
+            out.push_back(row(v.kx_control, SettingPage::Kx, Family::Kx));
+        }
+        if (v.qm_control != 0) {
+            out.push_back(row(v.qm_control,
+                              static_cast<SettingPage>(static_cast<int>(v.qm_tab) + 1),
+                              Family::Qm));
+        }
+    }
+    return out;
+}
 
-// Every settings edit of the tool. The write command is the read command of
-// the same setting minus one; scale takes display units to wire units.
-//   control  page              name            field               cmd  scale width shown ro
-constexpr std::array kSettings = {
-    SettingParam{1039, P::Kx, "UbatLow", &S::set_ubat_low, 0x4D, 10, 2, false, false},
-    SettingParam{1042, P::Kx, "UbatMin", &S::set_ubat_min, 0x4F, 10, 2, false, false},
-    SettingParam{1041, P::Kx, "UbatMinOn", &S::set_ubat_min_on, 0x3F, 10, 2, false, false},
-    SettingParam{1040, P::Kx, "Pmax", &S::set_pmax, 0x51, 1, 2, false, false},
-    SettingParam{1037, P::Kx, "UoutNom", &S::set_uout_nom, 0x4B, 10, 2, false, false},
-
-    SettingParam{1090, P::Inverter, "UbatLow", &S::set_ubat_low, 0x4D, 10, 2, true, false},
-    SettingParam{1091, P::Inverter, "UbatMin", &S::set_ubat_min, 0x4F, 10, 2, true, false},
-    SettingParam{1092, P::Inverter, "UbatMinOn", &S::set_ubat_min_on, 0x3F, 10, 2, true, false},
-    SettingParam{1093, P::Inverter, "Pmax", &S::set_pmax, 0x51, 1, 2, true, false},
-    SettingParam{1094, P::Inverter, "UrmsNom", &S::set_uout_nom, 0x4B, 10, 2, true, false},
-
-    SettingParam{1095, P::MainsTransfer, "UrmslowL", &S::set_urms_low_l, 0x57, 10, 2, true, false},
-    SettingParam{1097, P::MainsTransfer, "UrmshighH", &S::set_urms_high_h, 0x5B, 10, 2, true,
-                 false},
-    SettingParam{1096, P::MainsTransfer, "UrmslowH", &S::set_urms_low_h, 0x59, 10, 2, true, false},
-    SettingParam{1098, P::MainsTransfer, "UrmshighL", &S::set_urms_high_l, 0x5D, 10, 2, true,
-                 false},
-
-    SettingParam{1099, P::Charger, "FloatTime", &S::set_float_time, 0x65, 1, 2, true, false},
-    SettingParam{1100, P::Charger, "RFloatTime", &S::set_rfloat_time, 0x67, 1440, 2, true, false,
-                 " сут."},
-    SettingParam{1101, P::Charger, "RAbsTime", &S::set_rabs_time, 0x69, 1, 2, true, false},
-    SettingParam{1102, P::Charger, "IchrgNom", &S::set_ichrg_nom, 0x5F, 10, 2, true, false},
-    SettingParam{1084, P::Charger, "AbsEndFactor", &S::set_abs_end_factor, 0x61, 1, 1, true, false},
-    SettingParam{1086, P::Charger, "AbsTime", &S::set_abs_time, 0x63, 1, 2, true, false},
-
-    SettingParam{1126, P::Generator, "EGenType", &S::set_egen_type, 0x6B, 1, 1, true, false},
-    SettingParam{1082, P::Generator, "EGenOnTime", &S::set_egen_on_time, 0x6F, 1, 2, true, true},
-    SettingParam{1080, P::Generator, "EGenPmax", &S::set_egen_pmax, 0x71, 1, 2, true, false},
-    SettingParam{1081, P::Generator, "EGenSleep", &S::set_egen_sleep, 0x73, 1, 1, true, false},
-    SettingParam{1083, P::Generator, "EGenWork", &S::set_egen_work, 0x75, 1, 2, true, false},
-};
+const std::vector<SettingParam>& settings() {
+    static const std::vector<SettingParam> table = build_settings();
+    return table;
+}
 
 constexpr int kTextCharacters = 9;  // the edit's text is read into 10 wide characters
 
@@ -248,11 +247,11 @@ std::string whole_shown_text(const SettingParam& param, float stored) {
 }
 
 std::span<const SettingParam> setting_params() {
-    return kSettings;
+    return settings();
 }
 
 const SettingParam* find_setting(int control_id) {
-    for (const SettingParam& param : kSettings) {
+    for (const SettingParam& param : settings()) {
         if (param.control_id == control_id) {
             return &param;
         }
@@ -260,10 +259,10 @@ const SettingParam* find_setting(int control_id) {
     return nullptr;
 }
 
-const SettingParam* find_setting(std::string_view name, int family) {
-    for (const SettingParam& param : kSettings) {
+const SettingParam* find_setting(std::string_view name, Family family) {
+    for (const SettingParam& param : settings()) {
         const bool kx_row = param.page == SettingPage::Kx;
-        if (kx_row == (family == 1) && name == param.name) {
+        if (kx_row == (family == Family::Kx) && name == param.name) {
             return &param;
         }
     }

@@ -1,9 +1,10 @@
-// Writing one setting: the table of setting fields and the one routine that
-// turns a field's text into the frame to send (or decides to send nothing).
+// Writing one setting: the setting fields (one per registry setting and page
+// that shows it as a text field) and the one routine that turns a field's
+// text into the frame to send (or decides to send nothing).
 //
-//   UbatLow 26.5  > BE 4D 01 09 AA    (26.5 × 10 = 265, two-byte payload)
-//                   0  1  2  3  4
-//   EGenSleep 7   > BE 73 07 AA       (one-byte payload)
+//   26.5 in a field of scale 10  > BE 4D 01 09 AA    (265, two-byte payload)
+//                                  0  1  2  3  4
+//   7 in a one-byte field        > BE 73 07 AA
 //
 // The reply to a write is read once and not examined.
 #pragma once
@@ -14,17 +15,20 @@
 #include <string>
 #include <string_view>
 
-#include "state/device_state.h"
 #include "link/serial_port.h"
+#include "state/device_state.h"
+#include "state/models.h"
 
 namespace zorvane {
 
 enum class SettingPage { Kx, Inverter, MainsTransfer, Charger, Generator };
 
+struct Variable;
+
 struct SettingParam {
     int control_id;  // edit control whose focus loss writes it
     SettingPage page;
-    const char* name;  // "UbatLow" …
+    const char* name;  // the technician's name on that page
     FloatField field;  // value last read from the device, display units
     uint8_t write_command;
     int scale;             // display units to wire units: 1, 10 or 1440
@@ -36,12 +40,13 @@ struct SettingParam {
     // shown, minutes kept). That shown text, left as it is, stands for the
     // stored value and writes nothing.
     const char* whole_shown_suffix = nullptr;
+    const Variable* variable = nullptr;  // its registry row
 };
 
 std::span<const SettingParam> setting_params();
 const SettingParam* find_setting(int control_id);
-// By name for the given family (1 = KX page, otherwise the QM tabs).
-const SettingParam* find_setting(std::string_view name, int family);
+// By name for the given family (the KX page, or else the QM tabs).
+const SettingParam* find_setting(std::string_view name, Family family);
 
 // The text a field with whole_shown_suffix shows for `stored`: the whole
 // number, halves away from zero, then the suffix. The display and the "left

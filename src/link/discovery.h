@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "state/device_state.h"
 #include "link/serial_port.h"
+#include "state/device_state.h"
 #include "state/models.h"
 
 namespace zorvane {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "link/temperature.h"
 #include "link/frame.h"
+#include "link/temperature.h"
 
 namespace zorvane {
 

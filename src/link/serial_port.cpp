@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <mutex>
 
-#include "state/device_state.h"
 #include "link/frame.h"
+#include "state/device_state.h"
 
 namespace zorvane {
 

@@ -4,11 +4,11 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "ui/bitmaps.h"
-#include "state/device_state.h"
-#include "ui/page_font.h"
-#include "pages/setting_edit.h"
 #include "device/setting_write.h"
+#include "pages/setting_edit.h"
+#include "state/device_state.h"
+#include "ui/bitmaps.h"
+#include "ui/page_font.h"
 
 namespace zorvane {
 

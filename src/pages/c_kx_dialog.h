@@ -6,8 +6,8 @@
 #include <QString>
 #include <array>
 
-#include "ui/dialog_template.h"
 #include "pages/c_kx_qm.h"
+#include "ui/dialog_template.h"
 
 class QLabel;
 class QLineEdit;

@@ -5,12 +5,12 @@
 #include <QTabBar>
 #include <QTabWidget>
 
-#include "ui/bitmaps.h"
-#include "state/device_state.h"
 #include "pages/c_tab_1.h"
 #include "pages/c_tab_2.h"
 #include "pages/c_tab_3.h"
 #include "pages/c_tab_4.h"
+#include "state/device_state.h"
+#include "ui/bitmaps.h"
 #include "ui/page_font.h"
 #include "ui/tooltip_control.h"
 

@@ -3,8 +3,8 @@
 // pictures, and an inner tab control with the four settings pages.
 #pragma once
 
-#include "ui/dialog_template.h"
 #include "pages/c_kx_qm.h"
+#include "ui/dialog_template.h"
 #include "ui/template_focus.h"
 
 class QTabWidget;

@@ -4,9 +4,9 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 
+#include "device/setting_write.h"
 #include "pages/c_kx_qm.h"
 #include "pages/setting_edit.h"
-#include "device/setting_write.h"
 
 namespace zorvane {
 

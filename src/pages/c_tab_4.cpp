@@ -79,7 +79,7 @@ void c_tab_4::OnEGenUbatSelChange(int index) {
 
 void c_tab_4::OnTrainingClicked(bool checked) {
     get<QLineEdit>(kEGenWork)->setReadOnly(!checked);
-    write_fixed_u16(serial_port(), device_state, kEGenWorkWrite, checked ? kTrainingSeconds : 0);
+    write_fixed_u16(serial_port(), device_state, kEGenWorkWrite, checked ? kTrainingOnSeconds : 0);
 }
 
 }  // namespace zorvane

@@ -23,9 +23,6 @@ inline constexpr int kEGenTypeLabel = 1138;  // Enter/Esc focus target
 class c_tab_4 : public c_settings_tab {
     Q_OBJECT
   public:
-    static constexpr uint8_t kEGenUbatWrite = 0x6D;
-    static constexpr uint8_t kEGenWorkWrite = 0x75;
-    static constexpr uint16_t kTrainingSeconds = 20;  // what the check box switches on
     // Shown in EGenOnTime when start mode 1 makes the delay meaningless.
     static constexpr const char* kZeroTimeText = "0 сек.";
 

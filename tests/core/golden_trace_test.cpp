@@ -15,10 +15,10 @@
 
 #include "app/cli/state_json.h"
 #include "device/poll_cycle.h"
+#include "device/setting_write.h"
 #include "link/discovery.h"
 #include "link/frame.h"
 #include "link/serial_port.h"
-#include "device/setting_write.h"
 #include "scoped_env.h"
 #include "sim/device_model.h"
 

@@ -11,8 +11,8 @@
 #include <functional>
 #include <set>
 
-#include "link/temperature.h"
 #include "link/frame.h"
+#include "link/temperature.h"
 #include "scoped_env.h"
 #include "sim/port_directory.h"
 #include "sim_line.h"

@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "device/setting_write.h"
 #include "link/reply_catalogue.h"
 #include "state/models.h"
 #include "state/variables.h"
@@ -51,6 +52,9 @@ TEST(Registry, NamesKeysControlsAndCodesAreEachUsedOnce) {
         }
     }
     EXPECT_EQ(write_codes.size(), 21u);
+    // The generator tab's list and check box write registry settings.
+    EXPECT_EQ(find_written_variable(kEGenUbatWrite), find_variable("EGenUbat"));
+    EXPECT_EQ(find_written_variable(kEGenWorkWrite), find_variable("EGenWork"));
     EXPECT_STREQ(find_setting_variable("UrmsNom", Family::Qm)->name, "UoutNom");
     EXPECT_EQ(find_setting_variable("UrmsNom", Family::Kx), nullptr);
     EXPECT_EQ(find_setting_variable("IchrgNom", Family::Kx), nullptr);

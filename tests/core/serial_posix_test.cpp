@@ -19,10 +19,10 @@
 #include <thread>
 #include <vector>
 
-#include "state/device_state.h"
 #include "link/frame.h"
 #include "link/serial_port.h"
 #include "scoped_env.h"
+#include "state/device_state.h"
 
 namespace zorvane {
 namespace {

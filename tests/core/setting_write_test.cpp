@@ -22,7 +22,7 @@ std::vector<uint8_t> frame_of(const SettingDecision& d) {
 }
 
 const SettingParam& setting(const char* name, int family) {
-    const SettingParam* param = find_setting(name, family);
+    const SettingParam* param = find_setting(name, family == 1 ? Family::Kx : Family::Qm);
     EXPECT_NE(param, nullptr) << name;
     return *param;
 }
@@ -224,13 +224,14 @@ TEST(SettingWrite, TableAgreesWithTheReplyCatalogue) {
         EXPECT_EQ(param.shown_guard, param.page != SettingPage::Kx) << param.name;
         EXPECT_EQ(param.read_only_guard, std::string(param.name) == "EGenOnTime");
         EXPECT_EQ(find_setting(param.control_id), &param);
-        EXPECT_EQ(find_setting(param.name, param.page == SettingPage::Kx ? 1 : 2), &param);
+        EXPECT_EQ(find_setting(param.name, param.page == SettingPage::Kx ? Family::Kx : Family::Qm),
+                  &param);
     }
     EXPECT_EQ(ids.size(), 25u);
-    EXPECT_EQ(find_setting("UrmsNom", 1), nullptr);
-    EXPECT_EQ(find_setting("UoutNom", 2), nullptr);
-    EXPECT_EQ(find_setting("UbatLow", 1)->control_id, 1039);
-    EXPECT_EQ(find_setting("UbatLow", 2)->control_id, 1090);
+    EXPECT_EQ(find_setting("UrmsNom", Family::Kx), nullptr);
+    EXPECT_EQ(find_setting("UoutNom", Family::Qm), nullptr);
+    EXPECT_EQ(find_setting("UbatLow", Family::Kx)->control_id, 1039);
+    EXPECT_EQ(find_setting("UbatLow", Family::Qm)->control_id, 1090);
     EXPECT_EQ(find_setting(1088), nullptr);
 }
 

@@ -5,9 +5,9 @@
 
 #include <cmath>
 
-#include "link/temperature.h"
 #include "link/frame.h"
 #include "link/reply_catalogue.h"
+#include "link/temperature.h"
 #include "sim/device_defaults.h"
 #include "sim/device_model.h"
 

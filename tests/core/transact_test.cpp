@@ -3,10 +3,10 @@
 #include <array>
 #include <vector>
 
-#include "state/device_state.h"
 #include "link/frame.h"
 #include "link/serial_port.h"
 #include "scripted_port.h"
+#include "state/device_state.h"
 
 namespace zorvane {
 namespace {

@@ -8,8 +8,8 @@
 
 #include "device/handover.h"
 #include "device/poll_worker.h"
-#include "link/frame.h"
 #include "device/setting_write.h"
+#include "link/frame.h"
 #include "scoped_env.h"
 #include "sim/port_directory.h"
 
@@ -76,7 +76,8 @@ TEST(WorkerOverSim, WritesAndCommandsReachTheDeviceAndComeBackByThePoll) {
     ASSERT_TRUE(eventually([&] { return state.set_pmax.load() == pmax; }));
 
     // A setting write: the device takes it, the next pass reads it back.
-    const SettingDecision write = write_setting(port, state, *find_setting("Pmax", 2), "4321 BA");
+    const SettingDecision write =
+        write_setting(port, state, *find_setting("Pmax", Family::Qm), "4321 BA");
     EXPECT_TRUE(write.sent);
     EXPECT_TRUE(eventually([&] { return state.set_pmax.load() == 4321.0f; }));
     EXPECT_EQ(device->with_device([](auto& d) { return d.value(0x52); }), 4321);

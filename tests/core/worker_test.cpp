@@ -8,8 +8,8 @@
 #include "device/handover.h"
 #include "device/poll_cycle.h"
 #include "device/poll_worker.h"
-#include "link/frame.h"
 #include "device/setting_write.h"
+#include "link/frame.h"
 #include "scripted_port.h"
 #include "sim/faults.h"
 #include "sim_line.h"
@@ -124,7 +124,7 @@ TEST(PollWorker, WithoutAPortItNeverStoresAndStopsAtOnce) {
         worker.start();
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         // A write still gets its turn, and finds the port closed.
-        EXPECT_FALSE(write_setting(fake.port, state, *find_setting("Pmax", 1), "10").sent);
+        EXPECT_FALSE(write_setting(fake.port, state, *find_setting("Pmax", Family::Kx), "10").sent);
         worker.stop();
         EXPECT_EQ(fake.line->opens.load(), 0);
         EXPECT_TRUE(fake.line->device.received().empty());

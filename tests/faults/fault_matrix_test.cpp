@@ -13,9 +13,9 @@
 #include <string>
 
 #include "device/poll_cycle.h"
+#include "device/setting_write.h"
 #include "link/frame.h"
 #include "link/reply_catalogue.h"
-#include "device/setting_write.h"
 #include "sim_line.h"
 #include "state_image.h"
 #include "value_change.h"

@@ -10,9 +10,9 @@
 
 #include "counting_backend.h"
 #include "device/poll_worker.h"
+#include "device/setting_write.h"
 #include "link/frame.h"
 #include "no_sys_admin.h"
-#include "device/setting_write.h"
 #include "pty_pair.h"
 #include "scoped_env.h"
 
@@ -55,7 +55,7 @@ TEST(HeldPort, RetriedWithoutAMessageUntilTheOtherProgramLetsGo) {
 
         // A setting left meanwhile goes nowhere, quietly, and the worker is
         // given back its turn.
-        const SettingParam* ubat_low = find_setting("UbatLow", 1);
+        const SettingParam* ubat_low = find_setting("UbatLow", Family::Kx);
         ASSERT_NE(ubat_low, nullptr);
         const SettingDecision d = write_setting(port, state, *ubat_low, "26.5");
         EXPECT_EQ(d.kind, SettingDecision::Kind::Send);

@@ -15,9 +15,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "device/setting_write.h"
 #include "fuzz_check.h"
 #include "link/frame.h"
-#include "device/setting_write.h"
 #include "recording_port.h"
 
 namespace zorvane::fuzz {

@@ -6,11 +6,11 @@
 #include <QTest>
 #include <cstdlib>
 
-#include "ui/dialog_template.h"
 #include "counters/c_dlg_srch.h"
 #include "counters/counter_format.h"
 #include "counters/res_dialog.h"
 #include "state/device_state.h"
+#include "ui/dialog_template.h"
 
 namespace zorvane {
 namespace {

@@ -10,9 +10,9 @@
 #include <QTest>
 #include <QTextDocument>
 
-#include "ui/bitmaps.h"
 #include "app/display_step.h"
 #include "pages/c_kx_dialog.h"
+#include "ui/bitmaps.h"
 #include "ui_fixture.h"
 
 namespace zorvane {

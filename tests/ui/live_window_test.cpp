@@ -14,13 +14,13 @@
 #include <memory>
 
 #include "app/app_texts.h"
-#include "ui/bitmaps.h"
 #include "app/korvell_dlg.h"
 #include "link/serial_port.h"
 #include "modal_boxes.h"
 #include "pages/c_kx_dialog.h"
 #include "pages/c_qm_dialog.h"
 #include "sim/port_directory.h"
+#include "ui/bitmaps.h"
 #include "ui_fixture.h"
 
 namespace zorvane {

@@ -5,12 +5,12 @@
 #include <QLabel>
 #include <map>
 
-#include "ui/bitmaps.h"
 #include "pages/c_tab_1.h"
 #include "pages/c_tab_2.h"
 #include "pages/c_tab_3.h"
 #include "pages/c_tab_4.h"
 #include "qm_page_fixture.h"
+#include "ui/bitmaps.h"
 
 namespace zorvane::testing {
 namespace {

@@ -12,9 +12,9 @@
 #include <memory>
 
 #include "app/display_step.h"
-#include "state/device_state.h"
 #include "pages/c_qm_dialog.h"
 #include "pages/c_settings_tab.h"
+#include "state/device_state.h"
 
 namespace zorvane::testing {
 

@@ -10,11 +10,11 @@
 #include <cstdlib>
 
 #include "app/korvell_dlg.h"
-#include "state/device_state.h"
 #include "link/discovery.h"
 #include "modal_boxes.h"
 #include "pages/c_qm_dialog.h"
 #include "sim/port_directory.h"
+#include "state/device_state.h"
 
 namespace zorvane::testing {
 namespace {

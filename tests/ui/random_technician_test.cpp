@@ -305,7 +305,7 @@ class Technician : public WindowRig, public QObject {
         }
         auto* training = generator->get<QCheckBox>(tab4_id::kTraining);
         if (training->isVisible() && training->isEnabled()) {
-            const uint8_t seconds = training->isChecked() ? 0 : c_tab_4::kTrainingSeconds;
+            const uint8_t seconds = training->isChecked() ? 0 : kTrainingOnSeconds;
             m_expected.push_back({m_qm, {kFrameStart, kEGenWorkWrite, 0, seconds, kFrameEnd}});
             training->click();
         }

@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "app/korvell_dlg.h"
+#include "device/setting_write.h"
 #include "link/frame.h"
 #include "modal_boxes.h"
 #include "pages/c_kx_dialog.h"
 #include "pages/c_qm_dialog.h"
 #include "pages/c_settings_tab.h"
-#include "device/setting_write.h"
 #include "sim/port_directory.h"
 #include "ui_fixture.h"
 

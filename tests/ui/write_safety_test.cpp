@@ -13,15 +13,15 @@
 #include <cmath>
 #include <memory>
 
-#include "ui/bitmaps.h"
 #include "app/korvell_dlg.h"
+#include "device/setting_write.h"
 #include "modal_boxes.h"
 #include "pages/c_kx_dialog.h"
 #include "pages/c_qm_dialog.h"
 #include "pages/c_settings_tab.h"
-#include "device/setting_write.h"
 #include "sim/faults.h"
 #include "sim/port_directory.h"
+#include "ui/bitmaps.h"
 #include "window_rig.h"
 
 namespace zorvane::testing {
@@ -55,19 +55,19 @@ TEST_F(WindowRig, EveryFieldWritesOnlyWhatWasTyped) {
     }
 
     // Numbers as a Russian technician types them, through the window.
-    const SettingParam& pmax = *find_setting("Pmax", 1);
+    const SettingParam& pmax = *find_setting("Pmax", Family::Kx);
     show_field(pmax);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !field(pmax)->isReadOnly(); }, 5000));
     m_kx->clear_log();
     leave(field(pmax), QStringLiteral("3 500"), Qt::Key_Tab);
-    leave(field(*find_setting("UbatLow", 1)), QStringLiteral("26,5"), Qt::Key_Tab);
-    EXPECT_EQ(writes_of(m_kx),
-              frames({write_frame(pmax, 3500), write_frame(*find_setting("UbatLow", 1), 265)}));
+    leave(field(*find_setting("UbatLow", Family::Kx)), QStringLiteral("26,5"), Qt::Key_Tab);
+    EXPECT_EQ(writes_of(m_kx), frames({write_frame(pmax, 3500),
+                                       write_frame(*find_setting("UbatLow", Family::Kx), 265)}));
 }
 
 TEST_F(WindowRig, HalfDaysOfRFloatTimeAreNotRewritten) {
     open_window();
-    const SettingParam& rfloat = *find_setting("RFloatTime", 2);
+    const SettingParam& rfloat = *find_setting("RFloatTime", Family::Qm);
     show_field(rfloat);
     QLineEdit* edit = field(rfloat);
     for (int minutes = 0; minutes <= 14400; minutes += 720) {
@@ -90,7 +90,7 @@ TEST_F(WindowRig, HalfDaysOfRFloatTimeAreNotRewritten) {
 
 TEST_F(WindowRig, ADeviceNotYetReadShowsNothingAndTakesNoWrite) {
     open_window();
-    const SettingParam& ubat_min = *find_setting("UbatMin", 1);
+    const SettingParam& ubat_min = *find_setting("UbatMin", Family::Kx);
     // The KX device keeps silent until the test lets it answer.
     m_kx->inject(sim::fault::silence());
     show_field(ubat_min);
@@ -129,7 +129,7 @@ TEST_F(WindowRig, ADeviceNotYetReadShowsNothingAndTakesNoWrite) {
 
 TEST_F(WindowRig, AKxPageTornDownWhileTypedIntoWritesNothing) {
     open_window();
-    const SettingParam& ubat_low = *find_setting("UbatLow", 1);
+    const SettingParam& ubat_low = *find_setting("UbatLow", Family::Kx);
     show_field(ubat_low);
     QLineEdit* edit = field(ubat_low);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !edit->isReadOnly(); }, 5000));

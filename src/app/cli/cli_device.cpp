@@ -3,10 +3,10 @@
 #include <cstdio>
 
 #include "app/cli/cli_link.h"
-#include "state/device_state.h"
 #include "device/poll_cycle.h"
 #include "link/discovery.h"
 #include "link/serial_port.h"
+#include "state/device_state.h"
 
 namespace zorvane::cli {
 

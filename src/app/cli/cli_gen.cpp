@@ -5,10 +5,10 @@
 
 #include "app/cli/cli_commands.h"
 #include "app/cli/cli_device.h"
-#include "state/device_state.h"
+#include "device/setting_write.h"
 #include "link/frame.h"
 #include "link/serial_port.h"
-#include "device/setting_write.h"
+#include "state/device_state.h"
 
 namespace zorvane::cli {
 

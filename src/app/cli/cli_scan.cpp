@@ -4,9 +4,9 @@
 #include <string>
 
 #include "app/cli/cli_commands.h"
-#include "state/device_state.h"
 #include "link/discovery.h"
 #include "link/serial_port.h"
+#include "state/device_state.h"
 
 namespace zorvane::cli {
 

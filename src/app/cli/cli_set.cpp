@@ -8,35 +8,45 @@
 
 #include "app/cli/cli_commands.h"
 #include "app/cli/cli_device.h"
-#include "state/device_state.h"
-#include "link/serial_port.h"
 #include "device/setting_write.h"
+#include "link/serial_port.h"
+#include "state/device_state.h"
+#include "state/variables.h"
 
 namespace zorvane::cli {
 
 namespace {
 
-constexpr const char* kEGenUbat = "EGenUbat";  // the start-mode list of the QM page
-
-void list_names(int family) {
+void list_names(Family family) {
     std::fprintf(stderr, "settings of this device:");
-    for (const SettingParam& param : setting_params()) {
-        if ((param.page == SettingPage::Kx) == (family == 1)) {
-            std::fprintf(stderr, " %s", param.name);
+    for (const Variable& v : variables()) {
+        if (v.writable() && has_family(v.families, family)) {
+            std::fprintf(stderr, " %s", v.name_for(family));
         }
     }
-    std::fprintf(stderr, family == 1 ? "\n" : " %s\n", kEGenUbat);
+    std::fprintf(stderr, "\n");
 }
 
-// The start mode is a list of two items, not a typed number: it is written
+// A choice (the start mode) is picked from a list, not typed: it is written
 // whenever it is chosen, without comparison.
-int set_start_mode(std::string_view text) {
-    if (text != "0" && text != "1") {
-        std::fprintf(stderr, "%s: допустимые значения 0 и 1\n", kEGenUbat);
+int set_choice(const Variable& v, std::string_view text) {
+    const bool digit = text.size() == 1 && text[0] >= '0' && text[0] - '0' <= v.wire_max;
+    if (!digit) {
+        std::fprintf(stderr, "%s: допустимые значения от 0 до %d\n", v.name, v.wire_max);
         return 2;
     }
-    return report_write(write_fixed_u8(serial_port(), device_state, kEGenUbatWrite,
+    return report_write(write_fixed_u8(serial_port(), device_state, v.write_code,
                                        static_cast<uint8_t>(text[0] - '0')));
+}
+
+// The setting whose field is `field`.
+const Variable* variable_of(FloatField field) {
+    for (const Variable& v : variables()) {
+        if (v.field == field) {
+            return &v;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -51,21 +61,24 @@ int cmd_set(int argc, char** argv) {
     if (!search_polled_device() || !poll_pass()) {
         return 1;
     }
-    const int family = device_state.g_device_kind.load() == 1 ? 1 : 2;
-    if (family != 1 && name == kEGenUbat) {
-        return set_start_mode(text);
+    const Family family =
+        family_of_kind(device_state.g_device_kind.load()) == Family::Kx ? Family::Kx : Family::Qm;
+    const Variable* v = find_setting_variable(name, family);
+    if (v != nullptr && v->choice) {
+        return set_choice(*v, text);
     }
-    const SettingParam* param = find_setting(name, family);
+    const SettingParam* param = v != nullptr ? find_setting(name, family) : nullptr;
     if (param == nullptr) {
         std::fprintf(stderr, "zorvane-cli: no setting '%.*s' on this device\n",
                      static_cast<int>(name.size()), name.data());
         list_names(family);
         return 2;
     }
-    // The window keeps EGenOnTime read-only while the generator starts on
-    // battery discharge, and then writes nothing for it.
-    if (param->read_only_guard && device_state.set_egen_ubat.load() != 0) {
-        std::fprintf(stderr, "%s: не используется, пока %s = 1\n", param->name, kEGenUbat);
+    // The window keeps such a field read-only, and then writes nothing for it.
+    if (!v->applies(device_state)) {
+        const Variable* other = variable_of(v->applies_while_zero);
+        std::fprintf(stderr, "%s: не используется, пока %s не 0\n", param->name,
+                     other != nullptr ? other->name : "?");
         return 2;
     }
     return report_write(write_setting(serial_port(), device_state, *param, text));
