@@ -3,10 +3,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <algorithm>
 
 #include "app/display_step.h"
 #include "pages/c_kx_dialog.h"
 #include "state/device_state.h"
+#include "state/variables.h"
 #include "ui/bitmaps.h"
 #include "ui/display_format.h"
 
@@ -35,20 +37,18 @@ constexpr PictureRow kPictures[] = {
     {kx::kParallelPicture, &DeviceState::kx_status1, 1, bmp::kParallelSlave, bmp::kParallelMaster},
 };
 
-// The settings fields in the order the tick refreshes them.
-struct SettingRow {
-    int control;
-    FloatField field;
-    const char* format;
-};
+// The KX page's settings fields and the variables its read-only texts show,
+// from the registry.
+bool kx_setting(const Variable& v) {
+    return v.kx_control != 0 && v.writable();
+}
 
-constexpr SettingRow kSettings[] = {
-    {kx::kUbatMinOn, &DeviceState::set_ubat_min_on, kVoltsFormat},
-    {kx::kUbatMin, &DeviceState::set_ubat_min, kVoltsFormat},
-    {kx::kUbatLow, &DeviceState::set_ubat_low, kVoltsFormat},
-    {kx::kPmax, &DeviceState::set_pmax, kPowerFormat},
-    {kx::kUoutNom, &DeviceState::set_uout_nom, kVoltsFormat},
-};
+// The text member of the page that shows `control`.
+QString& text_of(c_kx_dialog& page, int control) {
+    const auto& ids = c_kx_dialog::kTextIds;
+    const auto at = std::find(ids.begin(), ids.end(), control);
+    return page.m_texts[static_cast<size_t>(at - ids.begin())];
+}
 
 bool bit_set(const DeviceState& state, StatusBits DeviceState::*status, int bit) {
     return (state.*status)[bit].load() != 0;
@@ -60,7 +60,10 @@ bool bit_set(const DeviceState& state, StatusBits DeviceState::*status, int bit)
 void show_unknown(c_kx_dialog& page, QPushButton& gen_button) {
     for (const PictureRow& row : kPictures) set_bitmap(page.picture(row.control), bmp::kNothing);
     for (QString& text : page.m_texts) text.clear();
-    for (const SettingRow& row : kSettings) show_setting_unknown(page.edit(row.control));
+    for (const Variable& v : variables()) {
+        if (kx_setting(v))
+            show_setting_unknown(page.edit(v.kx_control));
+    }
     set_generation_caption_unknown(gen_button);
     page.UpdateData();
 }
@@ -81,29 +84,29 @@ void kx_display_step(c_kx_dialog& page, QPushButton& gen_button) {
     }
 
     const bool generating = bit_set(state, &DeviceState::kx_status1, 2);
-    page.m_texts[0] = generating ? format_value(kVoltsFormat, state.out_voltage.load())
-                                 : QString::fromUtf8(kZeroVoltsText);
-    page.m_texts[1] = format_value(kAmpsFormat, state.out_current.load());
-    page.m_texts[2] = format_value(kPowerFormat, state.out_power.load());
-    page.m_texts[3] = format_value(kVoltsFormat, state.bat_voltage.load());
-    // Texts 4 to 11 are temperatures[0] to [7], in the order of the page's
-    // text members; text 12 is the case.
-    for (int i = 0; i < 8; ++i) {
-        page.m_texts[4 + i] = format_value(kDegreesFormat, state.temperatures[i].load());
+    for (const Variable& v : variables()) {
+        if (v.is_array() && v.kx_each != nullptr) {
+            for (int i = 0; i < v.word; ++i)
+                text_of(page, v.kx_each[i]) = format_variable(v, (state.*v.array)[i].load());
+        } else if (v.kx_control != 0 && !v.writable()) {
+            text_of(page, v.kx_control) = format_variable(v, (state.*v.field).load());
+        }
     }
-    page.m_texts[12] = format_value(kDegreesFormat, state.case_temperature.load());
+    if (!generating)
+        text_of(page, kx::kOutVoltage) = QString::fromUtf8(kZeroVoltsText);
 
     // With no focus window (another application is active) the settings
     // fields keep their text: the technician may come back to an edit.
-    if (focus != nullptr) {
-        for (const SettingRow& row : kSettings) {
-            QLineEdit* field = page.edit(row.control);
-            show_setting_text(field, field == focus,
-                              format_value(row.format, (state.*row.field).load()));
-        }
+    for (const Variable& v : variables()) {
+        if (!kx_setting(v))
+            continue;
+        QLineEdit* field = page.edit(v.kx_control);
+        if (focus != nullptr)
+            show_setting_text(field, holds_focus(field, focus),
+                              format_variable(v, (state.*v.field).load()));
+        set_read_only(field, false);
     }
 
-    for (const SettingRow& row : kSettings) set_read_only(page.edit(row.control), false);
     set_generation_caption(gen_button, generating);
     page.UpdateData();
 }

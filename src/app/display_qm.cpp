@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <cmath>
+#include <vector>
 
 #include "app/display_step.h"
 #include "device/setting_write.h"
@@ -17,6 +18,7 @@
 #include "pages/c_tab_3.h"
 #include "pages/c_tab_4.h"
 #include "state/device_state.h"
+#include "state/variables.h"
 #include "ui/bitmaps.h"
 #include "ui/display_format.h"
 
@@ -57,106 +59,58 @@ constexpr int kSourcePresentBit = 6;
 constexpr int kSourceIsGeneratorBit = 7;
 constexpr int kGenerationBit = 2;
 
-struct TextRule {
+// The page's read-only texts: a reading, or one element of an array.
+struct TextPlace {
     int control;
-    FloatField field;
-    const char* format;
+    const Variable* variable;
+    int element;  // -1 for a single value
 };
 
-constexpr const char* kVolts = "%.1f B";  // Latin B, A, BA, C
-constexpr const char* kAmperes2 = "%.2f A";
-constexpr const char* kVoltAmperes = "%.0f BA";
-constexpr const char* kDegrees = "%.1f ° C";
-constexpr const char* kMinutes = "%.0f мин";
-constexpr const char* kDays = "%.0f сут.";
-constexpr const char* kSeconds = "%.0f сек.";
-constexpr const char* kAmperes1 = "%.1f A";
-constexpr const char* kNumberBlank = "%.0f ";
-constexpr const char* kNumber = "%.0f";
-constexpr const char* kZeroVolts = "0 B";            // output while generation is off
-constexpr const char* kTrainingOffText = "0 c.";     // Latin c
-constexpr const char* kGenOffCaption = "Выключить";  // offered while generating
-constexpr const char* kGenOnCaption = "Включить";
+std::vector<TextPlace> make_readings() {
+    std::vector<TextPlace> out;
+    for (const Variable& v : variables()) {
+        if (v.is_array() && v.qm_each != nullptr) {
+            for (int i = 0; i < v.word; ++i) {
+                if (v.qm_each[i] != 0)
+                    out.push_back({v.qm_each[i], &v, i});
+            }
+        } else if (v.qm_control != 0 && !v.writable() && !v.is_array()) {
+            out.push_back({v.qm_control, &v, -1});
+        }
+    }
+    return out;
+}
 
-constexpr TextRule kReadings[] = {
-    // 1029 (output voltage) depends on the generation bit and is done apart.
-    {qm_id::kOutCurrent, &DeviceState::out_current, kAmperes2},
-    {qm_id::kOutPower, &DeviceState::out_power, kVoltAmperes},
-    {qm_id::kBatVoltage, &DeviceState::bat_voltage, kVolts},
-    {qm_id::kBatTemperature, &DeviceState::bat_temperature, kDegrees},
-};
+// The plain text fields of the settings tabs. The list and the two fields
+// it or the training check box govern are shown by rules of their own.
+bool plain_tab_field(const Variable& v) {
+    return v.qm_tab != QmTab::None && v.writable() && !v.choice &&
+           v.applies_while_zero == nullptr && v.write_code != kEGenWorkWrite;
+}
 
-// The two lower outer heat sinks (temperatures[0] and [7]) have no place here.
-struct TemperaturePlace {
-    int control;
-    int sensor;  // index into temperatures, or -1 for the case temperature
-};
-constexpr TemperaturePlace kTemperatures[] = {
-    {qm_id::kTempRightUpperOuter, 1},
-    {qm_id::kTempRightInner, 2},
-    {qm_id::kTempRightTransformer, 3},
-    {qm_id::kTempLeftUpperOuter, 4},
-    {qm_id::kTempLeftTransformer, 5},
-    {qm_id::kTempLeftInner, 6},
-    {qm_id::kTempCase, -1},
-};
+const std::vector<TextPlace>& readings() {
+    static const std::vector<TextPlace> places = make_readings();
+    return places;
+}
 
-// The plain text fields of the settings tabs: tab index, control, value.
-struct TabField {
-    int tab;
-    int control;
-    FloatField field;
-    const char* format;
-};
-constexpr TabField kTabFields[] = {
-    {0, tab1_id::kUbatLow, &DeviceState::set_ubat_low, kVolts},
-    {0, tab1_id::kUbatMin, &DeviceState::set_ubat_min, kVolts},
-    {0, tab1_id::kUbatMinOn, &DeviceState::set_ubat_min_on, kVolts},
-    {0, tab1_id::kPmax, &DeviceState::set_pmax, kVoltAmperes},
-    {0, tab1_id::kUrmsNom, &DeviceState::set_uout_nom, kVolts},
-    {1, tab2_id::kUrmsLowL, &DeviceState::set_urms_low_l, kVolts},
-    {1, tab2_id::kUrmsHighH, &DeviceState::set_urms_high_h, kVolts},
-    {1, tab2_id::kUrmsLowH, &DeviceState::set_urms_low_h, kVolts},
-    {1, tab2_id::kUrmsHighL, &DeviceState::set_urms_high_l, kVolts},
-    {2, tab3_id::kFloatTime, &DeviceState::set_float_time, kMinutes},
-    {2, tab3_id::kRFloatTime, &DeviceState::set_rfloat_time, nullptr},  // the setting's own
-    {2, tab3_id::kRAbsTime, &DeviceState::set_rabs_time, kMinutes},
-    {2, tab3_id::kIchrgNom, &DeviceState::set_ichrg_nom, kAmperes1},
-    {2, tab3_id::kAbsEndFactor, &DeviceState::set_abs_end_factor, kNumberBlank},
-    {2, tab3_id::kAbsTime, &DeviceState::set_abs_time, kMinutes},
-    {3, tab4_id::kEGenPmax, &DeviceState::set_egen_pmax, kVoltAmperes},
-    {3, tab4_id::kEGenSleep, &DeviceState::set_egen_sleep, kDays},
-    {3, tab4_id::kEGenType, &DeviceState::set_egen_type, kNumber},
-};
+QLineEdit* tab_edit(c_settings_tab* const (&tabs)[c_qm_dialog::kSettingsPages], const Variable& v) {
+    return tabs[static_cast<int>(v.qm_tab)]->get<QLineEdit>(v.qm_control);
+}
 
-// Like the native text transfer: an unchanged text is not set again, so a
-// selection in a read-only field survives the tick.
+QString text_of(const TextPlace& place) {
+    const DeviceState& s = device_state;
+    const Variable& v = *place.variable;
+    return format_variable(
+        v, place.element < 0 ? (s.*v.field).load() : (s.*v.array)[place.element].load());
+}
+
 void set_text(QLineEdit* edit, const QString& text) {
     if (edit)
         set_text_if_changed(edit, text);
 }
 
-// RFloatTime shows whole days; its text is the one the setting write takes
-// for "left as shown", so both come from the same function.
-QString field_text(const TabField& f) {
-    const float value = (device_state.*f.field).load();
-    if (f.format == nullptr)
-        return QString::fromStdString(whole_shown_text(*find_setting(f.control), value));
-    return format_value(f.format, value);
-}
-
 bool bit_set(const StatusBits& bits, int bit) {
     return bits[bit].load() != 0;
-}
-
-// Whether `control` is the focus window: the widget with the focus, or the
-// owner of the focused popup (an open drop-down list stays its combo box's).
-bool holds_focus(const QWidget* control, const QWidget* focus) {
-    for (const QWidget* w = focus; w; w = w->parentWidget()) {
-        if (w == control)
-            return true;
-    }
-    return false;
 }
 
 void show_lamps(c_qm_dialog& page) {
@@ -174,17 +128,11 @@ void show_lamps(c_qm_dialog& page) {
 }
 
 void show_readings(c_qm_dialog& page, bool generating) {
-    const DeviceState& s = device_state;
-    set_text(
-        page.get<QLineEdit>(qm_id::kOutVoltage),
-        generating ? format_value(kVolts, s.out_voltage.load()) : QString::fromUtf8(kZeroVolts));
-    for (const TextRule& rule : kReadings)
-        set_text(page.get<QLineEdit>(rule.control),
-                 format_value(rule.format, (s.*rule.field).load()));
-    for (const TemperaturePlace& place : kTemperatures) {
-        const double t = place.sensor < 0 ? static_cast<double>(s.case_temperature.load())
-                                          : s.temperatures[place.sensor].load();
-        set_text(page.get<QLineEdit>(place.control), format_value(kDegrees, t));
+    for (const TextPlace& place : readings()) {
+        // The output voltage while generation is off is a fixed text.
+        const bool zero = place.control == qm_id::kOutVoltage && !generating;
+        set_text(page.get<QLineEdit>(place.control),
+                 zero ? QString::fromUtf8(kZeroVoltsText) : text_of(place));
     }
 }
 
@@ -196,14 +144,14 @@ void show_unknown(c_qm_dialog& page, c_settings_tab* const (&tabs)[c_qm_dialog::
     for (const LampRule& rule : kLamps) set_bitmap(page.get<QLabel>(rule.control), bmp::kNothing);
     set_bitmap(page.get<QLabel>(qm_id::kMainsOn), bmp::kNothing);
     set_bitmap(page.get<QLabel>(qm_id::kExtGenOn), bmp::kNothing);
-    set_text(page.get<QLineEdit>(qm_id::kOutVoltage), QString());
-    for (const TextRule& rule : kReadings) set_text(page.get<QLineEdit>(rule.control), QString());
-    for (const TemperaturePlace& place : kTemperatures)
+    for (const TextPlace& place : readings())
         set_text(page.get<QLineEdit>(place.control), QString());
     if (!all_pages)
         return;
-    for (const TabField& f : kTabFields)
-        show_setting_unknown(tabs[f.tab]->get<QLineEdit>(f.control));
+    for (const Variable& v : variables()) {
+        if (plain_tab_field(v))
+            show_setting_unknown(tab_edit(tabs, v));
+    }
     c_settings_tab* generator = tabs[3];
     show_setting_unknown(generator->get<QLineEdit>(tab4_id::kEGenOnTime));
     show_setting_unknown(generator->get<QLineEdit>(tab4_id::kEGenWork));
@@ -219,10 +167,12 @@ void show_settings(c_settings_tab* const (&tabs)[c_qm_dialog::kSettingsPages],
                    const QWidget* focus) {
     const DeviceState& s = device_state;
 
-    for (const TabField& f : kTabFields) {
-        auto* edit = tabs[f.tab]->get<QLineEdit>(f.control);
+    for (const Variable& v : variables()) {
+        if (!plain_tab_field(v))
+            continue;
+        QLineEdit* edit = tab_edit(tabs, v);
         set_read_only(edit, false);
-        show_setting_text(edit, holds_focus(edit, focus), field_text(f));
+        show_setting_text(edit, holds_focus(edit, focus), format_variable(v, (s.*v.field).load()));
     }
 
     c_settings_tab* generator = tabs[3];
@@ -237,11 +187,12 @@ void show_settings(c_settings_tab* const (&tabs)[c_qm_dialog::kSettingsPages],
             combo->setCurrentIndex(static_cast<int>(mode));
     }
 
+    const Variable& delay = *find_variable_by_control(tab4_id::kEGenOnTime, Family::Qm);
     auto* on_time = generator->get<QLineEdit>(tab4_id::kEGenOnTime);
     if (!holds_focus(on_time, focus)) {
-        if (egen_ubat == 0.0f) {
+        if (delay.applies(s)) {
             set_read_only(on_time, false);
-            set_text(on_time, format_value(kSeconds, s.set_egen_on_time.load()));
+            set_text(on_time, format_variable(delay, (s.*delay.field).load()));
         } else {
             // Started on battery discharge: the delay does not apply, and the
             // read-only edit writes nothing. Its text stays as it is.
@@ -250,14 +201,15 @@ void show_settings(c_settings_tab* const (&tabs)[c_qm_dialog::kSettingsPages],
     }
 
     // The check box follows the focus of the EGenWork edit, not its own.
-    auto* work = generator->get<QLineEdit>(tab4_id::kEGenWork);
+    const Variable& run = *find_written_variable(kEGenWorkWrite);
+    auto* work = generator->get<QLineEdit>(run.qm_control);
     auto* training = generator->get<QCheckBox>(tab4_id::kTraining);
     training->setEnabled(true);
     if (!holds_focus(work, focus)) {
-        const float egen_work = s.set_egen_work.load();
+        const float egen_work = (s.*run.field).load();
         const bool training_on = egen_work != 0.0f;
         set_read_only(work, !training_on);
-        set_text(work, training_on ? format_value(kSeconds, egen_work)
+        set_text(work, training_on ? format_variable(run, egen_work)
                                    : QString::fromUtf8(kTrainingOffText));
         training->setChecked(training_on);
     }
@@ -296,9 +248,7 @@ void qm_display_step(c_qm_dialog& page, QPushButton& gen_button) {
     if (focus && all_pages)
         show_settings(tabs, focus);
 
-    const QString caption = QString::fromUtf8(generating ? kGenOffCaption : kGenOnCaption);
-    if (gen_button.text() != caption)
-        gen_button.setText(caption);
+    set_generation_caption(gen_button, generating);
 }
 
 }  // namespace zorvane

@@ -236,14 +236,17 @@ SettingDecision fixed_frame(uint8_t command, int width, uint16_t value) {
 }  // namespace
 
 std::string whole_shown_text(const SettingParam& param, float stored) {
+    return whole_shown_text(param.whole_shown_suffix, stored);
+}
+
+std::string whole_shown_text(const char* suffix, float stored) {
     // Halves away from zero: 2.5 days is shown as 3.
     const double whole = std::round(static_cast<double>(stored));
     char number[32];
     auto [end, error] =
         std::to_chars(number, number + sizeof number, whole, std::chars_format::fixed, 0);
     (void)error;
-    return std::string(number, end) +
-           (param.whole_shown_suffix != nullptr ? param.whole_shown_suffix : "");
+    return std::string(number, end) + (suffix != nullptr ? suffix : "");
 }
 
 std::span<const SettingParam> setting_params() {

@@ -52,6 +52,7 @@ const SettingParam* find_setting(std::string_view name, Family family);
 // number, halves away from zero, then the suffix. The display and the "left
 // as shown" rule both use it.
 std::string whole_shown_text(const SettingParam& param, float stored);
+std::string whole_shown_text(const char* suffix, float stored);
 
 // Largest number the field accepts, in display units (65535 or 255 wire
 // units divided by the scale).

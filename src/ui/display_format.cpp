@@ -3,10 +3,27 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "device/setting_write.h"
+#include "state/variables.h"
+
 namespace zorvane {
 
 QString format_value(const char* format, double value) {
     return QString::asprintf(format, value);
+}
+
+QString format_variable(const Variable& v, double value) {
+    if (const char* suffix = v.whole_shown_suffix())
+        return QString::fromStdString(whole_shown_text(suffix, static_cast<float>(value)));
+    return format_value(v.format, value);
+}
+
+bool holds_focus(const QWidget* control, const QWidget* focus) {
+    for (const QWidget* w = focus; w; w = w->parentWidget()) {
+        if (w == control)
+            return true;
+    }
+    return false;
 }
 
 void set_text_if_changed(QLineEdit* edit, const QString& text) {

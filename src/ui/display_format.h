@@ -1,20 +1,22 @@
-// Value formats and small helpers shared by the display steps of both pages.
+// How both device pages show values: each variable in its registry format,
+// the display's fixed texts, and the one rule of which control the display
+// refresh leaves alone (the one the technician is using).
 #pragma once
 
 #include <QString>
 
 class QLineEdit;
 class QPushButton;
+class QWidget;
 
 namespace zorvane {
 
-// The unit letters are Latin capitals (they stand for the Russian unit
-// abbreviations); "° C" is the degree sign, a blank and a Latin C.
-inline constexpr const char* kVoltsFormat = "%.1f B";
-inline constexpr const char* kAmpsFormat = "%.2f A";
-inline constexpr const char* kPowerFormat = "%.0f BA";
-inline constexpr const char* kDegreesFormat = "%.1f ° C";
-inline constexpr const char* kZeroVoltsText = "0 B";  // output while generation is off
+struct Variable;
+
+// Output voltage while generation is off; EGenWork while training runs are
+// off (Latin c).
+inline constexpr const char* kZeroVoltsText = "0 B";
+inline constexpr const char* kTrainingOffText = "0 c.";
 
 inline constexpr const char* kGenerationOffCaption = "Выключить";
 inline constexpr const char* kGenerationOnCaption = "Включить";
@@ -23,6 +25,14 @@ inline constexpr const char* kGenerationUnknownCaption = "--//--";
 
 // printf-style, in the C locale whatever the process locale is.
 QString format_value(const char* format, double value);
+// A value of `v` as its field shows it: the registry's format, or whole
+// units with the suffix where the device keeps it finer than shown (the text
+// that counts as "left as shown" for a write).
+QString format_variable(const Variable& v, double value);
+
+// Whether `control` is the focus window: the widget with the focus, or the
+// owner of the focused part (an open drop-down list stays its combo box's).
+bool holds_focus(const QWidget* control, const QWidget* focus);
 
 // Sets the text only when it differs, so an unchanged value does not reset
 // the cursor or the selection of the field.
