@@ -27,6 +27,7 @@
 #include "device/poll_cycle.h"
 #include "device/poll_worker.h"
 #include "device/setting_write.h"
+#include "line_model.h"
 #include "link/frame.h"
 #include "link/serial_port.h"
 #include "state/device_state.h"
@@ -53,34 +54,6 @@ double cpu_percent_over(double seconds) {
     const auto start = Clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     return 100.0 * (process_cpu_seconds() - cpu0) / seconds_since(start);
-}
-
-// On the wire: 11 bits a byte at 57600 baud, and a read ends 5 ms after the
-// reply's last byte.
-constexpr double kByteSeconds = 11.0 / 57600.0;
-constexpr double kInterByteSeconds = 0.005;
-
-double transaction_model(int request_bytes, int reply_bytes) {
-    return (request_bytes + reply_bytes) * kByteSeconds + kInterByteSeconds;
-}
-
-// One pass with every reply accepted at the first attempt.
-double pass_model(const PollCycle& cycle, int status_length) {
-    double total = 0;
-    for (const PollStep& step : cycle.steps) {
-        switch (step.kind) {
-            case PollStep::Kind::Read:
-                total += transaction_model(3, find_reply(step.code)->length);
-                break;
-            case PollStep::Kind::Status:
-                total += transaction_model(3, status_length);
-                break;
-            case PollStep::Kind::Counters:
-                total += kCountersRequests * transaction_model(3, cycle.counters_length);
-                break;
-        }
-    }
-    return total;
 }
 
 struct Sim {
@@ -119,7 +92,8 @@ bool start_sim(Sim& sim, const std::string& program, const std::string& dir) {
 
 void bench_pass_time(int com, int kind, int passes) {
     const PollCycle& cycle = kind == 1 ? kx_poll_cycle() : qm_poll_cycle();
-    const double model = pass_model(cycle, kind == 1 ? kStatusShortLength : kStatusLongLength);
+    const double model =
+        bench::pass_model_ms(cycle, kind == 1 ? kStatusShortLength : kStatusLongLength) / 1e3;
     SerialPort& port = serial_port();
     DeviceState state;
     std::vector<double> times;

@@ -39,7 +39,7 @@ class OpenCounter : public PortBackend {
   public:
     OpenCounter(std::unique_ptr<PortBackend> inner, std::atomic<int>* opens)
         : m_inner(std::move(inner)), m_opens(opens) {}
-    bool open(const std::string& path) override {
+    PortOpen open(const std::string& path) override {
         ++*m_opens;
         return m_inner->open(path);
     }
@@ -58,10 +58,10 @@ class OpenCounter : public PortBackend {
 class CutCable : public PortBackend {
   public:
     explicit CutCable(std::atomic<int>* opens) : m_opens(opens) {}
-    bool open(const std::string&) override {
+    PortOpen open(const std::string&) override {
         ++*m_opens;
         m_open = true;
-        return true;
+        return PortOpen::usable();
     }
     void close() override { m_open = false; }
     bool is_open() const override { return m_open; }

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the demo need.
 set -euo pipefail
 packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev
+  cmake ninja-build g++ clang libclang-rt-14-dev dpkg-dev
   qt6-base-dev qt6-svg-dev libqt6svg6
   libgtest-dev googletest libbenchmark-dev
   fonts-dejavu-core xvfb xauth

@@ -2,7 +2,12 @@
 // directory, until SIGINT or SIGTERM.
 //
 //   zorvane-sim --dir DIR --device COM3=QM-48:12345 --device COM5=KX-24:none [--pace]
+//               [--silent COM7] [--held COM9]
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,20 +26,31 @@ struct DeviceArg {
     DeviceConfig config;
 };
 
-// "COM3=QM-48:12345", "COM5=KX-24:none", "COM7=KX-48" (no serial number).
-std::optional<DeviceArg> parse_device(std::string_view text) {
-    const size_t eq = text.find('=');
-    if (!text.starts_with("COM") || eq == std::string_view::npos) {
-        return std::nullopt;
+// "COM7": the port number, or 0.
+int parse_com(std::string_view text) {
+    if (!text.starts_with("COM")) {
+        return 0;
     }
-    DeviceArg arg;
-    const std::string number(text.substr(3, eq - 3));
+    const std::string number(text.substr(3));
     char* end = nullptr;
     const long n = std::strtol(number.c_str(), &end, 10);
     if (number.empty() || *end != '\0' || n < 1 || n > 255) {
+        return 0;
+    }
+    return static_cast<int>(n);
+}
+
+// "COM3=QM-48:12345", "COM5=KX-24:none", "COM7=KX-48" (no serial number).
+std::optional<DeviceArg> parse_device(std::string_view text) {
+    const size_t eq = text.find('=');
+    if (eq == std::string_view::npos) {
         return std::nullopt;
     }
-    arg.com_port = static_cast<int>(n);
+    DeviceArg arg;
+    arg.com_port = parse_com(text.substr(0, eq));
+    if (arg.com_port == 0) {
+        return std::nullopt;
+    }
     std::string_view rest = text.substr(eq + 1);
     const size_t colon = rest.find(':');
     const auto model = parse_model(rest.substr(0, colon));
@@ -58,7 +74,10 @@ int usage(const char* why) {
     std::fprintf(stderr,
                  "zorvane-sim: %s\n"
                  "usage: zorvane-sim --dir DIR --device COMn=MODEL[:SERIAL|:none] ... [--pace]\n"
-                 "  MODEL is KX-24, KX-48, QM-24 or QM-48; SERIAL is up to ten characters.\n",
+                 "                   [--silent COMn] ... [--held COMn] ...\n"
+                 "  MODEL is KX-24, KX-48, QM-24 or QM-48; SERIAL is up to ten characters.\n"
+                 "  --silent: a line with nothing on it; --held: a silent line that the\n"
+                 "  simulator keeps open exclusively, as a program using the port would.\n",
                  why);
     return 2;
 }
@@ -69,6 +88,8 @@ int main(int argc, char** argv) {
     std::string dir;
     bool pace = false;
     std::vector<DeviceArg> devices;
+    std::vector<int> silent;
+    std::vector<int> held;
     for (int i = 1; i < argc; ++i) {
         const std::string_view a = argv[i];
         if (a == "--dir" && i + 1 < argc) {
@@ -79,14 +100,20 @@ int main(int argc, char** argv) {
                 return usage((std::string("bad device: ") + argv[i]).c_str());
             }
             devices.push_back(*device);
+        } else if ((a == "--silent" || a == "--held") && i + 1 < argc) {
+            const int com = parse_com(argv[++i]);
+            if (com == 0) {
+                return usage((std::string("bad port: ") + argv[i]).c_str());
+            }
+            (a == "--silent" ? silent : held).push_back(com);
         } else if (a == "--pace") {
             pace = true;
         } else {
             return usage((std::string("unknown argument: ") + argv[i]).c_str());
         }
     }
-    if (dir.empty() || devices.empty()) {
-        return usage("--dir and at least one --device are needed");
+    if (dir.empty() || (devices.empty() && silent.empty() && held.empty())) {
+        return usage("--dir and at least one port are needed");
     }
 
     // Block the stop signals before any thread starts, so that only sigwait
@@ -113,10 +140,37 @@ int main(int argc, char** argv) {
                     d.config.serial ? d.config.serial->c_str() : "none",
                     port->terminal_path().c_str());
     }
+    // Exclusive use keeps out every other opener but a privileged one, and
+    // the lock keeps out the tool even when it runs as root, as a program
+    // holding the port would.
+    std::vector<int> holders;
+    for (const bool hold : {false, true}) {
+        for (const int com : hold ? held : silent) {
+            SimulatedPort* port = ports.add_silent(com, PortOptions{.pace = pace});
+            if (port == nullptr) {
+                std::fprintf(stderr, "zorvane-sim: cannot start COM%d\n", com);
+                return 1;
+            }
+            if (hold) {
+                const int fd = ::open(port->terminal_path().c_str(), O_RDWR | O_NOCTTY);
+                if (fd < 0 || ::ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+                    std::fprintf(stderr, "zorvane-sim: cannot hold COM%d\n", com);
+                    return 1;
+                }
+                holders.push_back(fd);
+            }
+            std::printf("COM%d\t%s\t-\t%s\n", com, hold ? "held" : "silent",
+                        port->terminal_path().c_str());
+        }
+    }
     std::fflush(stdout);
 
     int received = 0;
     sigwait(&stop_signals, &received);
+    for (const int fd : holders) {
+        ::ioctl(fd, TIOCNXCL);
+        ::close(fd);
+    }
     ports.clear();
     return 0;
 }

@@ -62,6 +62,18 @@ SimulatedPort* PortDirectory::port(int com_port) {
     return it == m_ports.end() ? nullptr : it->second.get();
 }
 
+void PortDirectory::unplug(int com_port) {
+    const auto it = m_ports.find(com_port);
+    if (it == m_ports.end()) {
+        return;
+    }
+    it->second->hang_up();
+    it->second->stop();
+    std::error_code ec;
+    fs::remove(link_path(m_dir, com_port), ec);
+    m_ports.erase(it);
+}
+
 void PortDirectory::clear() {
     for (auto& [com_port, port] : m_ports) {
         port->stop();

@@ -28,6 +28,11 @@ class PortDirectory {
     SimulatedPort* add_silent(int com_port, PortOptions options = {});
     SimulatedPort* port(int com_port);
 
+    // The adapter is pulled: the device's line drops (the tool's next read or
+    // write fails), its link goes, and COMn is free for the next add (a
+    // replug, of the same device or another).
+    void unplug(int com_port);
+
     // Stops every device and removes the links.
     void clear();
 

@@ -54,10 +54,15 @@ void CKorvellDlg::OnCounters() {
 }
 
 void CKorvellDlg::OnHelpButton() {
-    // The help document ships next to the program, whatever the current
+    // The help document ships next to the program (a build) or in the
+    // program's data folder (an installation), whatever the current
     // directory is.
-    const QString path =
-        QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromUtf8(text::kHelpFile));
+    const QDir program_dir(QCoreApplication::applicationDirPath());
+    const QString file = QString::fromUtf8(text::kHelpFile);
+    QString path = program_dir.filePath(file);
+    if (const QString installed = program_dir.filePath(QStringLiteral("../share/zorvane/") + file);
+        !QFileInfo::exists(path) && QFileInfo::exists(installed))
+        path = QDir::cleanPath(installed);
     if (!QFileInfo::exists(path)) {
         message_box(this, QMessageBox::Warning, text::kHelpCaption,
                     QString::fromUtf8(text::kHelpMissing).arg(QDir::toNativeSeparators(path)));

@@ -10,9 +10,11 @@
 
 #include "app/app_texts.h"
 #include "app/display_step.h"
+#include "app/search_progress.h"
 #include "device/handover.h"
 #include "device/poll_worker.h"
 #include "link/discovery.h"
+#include "link/port_report.h"
 #include "link/serial_port.h"
 #include "pages/c_kx_dialog.h"
 #include "pages/c_qm_dialog.h"
@@ -161,7 +163,16 @@ bool CKorvellDlg::OnInitDialog() {
 
     message_box(this, QMessageBox::Information, text::kAppName,
                 QString::fromUtf8(text::kSearchAnnouncement));
-    for (const FoundDevice& found : scan_devices(serial_port(), device_state)) {
+    SearchProgress progress(this);
+    const SearchResult search = progress.run(device_state);
+    m_ports_seen = search.ports.size();
+    // A port that is there but cannot be used is named, with its remedy,
+    // rather than passed over in silence.
+    if (const auto unusable = search.unusable(); !unusable.empty()) {
+        message_box(this, QMessageBox::Warning, text::kAppName,
+                    QString::fromStdString(unusable_ports_report(unusable, Language::Russian)));
+    }
+    for (const FoundDevice& found : search.found) {
         c_kx_qm* page = found.family() == Family::Kx ? static_cast<c_kx_qm*>(m_kx_page)
                                                      : static_cast<c_kx_qm*>(m_qm_page);
         m_tab->insert_front(QString::fromStdString(found.caption),
@@ -205,8 +216,11 @@ void CKorvellDlg::OnTimer() {
     const auto tab = m_tab->item(m_tab->current());
     if (!tab || tab->page == nullptr) {
         m_timer.stop();
+        // Whether any port was there at all tells the technician where to look.
         message_box(this, QMessageBox::Information, text::kAppName,
-                    QString::fromUtf8(text::kNoDevice));
+                    m_ports_seen > 0
+                        ? QString::fromUtf8(text::kNoDevice)
+                        : QString::fromStdString(no_device_report(0, Language::Russian)));
         PostQuit();
         return;
     }

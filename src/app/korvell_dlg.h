@@ -97,6 +97,7 @@ class CKorvellDlg : public QDialog {
     std::unique_ptr<PollWorker> m_worker;
     std::atomic<bool> m_link_failure_queued{false};
     std::atomic<bool> m_link_failure_quit{false};
+    size_t m_ports_seen = 0;  // by the device search
     bool m_link_box_open = false;
     bool m_quitting = false;
     QDialog* m_preview = nullptr;

@@ -46,7 +46,7 @@ bool sleep_while_paused(DeviceState& state, const std::stop_token& stop) {
 PortLoan::PortLoan(SerialPort& port, DeviceState& state)
     : m_port(port), m_state(state), m_was_paused(state.g_poll_pause.load() != 0) {
     park_worker(m_state);
-    m_opened = m_port.open(m_state.g_com_port.load());
+    m_opened = m_port.open(m_state.g_com_port.load()).ok();
 }
 
 PortLoan::~PortLoan() {

@@ -45,7 +45,7 @@ void PollWorker::poll_worker(std::stop_token stop) {
             m_state.g_worker_idle.store(1);
             continue;
         }
-        const bool opened = m_port.open(m_state.g_com_port.load());
+        const bool opened = m_port.open(m_state.g_com_port.load()).ok();
         bool failed = !opened;
         if (opened) {
             poll_cycle_of_kind(m_port, m_state, stop);

@@ -1,6 +1,10 @@
 #include "link/discovery.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <mutex>
+#include <thread>
 
 #include "link/frame.h"
 
@@ -20,24 +24,42 @@ int request(SerialPort& port, Buffer& buffer, uint8_t code, int expected_length)
 }
 
 // The probe proper, on a port that is open; closing is the caller's.
-std::optional<FoundDevice> identify(SerialPort& port, int com_port) {
+// The probe ends at the first link failure: the port is gone, and the
+// failure is told once, not once for every probe still to come (probes of
+// several ports run at once, so the window could not fold them into one box).
+bool probe_goes_on(const SerialPort& port, const std::stop_token& stop) {
+    return !port.link_failed() && !stop.stop_requested();
+}
+
+std::optional<FoundDevice> identify(SerialPort& port, const PortInfo& target,
+                                    const std::stop_token& stop) {
     Buffer buffer{};
 
     // Wake-up: a line of zero bytes; whatever comes back is ignored.
     transact(port, buffer, kWakeUpLength, 0);
 
     // The battery probe goes out twice; only the second answer is looked at.
+    if (!probe_goes_on(port, stop)) {
+        return std::nullopt;
+    }
     request(port, buffer, cmd::kBatteryProbe, 0);
+    if (!probe_goes_on(port, stop)) {
+        return std::nullopt;
+    }
     const int battery_count = request(port, buffer, cmd::kBatteryProbe, 0);
-    if (!battery_reply_valid(buffer.data(), battery_count)) {
+    if (!battery_reply_valid(buffer.data(), battery_count) || !probe_goes_on(port, stop)) {
         return std::nullopt;
     }
     const float battery_voltage = decode_battery_voltage(buffer.data());
 
-    // Expected length 5: a QM device's 6-byte answer overshoots it, runs out
-    // the reads and comes back as 6, which is what tells the families apart.
-    const int status_count = request(port, buffer, cmd::kStatus, kStatusShortLength);
+    // The reply's form (5 bytes for a KX, 6 for a QM) tells the families
+    // apart; the reads end as soon as either form is whole.
+    const int status_length = build_request(buffer, cmd::kStatus);
+    const int status_count = transact_until(port, buffer, status_length, status_probe_complete);
     const DeviceModel model = identify_model(buffer.data(), status_count, battery_voltage);
+    if (!probe_goes_on(port, stop)) {
+        return std::nullopt;
+    }
 
     const int serial_count = request(port, buffer, cmd::kSerialNumber, kSerialNumberLength);
     if (!serial_reply_valid(buffer.data(), serial_count)) {
@@ -45,7 +67,8 @@ std::optional<FoundDevice> identify(SerialPort& port, int com_port) {
     }
 
     FoundDevice found;
-    found.port = com_port;
+    found.port = target.com;
+    found.path = target.path;
     found.model = model;
     found.serial = decode_serial_number(buffer.data());
     found.caption = std::string(model_profile(model).name) + ". " + kSerialLabel + found.serial;
@@ -65,29 +88,112 @@ DeviceModel identify_model(const uint8_t* status_reply, int count, float battery
     return high_voltage ? DeviceModel::QM48 : DeviceModel::QM24;
 }
 
-std::optional<FoundDevice> probe_port(SerialPort& port, int com_port) {
-    if (!port.open(com_port)) {
-        return std::nullopt;
-    }
-    std::optional<FoundDevice> found = identify(port, com_port);
-    port.close();
-    return found;
+bool status_probe_complete(const uint8_t*, int count) {
+    return count >= kStatusShortLength;
 }
 
-std::vector<FoundDevice> scan_devices(SerialPort& port, DeviceState& state) {
-    std::vector<FoundDevice> found;
-    for (int n = kFirstComPort; n <= kLastComPort; ++n) {
-        std::optional<FoundDevice> device = probe_port(port, n);
+bool FoundDevice::has_serial() const {
+    return !serial.empty() && serial != kSerialNotAssigned;
+}
+
+ProbeResult probe(SerialPort& port, const PortInfo& target, std::stop_token stop) {
+    ProbeResult result;
+    result.open = port.open_path(target.path);
+    if (!result.open) {
+        return result;
+    }
+    result.device = identify(port, target, stop);
+    port.close();
+    return result;
+}
+
+std::optional<FoundDevice> probe_port(SerialPort& port, int com_port) {
+    PortInfo target;
+    target.com = com_port;
+    target.path = resolve_port_path(com_port);
+    if (target.path.empty()) {
+        return std::nullopt;
+    }
+    return probe(port, target).device;
+}
+
+std::vector<PortInfo> SearchResult::unusable() const {
+    std::vector<PortInfo> out;
+    for (const PortInfo& port : ports) {
+        if (port.access.access == PortAccess::NoPermission ||
+            port.access.access == PortAccess::Busy) {
+            out.push_back(port);
+        }
+    }
+    return out;
+}
+
+SearchResult search_devices(DeviceState& state, const SearchOptions& options) {
+    SearchResult result;
+    if (options.ports) {
+        result.ports = *options.ports;
+    } else {
+        // The window and the polling keep a device by its COM number: a port
+        // outside the table is reached by its path alone (--port).
+        for (PortInfo& port : list_ports()) {
+            if (port.com > 0) {
+                result.ports.push_back(std::move(port));
+            }
+        }
+    }
+    const size_t count = result.ports.size();
+    std::vector<std::optional<FoundDevice>> finds(count);
+
+    // Each probe has its own port object; a silent port costs its three
+    // unanswered reads whatever the others do, so they all run at once (up
+    // to a limit) and the search takes about as long as its slowest port.
+    std::mutex observer_mutex;
+    std::atomic<size_t> next{0};
+    const std::stop_token stop = options.stop;
+    auto worker = [&] {
+        SerialPort port(options.backend());
+        for (size_t i = next++; i < count && !stop.stop_requested(); i = next++) {
+            PortInfo& target = result.ports[i];
+            if (options.observer != nullptr) {
+                std::lock_guard lock(observer_mutex);
+                options.observer->probing(target);
+            }
+            ProbeResult probed = probe(port, target, stop);
+            target.access = probed.open;
+            if (options.observer != nullptr) {
+                std::lock_guard lock(observer_mutex);
+                options.observer->probed(target, probed);
+            }
+            finds[i] = std::move(probed.device);
+        }
+    };
+    const size_t threads = std::min(count, static_cast<size_t>(std::max(1, options.max_parallel)));
+    {
+        std::vector<std::jthread> pool;
+        for (size_t t = 1; t < threads; ++t) {
+            pool.emplace_back(worker);
+        }
+        if (threads > 0) {
+            worker();
+        }
+    }
+    result.cancelled = stop.stop_requested();
+
+    for (std::optional<FoundDevice>& device : finds) {
         if (!device) {
             continue;
         }
         // Each find replaces the previous one: the device on the highest
         // port is the one that will be polled.
-        state.g_com_port.store(n);
+        state.g_com_port.store(device->port);
         state.g_device_kind.store(kind_of(device->family()));
-        found.push_back(std::move(*device));
+        result.found.push_back(std::move(*device));
     }
-    return found;
+    return result;
+}
+
+std::vector<FoundDevice> scan_devices(DeviceState& state) {
+    return search_devices(state).found;
 }
 
 }  // namespace zorvane

@@ -10,14 +10,24 @@ namespace zorvane {
 
 SerialPort::SerialPort(std::unique_ptr<PortBackend> backend) : m_backend(std::move(backend)) {}
 
-bool SerialPort::open(int com_port) {
-    m_link_failed = false;
-    m_path = resolve_port_path(com_port);
-    if (m_path.empty() || !m_backend->open(m_path)) {
-        return false;
+PortOpen SerialPort::open(int com_port) {
+    const std::string path = resolve_port_path(com_port);
+    if (path.empty()) {
+        m_path.clear();
+        return PortOpen::failed(PortAccess::Missing, 0,
+                                "no device for COM" + std::to_string(com_port));
     }
-    m_backend->apply_line_settings();
-    return true;
+    return open_path(path);
+}
+
+PortOpen SerialPort::open_path(const std::string& path) {
+    m_path = path;
+    m_link_failed = false;
+    PortOpen result = m_backend->open(m_path);
+    if (result) {
+        m_backend->apply_line_settings();
+    }
+    return result;
 }
 
 void SerialPort::close() {
@@ -69,7 +79,13 @@ void set_link_failure_handler(LinkFailureHandler handler) {
     g_handler = std::move(handler);
 }
 
-int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int expected_length) {
+namespace {
+
+// Write, then reads into the buffer until `done(total)`, at most ten reads,
+// each limited to the room left in the buffer (and to 100 bytes), so that a
+// device that talks too much cannot write past the buffer.
+template <typename Done>
+int write_and_read(SerialPort& port, std::span<uint8_t> buffer, int write_length, Done done) {
     if (!port.is_open()) {
         return -1;
     }
@@ -77,17 +93,8 @@ int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int 
     if (!io.write(buffer.data(), static_cast<size_t>(write_length))) {
         return link_failure(port);
     }
-    const size_t room = std::min(buffer.size(), kFrameBufferSize);
-    if (expected_length == 0) {
-        const int count = io.read(buffer.data(), room);
-        return count < 0 ? link_failure(port) : count;
-    }
-    // Ends only on an exact match: a reply longer than expected runs out the
-    // ten reads. Each read is limited to the room left, so a device that
-    // talks too much cannot write past the buffer.
     size_t total = 0;
-    for (int reads = 0; reads < kMaxReads && total != static_cast<size_t>(expected_length);
-         ++reads) {
+    for (int reads = 0; reads < kMaxReads && !done(total); ++reads) {
         if (total >= buffer.size()) {
             break;
         }
@@ -99,6 +106,34 @@ int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int 
         total += static_cast<size_t>(count);
     }
     return static_cast<int>(total);
+}
+
+}  // namespace
+
+int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int expected_length) {
+    if (expected_length == 0) {
+        if (!port.is_open()) {
+            return -1;
+        }
+        PortBackend& io = port.backend();
+        if (!io.write(buffer.data(), static_cast<size_t>(write_length))) {
+            return link_failure(port);
+        }
+        const int count = io.read(buffer.data(), std::min(buffer.size(), kFrameBufferSize));
+        return count < 0 ? link_failure(port) : count;
+    }
+    // Ends only on an exact match: a reply longer than expected runs out the
+    // ten reads.
+    const auto expected = static_cast<size_t>(expected_length);
+    return write_and_read(port, buffer, write_length,
+                          [expected](size_t total) { return total == expected; });
+}
+
+int transact_until(SerialPort& port, std::span<uint8_t> buffer, int write_length,
+                   ReplyComplete complete) {
+    return write_and_read(port, buffer, write_length, [&](size_t total) {
+        return total > 0 && complete(buffer.data(), static_cast<int>(total));
+    });
 }
 
 }  // namespace zorvane

@@ -9,6 +9,8 @@
 #include <span>
 #include <string>
 
+#include "link/port_list.h"
+
 namespace zorvane {
 
 // What the platform gives us: a byte stream with the line time-outs of the
@@ -17,7 +19,9 @@ namespace zorvane {
 class PortBackend {
   public:
     virtual ~PortBackend() = default;
-    virtual bool open(const std::string& path) = 0;
+    // Opens the port for reading and writing, exclusively; when it cannot,
+    // says why (no permission, held by another program, missing, other).
+    virtual PortOpen open(const std::string& path) = 0;
     virtual void close() = 0;
     virtual bool is_open() const = 0;
     // 57600 baud, 8 data bits, even parity checked, 1 stop bit, raw; the
@@ -30,7 +34,11 @@ class PortBackend {
     virtual int read(uint8_t* data, size_t size) = 0;
 };
 
-std::unique_ptr<PortBackend> make_posix_backend();
+std::unique_ptr<PortBackend> make_posix_backend();  // POSIX systems only
+// The backend of the platform the tool runs on (termios, or the Win32 COM
+// API); nothing above this layer knows which.
+std::unique_ptr<PortBackend> make_serial_backend();
+using BackendFactory = std::function<std::unique_ptr<PortBackend>()>;
 
 // COMn to a device path: $ZORVANE_PORT_DIR/COMn when that variable is set,
 // otherwise the default table (COM1-32 ttyS0-31, COM33-64 ttyUSB0-31,
@@ -39,18 +47,22 @@ std::string resolve_port_path(int com_port);
 
 class SerialPort {
   public:
-    explicit SerialPort(std::unique_ptr<PortBackend> backend = make_posix_backend());
+    explicit SerialPort(std::unique_ptr<PortBackend> backend = make_serial_backend());
 
     // Formats the path from the port number, opens it for reading and
-    // writing and applies the line settings. False leaves the port closed.
-    bool open(int com_port);
+    // writing and applies the line settings. A failure leaves the port
+    // closed and says why (COMn without a device is Missing).
+    PortOpen open(int com_port);
+    // The same for a device path (a by-id link, a port outside the table).
+    PortOpen open_path(const std::string& path);
     void close();  // closing a closed port does nothing
     bool is_open() const;
     void apply_line_settings();
 
     const std::string& path() const { return m_path; }
-    // Whether a transaction on this opening of the port met a link failure
-    // (a failed write or read); cleared by the next open.
+    // Whether a transaction has met a link failure since the port was last
+    // opened: what the worker and a session look at after a pass, whatever
+    // the process's link-failure handler does.
     bool link_failed() const { return m_link_failed; }
     void mark_link_failed() { m_link_failed = true; }
     PortBackend& backend() { return *m_backend; }
@@ -70,6 +82,12 @@ SerialPort& serial_port();
 // left in the buffer (and to 100 bytes). Returns the byte count; -1 when the
 // port is not open (no I/O); 0 after a link failure.
 int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int expected_length);
+
+// The same reads, ending instead after the read at which `complete` says the
+// bytes so far (from the buffer's start) are a whole reply; at most 10 reads.
+using ReplyComplete = bool (*)(const uint8_t* reply, int count);
+int transact_until(SerialPort& port, std::span<uint8_t> buffer, int write_length,
+                   ReplyComplete complete);
 
 // Link failure: the core shows nothing itself. The handler gets whether a quit
 // is requested (false while g_main_thread_id is 0, during the device search).

@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <memory>
 
 #include "link/serial_port.h"
@@ -45,28 +47,57 @@ int poll_timeout(Clock::time_point deadline) {
     return static_cast<int>(ms);
 }
 
+PortOpen open_error(int error) {
+    PortAccess access = PortAccess::OtherError;
+    switch (error) {
+        case EACCES:
+        case EPERM:
+            access = PortAccess::NoPermission;
+            break;
+        case EBUSY:  // a terminal another program took with TIOCEXCL
+            access = PortAccess::Busy;
+            break;
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:  // a node whose adapter has gone
+            access = PortAccess::Missing;
+            break;
+        default:
+            break;
+    }
+    return PortOpen::failed(access, error, std::strerror(error));
+}
+
 class PosixBackend final : public PortBackend {
   public:
     ~PosixBackend() override { close(); }
 
-    bool open(const std::string& path) override {
+    PortOpen open(const std::string& path) override {
         close();
         // Non-blocking, so that a line without carrier does not hold the
         // open; the waits of read and write are done with poll().
         const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
-            return false;
+            return open_error(errno);
         }
         // Only a terminal is a serial port: a plain file would read as an
         // endless end-of-file.
         if (!::isatty(fd)) {
             ::close(fd);
-            return false;
+            return PortOpen::failed(PortAccess::OtherError, ENOTTY, std::strerror(ENOTTY));
+        }
+        // An exclusive terminal lets root in all the same, so the lock is
+        // taken too: another of our processes (and any program that locks
+        // its line) then sees the port as busy, whoever runs it.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            ::close(fd);
+            return open_error(error == EWOULDBLOCK ? EBUSY : error);
         }
         // Nobody else may open the line while we talk on it (root excepted).
         ::ioctl(fd, TIOCEXCL);
         m_fd = fd;
-        return true;
+        return PortOpen::usable();
     }
 
     void close() override {
@@ -215,6 +246,10 @@ void set_line_termios(termios& tio) {
 
 std::unique_ptr<PortBackend> make_posix_backend() {
     return std::make_unique<PosixBackend>();
+}
+
+std::unique_ptr<PortBackend> make_serial_backend() {
+    return make_posix_backend();
 }
 
 }  // namespace zorvane

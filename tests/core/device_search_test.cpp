@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "link/discovery.h"
+#include "link/frame.h"
 #include "link/serial_port.h"
 #include "scoped_env.h"
 #include "sim/port_directory.h"
@@ -50,12 +51,7 @@ struct Search {
     FailureLog failures;
     DeviceState state;
 
-    std::vector<FoundDevice> run() {
-        SerialPort port(make_posix_backend());
-        auto found = scan_devices(port, state);
-        EXPECT_FALSE(port.is_open());
-        return found;
-    }
+    std::vector<FoundDevice> run() { return scan_devices(state); }
 };
 
 TEST(DeviceSearch, FindsAQmAndAKxInPortOrder) {
@@ -138,9 +134,43 @@ TEST(DeviceSearch, ACablePulledDuringTheSearchIsReportedAndTheScanGoesOn) {
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].port, 4);
     EXPECT_EQ(search.state.g_com_port.load(), 4);
-    // The first battery probe's read and the second one's write fail; no quit
-    // is requested while the search runs.
-    EXPECT_EQ(search.failures.quits(), (std::vector<bool>{false, false}));
+    // The first battery probe's read fails: one report, no quit requested
+    // while the search runs, and no second probe into the dead line.
+    EXPECT_EQ(search.failures.quits(), (std::vector<bool>{false}));
+}
+
+// The status reply in two bursts, cut anywhere, and the other family's
+// form: the model is the one a wait for every read would have named.
+TEST(DeviceSearch, SplitStatusRepliesIdentifyAsTheWholeReply) {
+    Search search;
+    struct Case {
+        int port;
+        DeviceModel model;
+        size_t first_burst;
+    } const cases[] = {
+        {1, DeviceModel::QM48, 1}, {2, DeviceModel::QM48, 3}, {3, DeviceModel::QM48, 4},
+        {4, DeviceModel::KX48, 2}, {6, DeviceModel::KX48, 4}, {7, DeviceModel::QM24, 0},
+    };
+    for (const Case& c : cases) {
+        auto* port = search.dir.add(c.port, device(c.model, std::to_string(c.port)), kPaced);
+        ASSERT_TRUE(port);
+        if (c.first_burst > 0) {
+            port->inject(sim::fault::split(cmd::kStatus, c.first_burst));
+        }
+    }
+    // A KX answering in the long form is taken for a QM, as it always was.
+    auto* odd = search.dir.add(9, device(DeviceModel::KX48, "9"), kPaced);
+    ASSERT_TRUE(odd);
+    odd->inject(sim::fault::other_status_form());
+
+    const auto found = search.run();
+    ASSERT_EQ(found.size(), 7u);
+    for (size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(found[i].port, cases[i].port);
+        EXPECT_EQ(found[i].model, cases[i].model) << "status cut after " << cases[i].first_burst;
+    }
+    EXPECT_EQ(found[6].model, DeviceModel::QM48);
+    EXPECT_EQ(search.state.g_com_port.load(), 9) << "the last find is polled";
 }
 
 }  // namespace

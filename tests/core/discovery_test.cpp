@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,22 @@ class Discovery : public ::testing::Test {
         device_state.g_device_kind.store(0);
         device_state.g_main_thread_id.store(0);
     }
+    // The search over the scripted lines, each probe on a port object of
+    // its own, as the real search does.
+    std::vector<FoundDevice> scan() {
+        SearchOptions options;
+        options.ports.emplace();
+        for (const auto& [path, line] : bus.lines->by_path) {
+            options.ports->push_back(PortInfo{com_port_of_path(path), path, {}, {}});
+        }
+        std::sort(options.ports->begin(), options.ports->end(),
+                  [](const PortInfo& a, const PortInfo& b) { return a.com < b.com; });
+        options.backend = [lines = bus.lines] {
+            return std::make_unique<testing::ScriptedBus>(lines);
+        };
+        return search_devices(device_state, options).found;
+    }
+
     // Every COMn has a name, and none of them is a real port.
     testing::ScopedEnv m_ports{"ZORVANE_PORT_DIR", "/nonexistent"};
     testing::ScriptedBusPort bus;  // after m_ports: lines are registered by name
@@ -114,7 +131,7 @@ TEST_F(Discovery, ScanListsDevicesByPortAndPollsTheLastFind) {
     garbage_first.answer(0x45, {0x13, 0x37, 0x00});
     device(garbage_first, 240, {0xBE, 0xCA, 0x00, 0xAA}, serial("0123456789"));
 
-    const std::vector<FoundDevice> found = scan_devices(bus.port, device_state);
+    const std::vector<FoundDevice> found = scan();
     ASSERT_EQ(found.size(), 3u);
     EXPECT_EQ(found[0].port, 2);
     EXPECT_EQ(found[0].caption, "QM-48. S/N: 12345");
@@ -125,7 +142,7 @@ TEST_F(Discovery, ScanListsDevicesByPortAndPollsTheLastFind) {
     EXPECT_EQ(device_state.g_device_kind.load(), 1);
 
     EXPECT_EQ(cli::scan_listing_line(found[0]), "COM2\tQM-48. S/N: 12345");
-    const FoundDevice odd{12, DeviceModel::KX24, "KX-24. S/N: A\tB\nC\x7f", "A\tB\nC\x7f"};
+    const FoundDevice odd{12, "", DeviceModel::KX24, "", "KX-24. S/N: A\tB\nC\x7f"};
     EXPECT_EQ(cli::scan_listing_line(odd), "COM12\tKX-24. S/N: A?B?C?") << "one line, one tab";
 }
 
@@ -142,7 +159,7 @@ TEST_F(Discovery, BadAnswersSkipAPortWithoutTouchingThePolledPort) {
     answers_once.answer(0x45, battery(240));
     answers_once.answer(0x45, {0x00, 0x13});
 
-    const std::vector<FoundDevice> found = scan_devices(bus.port, device_state);
+    const std::vector<FoundDevice> found = scan();
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].port, 2);
     EXPECT_EQ(device_state.g_com_port.load(), 2);
@@ -163,10 +180,11 @@ TEST_F(Discovery, ALinkFailureDuringTheSearchIsReportedButEndsNothing) {
     pulled.unplugged = true;
     device(bus.line(2), 250, kKxStatus, serial("5"));
 
-    const std::vector<FoundDevice> found = scan_devices(bus.port, device_state);
-    // The wake-up and both battery probes fail: three reports, none asking
-    // to quit, and the search goes on to the next port.
-    EXPECT_EQ(quits, std::vector<bool>(3, false));
+    const std::vector<FoundDevice> found = scan();
+    // The wake-up fails: one report, not asking to quit, no more probes on
+    // that port, and the search goes on to the next port.
+    EXPECT_EQ(quits, std::vector<bool>{false});
+    EXPECT_EQ(pulled.writes.size(), 1u);
     EXPECT_EQ(pulled.close_count, 1);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].port, 2);

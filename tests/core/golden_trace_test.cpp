@@ -49,17 +49,17 @@ void append_hex(std::string& out, const uint8_t* data, size_t size) {
 class BenchBackend : public PortBackend {
   public:
     explicit BenchBackend(Bench& bench) : m_bench(bench) {}
-    bool open(const std::string& path) override {
+    PortOpen open(const std::string& path) override {
         const size_t at = path.rfind("COM");
         const int com = at == std::string::npos ? -1 : std::atoi(path.c_str() + at + 3);
         const auto it = m_bench.devices.find(com);
         if (it == m_bench.devices.end()) {
-            return false;
+            return PortOpen::failed(PortAccess::Missing, 0, "absent");
         }
         m_bench.active = it->second.get();
         m_bench.pending.clear();
         m_bench.log += "open COM" + std::to_string(com) + "\n";
-        return true;
+        return PortOpen::usable();
     }
     void close() override {
         if (m_bench.active) {
@@ -133,6 +133,19 @@ std::string without_moment_keys(std::string json) {
     return json;
 }
 
+// The search over COM1..COM255, one port at a time so that the log keeps
+// the order of the ports.
+std::vector<FoundDevice> search(Rig& rig) {
+    SearchOptions options;
+    options.ports.emplace();
+    for (int n = kFirstComPort; n <= kLastComPort; ++n) {
+        options.ports->push_back(PortInfo{n, resolve_port_path(n), {}, {}});
+    }
+    options.backend = [&rig] { return std::make_unique<BenchBackend>(rig.bench); };
+    options.max_parallel = 1;
+    return search_devices(*rig.state, options).found;
+}
+
 void run_pass(Rig& rig, int family) {
     ASSERT_TRUE(rig.port.open(rig.state->g_com_port.load()));
     if (family == 1) {
@@ -160,7 +173,7 @@ TEST(GoldenTrace, SearchOfFourDevices) {
     rig.bench.add(9, DeviceModel::KX48, std::nullopt);
     rig.bench.add(40, DeviceModel::QM24, "A1");
     rig.bench.add(200, DeviceModel::QM48, "00042");
-    for (const FoundDevice& found : scan_devices(rig.port, *rig.state)) {
+    for (const FoundDevice& found : search(rig)) {
         rig.bench.log += "found COM" + std::to_string(found.port) + " " + found.caption +
                          " family " + std::to_string(kind_of(found.family())) + "\n";
     }
@@ -175,7 +188,7 @@ TEST(GoldenTrace, PollJsonOfEachModel) {
          {DeviceModel::KX24, DeviceModel::KX48, DeviceModel::QM24, DeviceModel::QM48}) {
         Rig rig;
         rig.bench.add(5, model, "00042");
-        ASSERT_EQ(scan_devices(rig.port, *rig.state).size(), 1u);
+        ASSERT_EQ(search(rig).size(), 1u);
         run_pass(rig, rig.state->g_device_kind.load());
         lines += without_moment_keys(cli::device_state_json(*rig.state)) + "\n";
     }

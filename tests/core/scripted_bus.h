@@ -48,15 +48,15 @@ class ScriptedBus : public PortBackend {
   public:
     explicit ScriptedBus(std::shared_ptr<ScriptedBusLines> lines) : m_lines(std::move(lines)) {}
 
-    bool open(const std::string& path) override {
+    PortOpen open(const std::string& path) override {
         const auto it = m_lines->by_path.find(path);
         if (it == m_lines->by_path.end()) {
-            return false;  // nothing behind this name
+            return PortOpen::failed(PortAccess::Missing, 0, "nothing behind this name");
         }
         m_line = it->second;
         ++m_line->open_count;
         m_pending.clear();
-        return true;
+        return PortOpen::usable();
     }
     void close() override {
         ++m_line->close_count;

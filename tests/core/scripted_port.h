@@ -33,12 +33,12 @@ class ScriptedBackend : public PortBackend {
 
     explicit ScriptedBackend(std::shared_ptr<Log> log) : m_log(std::move(log)) {}
 
-    bool open(const std::string&) override {
+    PortOpen open(const std::string&) override {
         if (m_log->fail_open)
-            return false;
+            return PortOpen::failed(PortAccess::Missing, 0, "unplugged");
         ++m_log->open_count;
         m_log->open = true;
-        return true;
+        return PortOpen::usable();
     }
     void close() override {
         ++m_log->close_count;

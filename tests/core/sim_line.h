@@ -87,9 +87,9 @@ class SimLineBackend : public PortBackend {
   public:
     explicit SimLineBackend(std::shared_ptr<SimLine> line) : m_line(std::move(line)) {}
 
-    bool open(const std::string&) override {
+    PortOpen open(const std::string&) override {
         if (m_line->fail_open || m_line->hung_up) {
-            return false;
+            return PortOpen::failed(PortAccess::Missing, 0, "unplugged");
         }
         if (m_line->holders.fetch_add(1) != 0) {
             m_line->overlap.store(true);
@@ -98,7 +98,7 @@ class SimLineBackend : public PortBackend {
         m_line->open.store(true);
         // Opening empties the input; bytes still under way come afterwards.
         std::erase_if(m_line->bursts, [](const SimLine::Burst& b) { return b.arrived; });
-        return true;
+        return PortOpen::usable();
     }
     void close() override {
         m_line->open.store(false);

@@ -21,14 +21,15 @@ class CountingBackend : public PortBackend {
   public:
     CountingBackend(std::atomic<int>& holders, std::atomic<bool>& overlap)
         : m_holders(holders), m_overlap(overlap) {}
-    bool open(const std::string& path) override {
-        if (!m_inner->open(path)) {
-            return false;
+    PortOpen open(const std::string& path) override {
+        PortOpen result = m_inner->open(path);
+        if (!result) {
+            return result;
         }
         if (m_holders.fetch_add(1) != 0) {
             m_overlap.store(true);
         }
-        return true;
+        return result;
     }
     void close() override {
         m_holders.fetch_sub(1);

@@ -23,11 +23,11 @@ class CountingBackend : public PortBackend {
     CountingBackend(std::unique_ptr<PortBackend> inner, std::shared_ptr<PortCounts> counts)
         : m_inner(std::move(inner)), m_counts(std::move(counts)) {}
 
-    bool open(const std::string& path) override {
+    PortOpen open(const std::string& path) override {
         ++m_counts->opens;
-        const bool ok = m_inner->open(path);
-        m_counts->refused_opens += ok ? 0 : 1;
-        return ok;
+        PortOpen result = m_inner->open(path);
+        m_counts->refused_opens += result ? 0 : 1;
+        return result;
     }
     void close() override { m_inner->close(); }
     bool is_open() const override { return m_inner->is_open(); }

@@ -15,6 +15,7 @@
 
 #include "app/app_texts.h"
 #include "app/korvell_dlg.h"
+#include "link/port_report.h"
 #include "link/serial_port.h"
 #include "modal_boxes.h"
 #include "pages/c_kx_dialog.h"
@@ -221,6 +222,7 @@ TEST_F(LiveWindowTest, GenerationButtonSendsTheOppositeOfTheState) {
 }
 
 TEST_F(LiveWindowTest, NoDeviceTellsOnceAndEnds) {
+    ASSERT_TRUE(m_ports.add_silent(3));
     m_dlg = std::make_unique<TestDlg>();
     m_dlg->DoModal();  // returns when the program ends
     EXPECT_EQ(m_dlg->tabs()->count(), 0);
@@ -229,6 +231,33 @@ TEST_F(LiveWindowTest, NoDeviceTellsOnceAndEnds) {
     EXPECT_EQ(m_dlg->quits, 1);
     EXPECT_FALSE(m_dlg->timer().isActive());
     EXPECT_EQ(device_state.g_com_port.load(), 0);
+}
+
+TEST_F(LiveWindowTest, APortThatCannotBeUsedIsNamedInOneBoxAfterTheSearch) {
+    ASSERT_TRUE(m_ports.add(2, device(DeviceModel::KX24, "K2")));
+    ASSERT_TRUE(m_ports.add(4, device(DeviceModel::QM48, "Q4")));
+    SerialPort other_program(make_posix_backend());  // holds COM4
+    ASSERT_TRUE(other_program.open(4));
+    open_window();
+    QString box_text;
+    for (const testing::SeenWindow& seen : m_boxes.seen())
+        if (seen.text.find("dialout") != std::string::npos ||
+            seen.text.find("COM4") != std::string::npos)
+            box_text += QString::fromStdString(seen.text);
+    EXPECT_TRUE(box_text.contains(QStringLiteral("COM4 (")) &&
+                box_text.contains(QStringLiteral("порт занят другой программой")))
+        << box_text.toStdString();
+    EXPECT_FALSE(box_text.contains(QStringLiteral("COM2")));
+    ASSERT_EQ(m_dlg->tabs()->count(), 1);  // the device that could be reached
+    EXPECT_EQ(m_dlg->tabs()->item(0)->port, 2);
+}
+
+TEST_F(LiveWindowTest, NoPortAtAllIsToldAsSuch) {
+    m_dlg = std::make_unique<TestDlg>();
+    m_dlg->DoModal();
+    const std::string no_ports = no_device_report(0, Language::Russian);
+    EXPECT_EQ(m_boxes.count_text(no_ports.c_str()), 1);
+    EXPECT_EQ(m_boxes.count_text(text::kNoDevice), 0);
 }
 
 TEST_F(LiveWindowTest, EachTabShowsAndWritesItsOwnDevice) {

@@ -14,6 +14,7 @@ int cmd_scan(int argc, char** argv);
 int cmd_poll(int argc, char** argv);
 int cmd_set(int argc, char** argv);
 int cmd_gen(int argc, char** argv);
+int cmd_ports(int argc, char** argv);
 int cmd_settings(int argc, char** argv);
 
 // The settings command on `port`; `find_device` picks the device (the search,
@@ -25,8 +26,12 @@ int cmd_settings(int argc, char** argv);
 using DeviceFinder = std::function<const FoundDevice*()>;
 int run_settings(int argc, char** argv, SerialPort& port, const DeviceFinder& find_device);
 
-// One line of the scan listing: "COM<n>", a tab, the caption (control
-// characters of the caption shown as '?').
+// One line of the scan listing: "COM<n>" (the path, for a port outside the
+// table), a tab, the caption (control characters of the caption shown as '?').
 std::string scan_listing_line(const FoundDevice& device);
+
+// One line of the ports listing: "COMn" (or "-" outside the table), the
+// path, the by-id name (or "-"), the access, tab-separated.
+std::string ports_listing_line(const PortInfo& port);
 
 }  // namespace zorvane::cli

@@ -3,50 +3,153 @@
 #include <cstdio>
 
 #include "app/cli/cli_link.h"
+#include "app/cli/cli_options.h"
+#include "device/device_session.h"
 #include "device/poll_cycle.h"
 #include "link/discovery.h"
+#include "link/port_report.h"
 #include "link/serial_port.h"
 #include "state/device_state.h"
 
 namespace zorvane::cli {
 
 namespace {
-FoundDevice g_polled;
+
+void tell_unusable(const std::vector<PortInfo>& ports) {
+    const std::string report = unusable_ports_report(ports, Language::English);
+    if (!report.empty()) {
+        std::fprintf(stderr, "zorvane-cli: %s\n", report.c_str());
+    }
 }
 
-const FoundDevice& polled_device() {
-    return g_polled;
+std::optional<FoundDevice> device_on_named_port(const std::string& text) {
+    PortInfo target = port_from_text(text);
+    if (target.path.empty()) {
+        std::fprintf(stderr, "zorvane-cli: no port %s\n", text.c_str());
+        return std::nullopt;
+    }
+    if (target.com == 0) {
+        target.com = com_port_for_path(target.path);
+    }
+    SerialPort port(make_serial_backend());
+    ProbeResult result = probe(port, target);
+    target.access = result.open;
+    if (!result.open) {
+        if (result.open.access == PortAccess::NoPermission ||
+            result.open.access == PortAccess::Busy) {
+            tell_unusable({target});
+        } else {
+            std::fprintf(stderr, "zorvane-cli: %s: %s (%s)\n", port_label(target).c_str(),
+                         access_name(result.open.access), result.open.error_text.c_str());
+        }
+        return std::nullopt;
+    }
+    if (!result.device) {
+        std::fprintf(stderr, "zorvane-cli: no device answers on %s\n", port_label(target).c_str());
+    }
+    return result.device;
+}
+
+}  // namespace
+
+std::string polled_port_label() {
+    PortInfo port;
+    port.com = device_state.g_com_port.load();
+    port.path = resolve_port_path(port.com);
+    return port_label(port);
+}
+
+std::string device_port_label(const FoundDevice& device) {
+    PortInfo port;
+    port.com = device.port;
+    port.path = device.path;
+    return port_label(port);
+}
+
+std::optional<FoundDevice> find_polled_device() {
+    std::optional<FoundDevice> chosen;
+    if (const auto& named = common_options().port) {
+        chosen = device_on_named_port(*named);
+    } else {
+        SearchResult result = search_devices(device_state);
+        tell_unusable(result.ports);
+        if (result.found.empty()) {
+            std::fprintf(stderr, "zorvane-cli: %s\n",
+                         no_device_report(result.ports.size(), Language::English).c_str());
+            return std::nullopt;
+        }
+        chosen = std::move(result.found.back());
+    }
+    if (!chosen) {
+        return std::nullopt;
+    }
+    device_state.g_com_port.store(chosen->port);
+    device_state.g_device_kind.store(kind_of(chosen->family()));
+    std::fprintf(stderr, "zorvane-cli: device on %s: %s\n", device_port_label(*chosen).c_str(),
+                 chosen->caption.c_str());
+    return chosen;
+}
+
+std::optional<FoundDevice> take_polled_device() {
+    std::optional<FoundDevice> device = find_polled_device();
+    if (device) {
+        // From here on a lost link ends the command, as it ends the window
+        // once its search is over. No worker runs here, so nothing holds the
+        // port.
+        device_state.g_main_thread_id.store(1);
+        device_state.g_worker_idle.store(1);
+    }
+    return device;
 }
 
 bool search_polled_device() {
-    const std::vector<FoundDevice> found = scan_devices(serial_port(), device_state);
-    if (found.empty()) {
-        std::fprintf(stderr, "zorvane-cli: no device found\n");
-        return false;
-    }
-    for (const FoundDevice& device : found) {
-        if (device.port == device_state.g_com_port.load()) {
-            g_polled = device;
-            std::fprintf(stderr, "zorvane-cli: device on COM%d: %s\n", device.port,
-                         device.caption.c_str());
-        }
-    }
-    // From here on a lost link ends the command, as it ends the window once
-    // its search is over. No worker runs here, so nothing holds the port.
-    device_state.g_main_thread_id.store(1);
-    device_state.g_worker_idle.store(1);
-    return true;
+    return take_polled_device().has_value();
 }
 
 bool poll_pass() {
     SerialPort& port = serial_port();
     if (!port.open(device_state.g_com_port.load())) {
-        std::fprintf(stderr, "zorvane-cli: COM%d does not open\n", device_state.g_com_port.load());
+        std::fprintf(stderr, "zorvane-cli: %s does not open\n", polled_port_label().c_str());
         return false;
     }
     poll_cycle_of_kind(port, device_state);
     port.close();
     return !quit_requested();
+}
+
+void report_session_events(DeviceSession& session) {
+    session.on_event([&session](const SessionEvent& event) {
+        const std::string where = device_port_label(session.device());
+        switch (event.kind) {
+            case SessionEvent::Kind::LinkLost: {
+                // A port that would not open again says why (unplugged, busy …).
+                const std::string why =
+                    event.open.ok() ? std::string()
+                                    : std::string(" (") + access_name(event.open.access) + ")";
+                std::fprintf(stderr,
+                             "zorvane-cli: %s: link lost%s; values are not current; trying again "
+                             "every second\n",
+                             where.c_str(), why.c_str());
+                break;
+            }
+            case SessionEvent::Kind::Resumed:
+                std::fprintf(stderr, "zorvane-cli: %s: %s answers again; polling resumes\n",
+                             where.c_str(), event.device.caption.c_str());
+                break;
+            case SessionEvent::Kind::OtherDevice:
+                std::fprintf(stderr,
+                             "zorvane-cli: %s: another device answers there (%s); waiting for "
+                             "%s\n",
+                             where.c_str(), event.device.caption.c_str(),
+                             session.device().caption.c_str());
+                break;
+            case SessionEvent::Kind::Moved:
+                std::fprintf(stderr, "zorvane-cli: %s found on %s\n", event.device.caption.c_str(),
+                             where.c_str());
+                break;
+        }
+        std::fflush(stderr);
+    });
 }
 
 int report_write(const SettingDecision& decision) {
@@ -61,8 +164,8 @@ int report_write(const SettingDecision& decision) {
             break;
     }
     if (!decision.sent) {
-        std::fprintf(stderr, "zorvane-cli: COM%d does not open; nothing was sent\n",
-                     device_state.g_com_port.load());
+        std::fprintf(stderr, "zorvane-cli: %s does not open; nothing was sent\n",
+                     polled_port_label().c_str());
         return 1;
     }
     for (int i = 0; i < decision.frame_length; ++i) {

@@ -1,19 +1,29 @@
-// What the polling commands of zorvane-cli share: the device search that
-// picks the polled device, and one poll pass over it.
+// What the polling commands of zorvane-cli share: finding the device (on the
+// port named with --port, or by the search), and one poll pass over it.
 #pragma once
+
+#include <optional>
 
 #include "device/setting_write.h"
 #include "link/discovery.h"
 
+namespace zorvane {
+class DeviceSession;
+}
+
 namespace zorvane::cli {
 
-// Runs the device search as the window does (the last device found is the
-// one polled) and reports the choice on standard error. False when nothing
-// was found.
-bool search_polled_device();
+// The device of the command: the one on --port, identified as the search
+// identifies it, or the search's choice (the last device found). Ports that
+// exist but cannot be used, and the reason when nothing is found, are told
+// on standard error. The device is stored in g_com_port and g_device_kind.
+std::optional<FoundDevice> find_polled_device();
 
-// The device the search chose, once it has found one.
-const FoundDevice& polled_device();
+// find_polled_device, then a lost link ends the command, as it ends the
+// window once its search is over. False when nothing was found.
+bool search_polled_device();
+// The same, keeping the device found.
+std::optional<FoundDevice> take_polled_device();
 
 // One pass of the polled device's family, opening and closing its port.
 // False when the port would not open or the link was lost.
@@ -24,5 +34,15 @@ bool poll_pass();
 // 0 for a frame sent or nothing to send, 1 when the port did not open, 2 for
 // a refusal.
 int report_write(const SettingDecision& decision);
+
+// Tells a session's outages on standard error, one line each: the link
+// lost, the unit back, another device on its port, the unit on another port.
+void report_session_events(DeviceSession& session);
+
+// The port of a find, as the messages name it: "COM5 (/dev/ttyS4)", or the
+// path alone outside the port table.
+std::string device_port_label(const FoundDevice& device);
+// The same for the port in g_com_port.
+std::string polled_port_label();
 
 }  // namespace zorvane::cli

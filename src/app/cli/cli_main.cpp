@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "app/cli/cli_commands.h"
+#include "app/cli/cli_console.h"
 #include "app/cli/cli_link.h"
+#include "app/cli/cli_options.h"
 
 namespace zorvane::cli {
 namespace {
@@ -15,8 +17,11 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"scan", cmd_scan, "search COM1..COM255 and list the devices found"},
-    {"poll", cmd_poll, "[--count N]  search, then poll N passes, one JSON line each"},
+    {"ports", cmd_ports, "list the serial ports: COM number, path, by-id name, access"},
+    {"scan", cmd_scan, "search the serial ports and list the devices found"},
+    {"poll", cmd_poll,
+     "[--count N] [--follow-serial]  search, then poll N passes, one JSON line each;\n"
+     "           a lost link is waited out (reopened every second)"},
     {"set", cmd_set, "NAME TEXT  search, one pass, then write setting NAME as typed"},
     {"gen", cmd_gen, "on|off  search, then switch the output generation"},
     {"settings", cmd_settings,
@@ -24,12 +29,21 @@ constexpr Command kCommands[] = {
      "           save the device's settings, compare a file with them, write a file onto it"},
 };
 
+#ifdef _WIN32
+constexpr const char* kPortExamples = "COM5, \\\\.\\COM12";
+#else
+constexpr const char* kPortExamples = "COMn,\n/dev/ttyUSB0, /dev/serial/by-id/...";
+#endif
+
 int usage(std::FILE* out) {
     std::fprintf(out, "usage: zorvane-cli <command> [arguments]\n\ncommands:\n");
     for (const Command& command : kCommands) {
         std::fprintf(out, "  %-8s %s\n", command.name, command.summary);
     }
-    std::fprintf(out, "\nPorts COMn are $ZORVANE_PORT_DIR/COMn when that variable is set.\n");
+    std::fprintf(out,
+                 "\nevery command takes --port COMn|PATH: no search, that port only (%s).\n"
+                 "Ports COMn are $ZORVANE_PORT_DIR/COMn when that variable is set.\n",
+                 kPortExamples);
     return out == stdout ? 0 : 2;
 }
 
@@ -38,6 +52,7 @@ int usage(std::FILE* out) {
 
 int main(int argc, char** argv) {
     using namespace zorvane::cli;
+    use_utf8_console(argc, argv);
     if (argc < 2) {
         return usage(stderr);
     }
@@ -47,8 +62,12 @@ int main(int argc, char** argv) {
     }
     for (const Command& command : kCommands) {
         if (std::strcmp(argv[1], command.name) == 0) {
+            int rest = argc - 2;
+            if (!take_common_options(rest, argv + 2)) {
+                return 2;
+            }
             report_link_failures();
-            return command.run(argc - 2, argv + 2);
+            return command.run(rest, argv + 2);
         }
     }
     std::fprintf(stderr, "zorvane-cli: unknown command '%s'\n\n", argv[1]);

@@ -1,21 +1,29 @@
-// zorvane-cli poll [--count N]: the device search, then N passes over the
-// polled device (1 by default), one JSON object on a line after each.
+// zorvane-cli poll [--count N] [--follow-serial]: the device (found by the
+// search, or on --port), then N complete passes (1 by default), one JSON
+// object on a line after each. The passes run on a session: a link failure
+// is told once on standard error, nothing is printed while the link is down,
+// and polling resumes when the same unit answers again.
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 
 #include "app/cli/cli_commands.h"
 #include "app/cli/cli_device.h"
+#include "app/cli/cli_options.h"
 #include "app/cli/state_json.h"
+#include "device/device_session.h"
 #include "state/device_state.h"
 
 namespace zorvane::cli {
 
 namespace {
+
 int usage() {
-    std::fprintf(stderr, "usage: zorvane-cli poll [--count N]\n");
+    std::fprintf(stderr,
+                 "usage: zorvane-cli poll [--count N] [--follow-serial] [--port COMn|PATH]\n");
     return 2;
 }
+
 }  // namespace
 
 int cmd_poll(int argc, char** argv) {
@@ -29,16 +37,22 @@ int cmd_poll(int argc, char** argv) {
     } else if (argc != 0) {
         return usage();
     }
-    if (!search_polled_device()) {
+    const std::optional<FoundDevice> device = find_polled_device();
+    if (!device) {
         return 1;
     }
-    for (int pass = 0; pass < count; ++pass) {
-        if (!poll_pass()) {
-            return 1;
-        }
-        std::printf("%s\n", device_state_json(device_state).c_str());
+    // The session tells of an outage once; the per-transaction report of the
+    // one-shot commands would repeat it at every step of a pass.
+    set_link_failure_handler(nullptr);
+    SerialPort port(make_serial_backend());
+    DeviceSession session(port, device_state, *device,
+                          SessionOptions{.follow_serial = common_options().follow_serial});
+    report_session_events(session);
+    session.on_pass([](const DeviceState& state) {
+        std::printf("%s\n", device_state_json(state).c_str());
         std::fflush(stdout);
-    }
+    });
+    session.run(count);
     return 0;
 }
 

@@ -1,10 +1,14 @@
-// zorvane-cli scan: the device search the window runs at start, one line per
-// device found, "COM<n>\t<caption>", in port order.
+// zorvane-cli scan: the device search the window runs at start (or the probe
+// of the --port), one line per device found, "COM<n>\t<caption>", in port
+// order.
 #include <cstdio>
 #include <string>
 
 #include "app/cli/cli_commands.h"
+#include "app/cli/cli_device.h"
+#include "app/cli/cli_options.h"
 #include "link/discovery.h"
+#include "link/port_report.h"
 #include "link/serial_port.h"
 #include "state/device_state.h"
 
@@ -20,15 +24,35 @@ std::string scan_listing_line(const FoundDevice& device) {
             c = '?';
         }
     }
-    return "COM" + std::to_string(device.port) + "\t" + caption;
+    // A port outside the table is named by its path.
+    const std::string port = device.port > 0 && device.port <= kLastComPort
+                                 ? "COM" + std::to_string(device.port)
+                                 : device.path;
+    return port + "\t" + caption;
 }
 
 int cmd_scan(int argc, char**) {
     if (argc > 0) {
-        std::fprintf(stderr, "usage: zorvane-cli scan\n");
+        std::fprintf(stderr, "usage: zorvane-cli scan [--port COMn|PATH]\n");
         return 2;
     }
-    const std::vector<FoundDevice> found = scan_devices(serial_port(), device_state);
+    std::vector<FoundDevice> found;
+    if (common_options().port) {
+        if (auto device = find_polled_device()) {
+            found.push_back(std::move(*device));
+        }
+    } else {
+        SearchResult result = search_devices(device_state);
+        const std::string report = unusable_ports_report(result.ports, Language::English);
+        if (!report.empty()) {
+            std::fprintf(stderr, "zorvane-cli: %s\n", report.c_str());
+        }
+        if (result.found.empty()) {
+            std::fprintf(stderr, "zorvane-cli: %s\n",
+                         no_device_report(result.ports.size(), Language::English).c_str());
+        }
+        found = std::move(result.found);
+    }
     for (const FoundDevice& device : found) {
         std::printf("%s\n", scan_listing_line(device).c_str());
     }

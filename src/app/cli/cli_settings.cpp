@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -227,8 +228,10 @@ int run_settings(int argc, char** argv, SerialPort& port, const DeviceFinder& fi
 }
 
 int cmd_settings(int argc, char** argv) {
-    return run_settings(argc, argv, serial_port(), []() -> const FoundDevice* {
-        return search_polled_device() ? &polled_device() : nullptr;
+    std::optional<FoundDevice> device;
+    return run_settings(argc, argv, serial_port(), [&device]() -> const FoundDevice* {
+        device = take_polled_device();
+        return device ? &*device : nullptr;
     });
 }
 

@@ -1,0 +1,21 @@
+// Options every zorvane-cli command takes, read before the command's own.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace zorvane::cli {
+
+struct CommonOptions {
+    std::optional<std::string> port;  // --port COMn|PATH: that port only, no search
+    bool follow_serial = false;       // --follow-serial: a session finds its unit on another port
+};
+
+// Takes the common options out of argv (wherever they stand among the
+// command's arguments) and returns false with a message when one is
+// malformed. `argc` and `argv` are left with the rest, in order.
+bool take_common_options(int& argc, char** argv);
+
+const CommonOptions& common_options();
+
+}  // namespace zorvane::cli
