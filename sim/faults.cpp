@@ -86,6 +86,10 @@ Fault hang_up(std::optional<uint8_t> code) {
     return make(FaultKind::HangUp, code, 1);
 }
 
+Fault ignore_write(uint8_t code, int count) {
+    return make(FaultKind::IgnoreWrites, code, count);
+}
+
 }  // namespace fault
 
 namespace {

@@ -58,6 +58,8 @@ Fault write_nonsense(int count = -1);
 // change nothing.
 Fault ignore_writes(int count = -1);
 Fault hang_up(std::optional<uint8_t> code = {});
+// The write command `code` is acknowledged as usual and changes nothing.
+Fault ignore_write(uint8_t code, int count = -1);
 }  // namespace fault
 
 // What the device puts on the line for one request.

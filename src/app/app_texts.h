@@ -32,4 +32,25 @@ inline constexpr const char* kHelpMissing = "Файл справки не най
 inline constexpr const char* kHelpNoViewer =
     "Не удалось открыть файл справки:\n%1\nНа компьютере нет программы для просмотра HTML.";
 
+// Settings files.
+inline constexpr const char* kSettingsCaption = "Файл настроек";
+inline constexpr const char* kSettingsNotRead = "Файл не удалось прочитать:\n%1\n%2";
+inline constexpr const char* kSettingsRefused = "Файл настроек не принят, ничего не записано.";
+inline constexpr const char* kSettingsOtherVoltage =
+    "Загрузить настройки другого напряжения всё равно?";
+inline constexpr const char* kSettingsNotAnswering =
+    "Устройство не отвечает. Проверьте соединительный кабель.";
+inline constexpr const char* kSettingsPortClosed = "Порт COM%1 не открывается.";
+inline constexpr const char* kSettingsUnread =
+    "Устройство не ответило на чтение параметра %1. Проверьте соединительный кабель.";
+inline constexpr const char* kSettingsNothingWritten = "Ничего не записано.";
+inline constexpr const char* kSettingsNotSaved = "Файл не сохранён.";
+inline constexpr const char* kSettingsWriteFailed =
+    "Файл не сохранён:\n%1\n%2\nПрежний файл, если он был, остался без изменений.";
+inline constexpr const char* kSettingsSaved = "Настройки устройства сохранены в файл\n%1";
+inline constexpr const char* kSettingsSource =
+    "Файл: %1\nМодель %2, S/N: %3, сохранён %4\nУстройство: %5";
+inline constexpr const char* kSettingsOtherSerial =
+    "Файл сохранён с другого устройства (другой серийный номер).";
+
 }  // namespace zorvane::text

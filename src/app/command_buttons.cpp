@@ -1,7 +1,9 @@
 // The command buttons of the main window.
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QPushButton>
@@ -11,10 +13,13 @@
 #include "app/app_texts.h"
 #include "app/korvell_dlg.h"
 #include "app/settings_file_dialog.h"
+#include "app/settings_preview.h"
 #include "app/trend_window.h"
 #include "counters/c_dlg_srch.h"
 #include "counters/res_dialog.h"
 #include "device/setting_write.h"
+#include "device/settings_file.h"
+#include "device/settings_transfer.h"
 #include "link/frame.h"
 #include "state/device_state.h"
 #include "ui/display_format.h"
@@ -76,24 +81,135 @@ void CKorvellDlg::OnAbout() {
 }
 
 namespace {
-// Both device pages always exist, so the QM variant is the one shown.
-int settings_file_family(const c_qm_dialog* qm_page) {
-    return qm_page != nullptr ? 2 : 1;
+
+QString problems_text(const std::vector<FileProblem>& problems) {
+    // A file that is not a settings file at all would fill the screen.
+    constexpr size_t kShown = 12;
+    QStringList lines;
+    for (size_t i = 0; i < problems.size() && i < kShown; ++i)
+        lines << QString::fromStdString(describe_problem(problems[i], true));
+    if (problems.size() > kShown)
+        lines << QStringLiteral("… и ещё %1").arg(problems.size() - kShown);
+    return lines.join(QLatin1Char('\n'));
 }
+
+// Every setting of the family into `reading`; what went wrong, or nothing.
+QString read_settings_of(Family family, SettingsReading& reading) {
+    // A device already known to be silent would hold the window for the
+    // retries of a read that cannot succeed.
+    if (device_state.g_device_answering.load() == 0)
+        return QString::fromUtf8(text::kSettingsNotAnswering);
+    // Reading holds the port for a moment: the window shows it is busy.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    reading = read_all_settings(serial_port(), device_state, family);
+    QApplication::restoreOverrideCursor();
+    if (!reading.port_opened)
+        return QString::fromUtf8(text::kSettingsPortClosed).arg(device_state.g_com_port.load());
+    if (!reading.complete())
+        return QString::fromUtf8(text::kSettingsUnread).arg(QString::fromStdString(reading.unread));
+    return {};
+}
+
 }  // namespace
 
 void CKorvellDlg::OnOpenSettingsFile() {
-    // Nothing is read, whatever is chosen.
-    auto dialog =
-        make_settings_file_dialog(SettingsFileAction::Open, settings_file_family(m_qm_page));
-    dialog->exec();
+    const auto tab = m_tab->item(m_tab->current());
+    if (!tab)
+        return;
+    auto dialog = make_settings_file_dialog(SettingsFileAction::Open, tab->family);
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
+        return;
+    const QString path = dialog->selectedFiles().constFirst();
+
+    std::string content;
+    std::string error;
+    if (!read_settings_text(QFile::encodeName(path).toStdString(), content, error)) {
+        message_box(this, QMessageBox::Warning, text::kSettingsCaption,
+                    QString::fromUtf8(text::kSettingsNotRead)
+                        .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(error)));
+        return;
+    }
+    const ParsedSettingsFile file = parse_settings_file(content);
+    std::vector<FileProblem> problems = file.problems;
+    if (problems.empty())
+        problems = check_file_for_device(file, tab->model, false);
+    const bool other_voltage =
+        problems.size() == 1 && problems.front().kind == FileProblem::Kind::OtherVoltage;
+    if (!problems.empty() && !other_voltage) {
+        message_box(this, QMessageBox::Warning, text::kSettingsCaption,
+                    QString::fromUtf8(text::kSettingsRefused) + QStringLiteral("\n\n") +
+                        problems_text(problems));
+        return;
+    }
+    if (other_voltage) {
+        // Battery thresholds of the other voltage class can drain or
+        // overcharge a bank: only an explicit choice goes on, and No is the
+        // default.
+        QMessageBox box(QMessageBox::Warning, QString::fromUtf8(text::kSettingsCaption),
+                        problems_text(problems) + QStringLiteral("\n\n") +
+                            QString::fromUtf8(text::kSettingsOtherVoltage),
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setDefaultButton(QMessageBox::No);
+        if (box.exec() != QMessageBox::Yes)
+            return;
+    }
+
+    SettingsReading reading;
+    if (const QString failure = read_settings_of(tab->family, reading); !failure.isEmpty()) {
+        message_box(
+            this, QMessageBox::Warning, text::kSettingsCaption,
+            failure + QStringLiteral(" ") + QString::fromUtf8(text::kSettingsNothingWritten));
+        return;
+    }
+    QString source =
+        QString::fromUtf8(text::kSettingsSource)
+            .arg(QDir::toNativeSeparators(path), QString::fromStdString(file.header.model),
+                 QString::fromStdString(file.header.serial),
+                 QString::fromStdString(file.header.saved), m_tab->caption(m_tab->current()));
+    if (!file.header.serial.empty() && file.header.serial != tab->serial)
+        source += QStringLiteral("\n") + QString::fromUtf8(text::kSettingsOtherSerial);
+    SettingsPreviewDialog preview(source, diff_settings(file, tab->family, reading.wire), this);
+    m_preview = &preview;
+    const bool confirmed = preview.exec() == QDialog::Accepted && preview.changed_count() > 0;
+    m_preview = nullptr;
+    if (!confirmed)
+        return;
+
+    const std::vector<SettingDiff> rows = diff_settings(file, tab->family, reading.wire);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const ApplyResult result = apply_settings(serial_port(), device_state, tab->family, rows);
+    QApplication::restoreOverrideCursor();
+    message_box(this, result.all_confirmed() ? QMessageBox::Information : QMessageBox::Warning,
+                text::kSettingsCaption, settings_apply_report(result));
 }
 
 void CKorvellDlg::OnSaveSettingsFile() {
-    // Nothing is written, whatever is chosen.
-    auto dialog =
-        make_settings_file_dialog(SettingsFileAction::Save, settings_file_family(m_qm_page));
-    dialog->exec();
+    const auto tab = m_tab->item(m_tab->current());
+    if (!tab)
+        return;
+    auto dialog = make_settings_file_dialog(SettingsFileAction::Save, tab->family);
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
+        return;
+    const QString path = dialog->selectedFiles().constFirst();
+
+    SettingsReading reading;
+    if (const QString failure = read_settings_of(tab->family, reading); !failure.isEmpty()) {
+        message_box(this, QMessageBox::Warning, text::kSettingsCaption,
+                    failure + QStringLiteral(" ") + QString::fromUtf8(text::kSettingsNotSaved));
+        return;
+    }
+    const SettingsHeader header{model_profile(tab->model).name, tab->serial, utc_timestamp_now(),
+                                settings_tool_label()};
+    std::string error;
+    if (!write_file_atomically(QFile::encodeName(path).toStdString(),
+                               format_settings_file(header, tab->family, reading.wire), error)) {
+        message_box(this, QMessageBox::Warning, text::kSettingsCaption,
+                    QString::fromUtf8(text::kSettingsWriteFailed)
+                        .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(error)));
+        return;
+    }
+    message_box(this, QMessageBox::Information, text::kSettingsCaption,
+                QString::fromUtf8(text::kSettingsSaved).arg(QDir::toNativeSeparators(path)));
 }
 
 void CKorvellDlg::OnTrends() {

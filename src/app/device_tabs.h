@@ -7,6 +7,7 @@
 
 #include <QWidget>
 #include <optional>
+#include <string>
 
 #include "state/models.h"
 
@@ -20,6 +21,8 @@ struct DeviceTab {
     c_kx_qm* page = nullptr;
     int port = 0;  // COMn of the device
     Family family = Family::None;
+    DeviceModel model = DeviceModel::KX24;
+    std::string serial;
 };
 
 class DeviceTabControl : public QWidget {

@@ -36,9 +36,9 @@ constexpr ControlDef kTemplate102[] = {
     {kDeviceTabs, K::Tab, "", 7, 7, 445, 228},
     {kHelpButton, K::Button, "Справка", 460, 19, 73, 18},
     {kAboutButton, K::Button, "О программе", 460, 41, 73, 18},
-    {kTrendButton, K::Button, "Графики", 460, 63, 73, 18},
-    {kOpenButton, K::Button, "Открыть", 460, 82, 73, 18, ctl::kHidden},
-    {kSaveButton, K::Button, "Сохранить", 460, 106, 73, 18, ctl::kHidden},
+    {kTrendButton, K::Button, "Графики", 460, 140, 73, 18},
+    {kOpenButton, K::Button, "Открыть", 460, 82, 73, 18},
+    {kSaveButton, K::Button, "Сохранить", 460, 106, 73, 18},
     {kGenerationButton, K::Button, "--//--", 460, 192, 73, 18},
     {kCountersButton, K::Button, "Ресурс", 460, 216, 73, 18},
 };
@@ -201,7 +201,7 @@ bool CKorvellDlg::OnInitDialog() {
         c_kx_qm* page = found.family() == Family::Kx ? static_cast<c_kx_qm*>(m_kx_page)
                                                      : static_cast<c_kx_qm*>(m_qm_page);
         m_tab->insert_front(QString::fromStdString(found.caption),
-                            DeviceTab{page, found.port, found.family()});
+                            DeviceTab{page, found.port, found.family(), found.model, found.serial});
         page->hide();
     }
 

@@ -72,6 +72,8 @@ class CKorvellDlg : public QDialog {
     c_kx_dialog* kx_page() const { return m_kx_page; }
     c_qm_dialog* qm_page() const { return m_qm_page; }
     const QTimer& timer() const { return m_timer; }
+    // The settings-file preview while it is open (for tests and pictures).
+    QDialog* settings_preview() const { return m_preview; }
     bool worker_running() const { return m_worker != nullptr; }
     TrendFeed* trend_feed() const { return m_trend_feed; }
     TrendWindow* trend_window() const { return m_trend_window; }
@@ -111,6 +113,7 @@ class CKorvellDlg : public QDialog {
     size_t m_ports_seen = 0;  // by the device search
     bool m_link_box_open = false;
     bool m_quitting = false;
+    QDialog* m_preview = nullptr;
 };
 
 // A modal box with one OK button, owned by `parent`.

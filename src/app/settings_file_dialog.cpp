@@ -9,10 +9,10 @@ namespace {
 using A = SettingsFileAction;
 
 constexpr SettingsFileDialogDef kDialogs[] = {
-    {A::Save, 1, "Сохранение файлов настройки устрйоства KX", "kxf-файл", "*.kxf"},
-    {A::Open, 1, "Открытие файлов настройки устрйоства KX", "kxf-файл", "*.kxf"},
-    {A::Save, 2, "Сохранение файлов настройки устрйоства QM", "qmf-файл", "*.qmf"},
-    {A::Open, 2, "Открытие файлов настройки устрйоства QM", "qmf-файл", "*.qmf"},
+    {A::Save, Family::Kx, "Сохранение файлов настройки устрйоства KX", "kxf-файл", "*.kxf"},
+    {A::Open, Family::Kx, "Открытие файлов настройки устрйоства KX", "kxf-файл", "*.kxf"},
+    {A::Save, Family::Qm, "Сохранение файлов настройки устрйоства QM", "qmf-файл", "*.qmf"},
+    {A::Open, Family::Qm, "Открытие файлов настройки устрйоства QM", "qmf-файл", "*.qmf"},
 };
 
 constexpr const char* kAllFiles = "Все файлы (*.*)";
@@ -23,10 +23,10 @@ std::span<const SettingsFileDialogDef> settings_file_dialogs() {
     return kDialogs;
 }
 
-std::unique_ptr<QFileDialog> make_settings_file_dialog(SettingsFileAction action, int family) {
+std::unique_ptr<QFileDialog> make_settings_file_dialog(SettingsFileAction action, Family family) {
     const SettingsFileDialogDef* def = &kDialogs[0];
     for (const SettingsFileDialogDef& row : kDialogs) {
-        if (row.action == action && row.family == (family == 1 ? 1 : 2))
+        if (row.action == action && row.family == (family == Family::Kx ? Family::Kx : Family::Qm))
             def = &row;
     }
     auto dialog = std::make_unique<QFileDialog>();

@@ -1,10 +1,12 @@
-// The dialogs behind the two hidden settings-file buttons: a KX and a QM
-// variant of each. Nothing is read or written through them.
+// The dialogs behind the two settings-file buttons ("Открыть", "Сохранить"):
+// a KX and a QM variant of each, chosen by the family of the selected device.
 #pragma once
 
 #include <QFileDialog>
 #include <memory>
 #include <span>
+
+#include "state/models.h"
 
 namespace zorvane {
 
@@ -12,7 +14,7 @@ enum class SettingsFileAction { Open, Save };
 
 struct SettingsFileDialogDef {
     SettingsFileAction action;
-    int family;  // 1 = KX, 2 = QM
+    Family family;
     const char* title;
     const char* filter_name;
     const char* pattern;
@@ -21,6 +23,6 @@ struct SettingsFileDialogDef {
 std::span<const SettingsFileDialogDef> settings_file_dialogs();
 
 // Without an owner, as the buttons made them.
-std::unique_ptr<QFileDialog> make_settings_file_dialog(SettingsFileAction action, int family);
+std::unique_ptr<QFileDialog> make_settings_file_dialog(SettingsFileAction action, Family family);
 
 }  // namespace zorvane

@@ -298,7 +298,10 @@ SettingDecision decide_setting_write(const SettingParam& param, std::string_view
     if (x == static_cast<double>(stored_value)) {
         return {};
     }
-    const double wire = std::trunc(x * param.scale);
+    return decide_setting_wire(param, std::trunc(x * param.scale));
+}
+
+SettingDecision decide_setting_wire(const SettingParam& param, double wire) {
     if (!std::isfinite(wire) || wire < 0 || wire > max_wire_value(param)) {
         return refused(param, "допустимые значения");
     }
@@ -321,6 +324,15 @@ SettingDecision write_setting(SerialPort& port, DeviceState& state, const Settin
     SettingDecision decision = decide_setting_write(param, text, (state.*param.field).load());
     if (decision.kind == SettingDecision::Kind::Send) {
         transmit(port, decision);
+    }
+    return decision;
+}
+
+SettingDecision write_setting_wire(SerialPort& port, DeviceState& state, const SettingParam& param,
+                                   double wire) {
+    SettingDecision decision = decide_setting_wire(param, wire);
+    if (decision.kind == SettingDecision::Kind::Send) {
+        decision = send_frame(port, state, decision);
     }
     return decision;
 }

@@ -77,11 +77,20 @@ struct SettingDecision {
 SettingDecision decide_setting_write(const SettingParam& param, std::string_view text,
                                      float stored_value);
 
+// A value already in wire units (from a settings file): the range and the
+// frame of a typed value, without the comparison (the caller knows the value
+// differs from the device's).
+SettingDecision decide_setting_wire(const SettingParam& param, double wire);
+
 // The whole write of one field: guards are the caller's (it knows the edit's
 // read-only state); borrows the port, decides, sends, returns the port.
 // Refuses, sending nothing, while the device's values are not current.
 SettingDecision write_setting(SerialPort& port, DeviceState& state, const SettingParam& param,
                               std::string_view text);
+
+// The write of a wire value through the same borrowing path.
+SettingDecision write_setting_wire(SerialPort& port, DeviceState& state, const SettingParam& param,
+                                   double wire);
 
 // The refusal while the device's values are not known.
 inline constexpr const char* kValueUnknownText =

@@ -135,9 +135,9 @@ TEST_F(LiveWindowTest, OneKxDeviceGetsItsTabAndTheLivePage) {
     EXPECT_EQ(m_dlg->button(1003)->toolTip(), QStringLiteral("Вкл/выкл генерации"));
     EXPECT_EQ(m_dlg->button(1005)->toolTip(), QStringLiteral("Ресурсные данные устройства"));
     EXPECT_TRUE(m_dlg->button(1011)->toolTip().isEmpty());
-    // The settings-file buttons exist but are never shown.
-    EXPECT_FALSE(m_dlg->button(1008)->isVisible());
-    EXPECT_FALSE(m_dlg->button(1009)->isVisible());
+    // The settings-file buttons are shown, at their template places.
+    EXPECT_TRUE(m_dlg->button(1008)->isVisible());
+    EXPECT_TRUE(m_dlg->button(1009)->isVisible());
 
     // The device's readings and settings arrive with the first passes.
     ASSERT_TRUE(shows(kx::kBatVoltage, "26.4 B"));

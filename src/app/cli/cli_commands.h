@@ -2,10 +2,12 @@
 // and returns the exit status of the program.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "link/discovery.h"
+#include "link/serial_port.h"
 
 namespace zorvane::cli {
 
@@ -16,6 +18,16 @@ int cmd_gen(int argc, char** argv);
 int cmd_monitor(int argc, char** argv);
 int cmd_log(int argc, char** argv);
 int cmd_ports(int argc, char** argv);
+int cmd_settings(int argc, char** argv);
+
+// The settings command on `port`; `find_device` picks the device (the search,
+// for the program) and leaves it polled, or returns null when there is none.
+// Exit status: 0 saved, or every written setting confirmed (or nothing to
+// change); 1 no device, or it stopped answering; 2 usage, a file refused or
+// not written, or a load not confirmed by the technician; 3 written but not
+// confirmed by the read-back.
+using DeviceFinder = std::function<const FoundDevice*()>;
+int run_settings(int argc, char** argv, SerialPort& port, const DeviceFinder& find_device);
 
 // The parts of `set` and `gen` after the device search: a pass, the write,
 // and a pass that reads back what the device holds.

@@ -90,15 +90,20 @@ std::optional<FoundDevice> find_polled_device() {
     return chosen;
 }
 
-bool search_polled_device() {
-    if (!find_polled_device()) {
-        return false;
+std::optional<FoundDevice> take_polled_device() {
+    std::optional<FoundDevice> device = find_polled_device();
+    if (device) {
+        // From here on a lost link ends the command, as it ends the window
+        // once its search is over. No worker runs here, so nothing holds the
+        // port.
+        device_state.g_main_thread_id.store(1);
+        device_state.g_worker_idle.store(1);
     }
-    // From here on a lost link ends the command, as it ends the window once
-    // its search is over. No worker runs here, so nothing holds the port.
-    device_state.g_main_thread_id.store(1);
-    device_state.g_worker_idle.store(1);
-    return true;
+    return device;
+}
+
+bool search_polled_device() {
+    return take_polled_device().has_value();
 }
 
 bool poll_pass() {

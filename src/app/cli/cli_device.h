@@ -24,6 +24,8 @@ std::optional<FoundDevice> find_polled_device();
 // find_polled_device, then a lost link ends the command, as it ends the
 // window once its search is over. False when nothing was found.
 bool search_polled_device();
+// The same, keeping the device found.
+std::optional<FoundDevice> take_polled_device();
 
 // One pass of the polled device's family, opening and closing its port.
 // False when the port would not open or the link was lost.

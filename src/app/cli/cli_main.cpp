@@ -30,6 +30,9 @@ constexpr Command kCommands[] = {
 #ifdef ZORVANE_WITH_MONITOR
     {"monitor", cmd_monitor, "--mqtt mqtt://HOST[:PORT] ...  publish every pass to an MQTT broker"},
 #endif
+    {"settings", cmd_settings,
+     "save FILE | diff FILE [--force] | load FILE [--yes] [--force]\n"
+     "           save the device's settings, compare a file with them, write a file onto it"},
 };
 
 #ifdef _WIN32

@@ -1,0 +1,555 @@
+#include "device/settings_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <string_view>
+
+#include "state/version.h"
+
+namespace zorvane {
+
+namespace {
+
+constexpr const char* kDeviceSection = "device";
+constexpr const char* kSettingsSection = "settings";
+
+// Units a coarse unit is kept in: a device that keeps days as minutes
+// stores 1440 of them per day.
+struct FinerUnit {
+    const char* unit;
+    int per_unit;
+    const char* finer;
+};
+constexpr FinerUnit kFinerUnits[] = {
+    {"d", 1440, "min"}, {"d", 86400, "s"}, {"h", 60, "min"}, {"min", 60, "s"}};
+
+// Settings whose scale is a power of ten are written with that many
+// decimals, which is exactly what the device keeps. Any other scale means the
+// technician types a coarser unit than the device keeps (days for minutes):
+// such a setting is written in the device's unit, as a whole number.
+int decimals_of(int scale) {
+    int decimals = 0;
+    int power = 1;
+    while (power < scale) {
+        power *= 10;
+        ++decimals;
+    }
+    return power == scale ? decimals : -1;
+}
+
+FileSetting make_file_setting(const Variable& v, Family family) {
+    const char* name = v.name_for(family);
+    FileSetting setting{
+        &v,
+        name,
+        SettingParam{0, family == Family::Kx ? SettingPage::Kx : SettingPage::Inverter, name,
+                     v.field, v.write_code, v.scale, v.width, false, false, v.whole_shown_suffix(),
+                     &v},
+        1,
+        0,
+        v.unit,
+        {}};
+    const int decimals = decimals_of(v.scale);
+    if (decimals >= 0) {
+        setting.file_scale = v.scale;
+        setting.decimals = decimals;
+    } else {
+        setting.unit = "1/" + std::to_string(v.scale) + " " + v.unit;
+        for (const FinerUnit& finer : kFinerUnits) {
+            if (v.unit == std::string_view(finer.unit) && v.scale == finer.per_unit)
+                setting.unit = finer.finer;
+        }
+        setting.note = " (typed in " + std::string(v.unit) + ")";
+    }
+    if (!setting.unit.empty())
+        setting.note = setting.unit + setting.note;
+    return setting;
+}
+
+std::vector<FileSetting> build_family(Family family) {
+    std::vector<FileSetting> rows;
+    for (const Variable& v : variables()) {
+        if (v.writable() && has_family(v.families, family)) {
+            rows.push_back(make_file_setting(v, family));
+        }
+    }
+    return rows;
+}
+
+std::string_view trim(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// Text that a header line can carry: one line, no comment mark.
+std::string header_text(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || c == '#')
+            c = '?';
+    }
+    return std::string(trim(out));
+}
+
+enum class Number { Ok, NotANumber, TooPrecise, OutOfRange };
+
+// An exact decimal ("24.5", "24,5", "3600") as a count of 1/10^decimals.
+Number parse_exact(std::string_view text, int decimals, long long& scaled) {
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    long long whole = 0;
+    long long fraction = 0;
+    int fraction_digits = 0;
+    bool digits = false;
+    bool point = false;
+    bool huge = false;
+    bool excess = false;
+    for (const char c : text) {
+        if (c == '.' || c == ',') {
+            if (point)
+                return Number::NotANumber;
+            point = true;
+            continue;
+        }
+        if (c < '0' || c > '9')
+            return Number::NotANumber;
+        digits = true;
+        if (!point) {
+            // Past a billion no payload holds it; counting on would overflow.
+            huge = huge || whole > 1'000'000'000;
+            if (!huge)
+                whole = whole * 10 + (c - '0');
+        } else if (fraction_digits < decimals) {
+            fraction = fraction * 10 + (c - '0');
+            ++fraction_digits;
+        } else if (c != '0') {
+            excess = true;
+        }
+    }
+    if (!digits || (point && (text.front() == '.' || text.front() == ',' || text.back() == '.' ||
+                              text.back() == ','))) {
+        return Number::NotANumber;
+    }
+    if (excess)
+        return Number::TooPrecise;
+    if (huge)
+        return Number::OutOfRange;
+    for (int i = fraction_digits; i < decimals; ++i) fraction *= 10;
+    long long power = 1;
+    for (int i = 0; i < decimals; ++i) power *= 10;
+    scaled = whole * power + fraction;
+    if (negative && scaled != 0)
+        return Number::OutOfRange;
+    return Number::Ok;
+}
+
+struct Line {
+    int number;
+    std::string_view key;
+    std::string_view value;
+};
+
+const char* family_name(Family family) {
+    return family_profile(family).name;
+}
+
+std::string with_line(const FileProblem& p, bool russian) {
+    if (p.line == 0)
+        return {};
+    return (russian ? "строка " : "line ") + std::to_string(p.line) + ": ";
+}
+
+}  // namespace
+
+std::span<const FileSetting> file_settings(Family family) {
+    static const std::vector<FileSetting> kx = build_family(Family::Kx);
+    static const std::vector<FileSetting> qm = build_family(Family::Qm);
+    return family == Family::Kx ? kx : qm;
+}
+
+const FileSetting* find_file_setting(std::string_view name, Family family) {
+    for (const FileSetting& setting : file_settings(family)) {
+        if (name == setting.name)
+            return &setting;
+    }
+    return nullptr;
+}
+
+uint16_t stored_wire(const DeviceState& state, const FileSetting& setting) {
+    // The field holds wire / scale; rounding undoes the division exactly for
+    // every wire value a payload can carry.
+    const double wire = std::round(static_cast<double>((state.*setting.variable->field).load()) *
+                                   setting.variable->scale);
+    if (!(wire >= 0))
+        return 0;
+    const uint16_t max = setting.variable->wire_max;
+    return wire > max ? max : static_cast<uint16_t>(wire);
+}
+
+std::string format_file_value(const FileSetting& setting, uint16_t wire) {
+    // Wire values in the file's unit: the scale is a power of ten here, so
+    // the decimal digits are those of the wire value itself.
+    std::string digits = std::to_string(wire);
+    if (setting.decimals == 0)
+        return digits;
+    const size_t width = static_cast<size_t>(setting.decimals) + 1;
+    if (digits.size() < width)
+        digits.insert(0, width - digits.size(), '0');
+    digits.insert(digits.size() - static_cast<size_t>(setting.decimals), ".");
+    return digits;
+}
+
+std::string format_settings_file(const SettingsHeader& header, Family family,
+                                 std::span<const uint16_t> wire) {
+    std::string out;
+    out += "# Zorvane settings file: one line NAME = VALUE per setting.\n";
+    out += "# A setting left out is kept as the device has it.\n";
+    out += "[device]\n";
+    out += "format = " + std::to_string(kSettingsFileFormat) + "\n";
+    out += "model = " + header_text(header.model) + "\n";
+    out += "serial = " + header_text(header.serial) + "\n";
+    out += "saved = " + header_text(header.saved) + "\n";
+    out += "tool = " + header_text(header.tool) + "\n";
+    out += "\n[" + std::string(kSettingsSection) + "]\n";
+    const std::span<const FileSetting> rows = file_settings(family);
+    for (size_t i = 0; i < rows.size() && i < wire.size(); ++i) {
+        std::string line = std::string(rows[i].name) + " = " + format_file_value(rows[i], wire[i]);
+        if (!rows[i].note.empty()) {
+            line.resize(std::max<size_t>(line.size() + 2, 24), ' ');
+            line += "# " + rows[i].note;
+        }
+        out += line + "\n";
+    }
+    return out;
+}
+
+ParsedSettingsFile parse_settings_file(std::string_view text) {
+    ParsedSettingsFile file;
+    auto problem = [&file](FileProblem::Kind kind, int line, std::string_view name = {},
+                           std::string_view value = {}, std::string extra = {}) {
+        file.problems.push_back(
+            {kind, line, std::string(name), std::string(value), std::move(extra)});
+    };
+    if (text.size() > kMaxSettingsFileBytes) {
+        problem(FileProblem::Kind::TooLarge, 0);
+        return file;
+    }
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);  // a byte-order mark
+
+    int device_line = 0;
+    std::vector<Line> device_lines;
+    std::vector<Line> setting_lines;
+    std::vector<Line>* section = nullptr;
+    int number = 0;
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        std::string_view raw = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        ++number;
+        raw = trim(raw.substr(0, raw.find('#')));
+        if (raw.empty())
+            continue;
+        if (raw.front() == '[') {
+            if (raw.back() != ']') {
+                problem(FileProblem::Kind::Syntax, number);
+                continue;
+            }
+            const std::string_view name = trim(raw.substr(1, raw.size() - 2));
+            if (name == kDeviceSection) {
+                section = &device_lines;
+                if (device_line == 0)
+                    device_line = number;
+            } else if (name == kSettingsSection) {
+                section = &setting_lines;
+            } else {
+                section = nullptr;
+                problem(FileProblem::Kind::UnknownSection, number, name);
+            }
+            continue;
+        }
+        const size_t equals = raw.find('=');
+        if (equals == std::string_view::npos || trim(raw.substr(0, equals)).empty()) {
+            problem(FileProblem::Kind::Syntax, number);
+            continue;
+        }
+        if (section == nullptr) {
+            // Outside a section, or inside an unknown one (told already).
+            if (file.problems.empty() ||
+                file.problems.back().kind != FileProblem::Kind::UnknownSection) {
+                problem(FileProblem::Kind::Syntax, number);
+            }
+            continue;
+        }
+        section->push_back({number, trim(raw.substr(0, equals)), trim(raw.substr(equals + 1))});
+    }
+
+    if (device_line == 0) {
+        problem(FileProblem::Kind::NoDeviceSection, 0);
+        return file;
+    }
+    std::map<std::string_view, int> seen;
+    bool format_seen = false;
+    for (const Line& line : device_lines) {
+        if (const auto first = seen.find(line.key); first != seen.end()) {
+            problem(FileProblem::Kind::Duplicate, line.number, line.key, line.value,
+                    std::to_string(first->second));
+            continue;
+        }
+        seen.emplace(line.key, line.number);
+        if (line.key == "format") {
+            format_seen = true;
+            if (line.value != std::to_string(kSettingsFileFormat)) {
+                problem(FileProblem::Kind::BadFormat, line.number, line.key, line.value);
+            }
+        } else if (line.key == "model") {
+            file.header.model = line.value;
+            file.model_line = line.number;
+            file.model = find_model(line.value);
+            if (!file.model)
+                problem(FileProblem::Kind::UnknownModel, line.number, line.key, line.value);
+        } else if (line.key == "serial") {
+            file.header.serial = line.value;
+        } else if (line.key == "saved") {
+            file.header.saved = line.value;
+        } else if (line.key == "tool") {
+            file.header.tool = line.value;
+        } else {
+            problem(FileProblem::Kind::UnknownKey, line.number, line.key);
+        }
+    }
+    if (!format_seen)
+        problem(FileProblem::Kind::BadFormat, device_line, "format");
+    if (file.model_line == 0)
+        problem(FileProblem::Kind::UnknownModel, device_line, "model");
+    if (!file.model) {
+        // Without a family the names cannot be told from unknown ones.
+        return file;
+    }
+
+    const Family family = model_profile(*file.model).family;
+    seen.clear();
+    for (const Line& line : setting_lines) {
+        const FileSetting* setting = find_file_setting(line.key, family);
+        if (setting == nullptr) {
+            problem(FileProblem::Kind::UnknownName, line.number, line.key, family_name(family));
+            continue;
+        }
+        if (const auto first = seen.find(line.key); first != seen.end()) {
+            problem(FileProblem::Kind::Duplicate, line.number, line.key, line.value,
+                    std::to_string(first->second));
+            continue;
+        }
+        seen.emplace(line.key, line.number);
+        long long scaled = 0;
+        switch (parse_exact(line.value, setting->decimals, scaled)) {
+            case Number::NotANumber:
+                problem(FileProblem::Kind::NotANumber, line.number, line.key, line.value);
+                continue;
+            case Number::TooPrecise:
+                problem(FileProblem::Kind::TooPrecise, line.number, line.key, line.value,
+                        std::to_string(setting->decimals));
+                continue;
+            case Number::OutOfRange:
+                break;
+            case Number::Ok:
+                if (scaled <= setting->variable->wire_max) {
+                    file.entries.push_back({setting, static_cast<uint16_t>(scaled), line.number});
+                    continue;
+                }
+                break;
+        }
+        problem(FileProblem::Kind::OutOfRange, line.number, line.key, line.value,
+                format_file_value(*setting, setting->variable->wire_max));
+    }
+    return file;
+}
+
+std::vector<FileProblem> check_file_for_device(const ParsedSettingsFile& file, DeviceModel device,
+                                               bool force) {
+    std::vector<FileProblem> problems;
+    if (!file.model)
+        return problems;
+    const ModelProfile& in_file = model_profile(*file.model);
+    const ModelProfile& on_device = model_profile(device);
+    if (in_file.family != on_device.family) {
+        problems.push_back(
+            {FileProblem::Kind::OtherFamily, file.model_line, in_file.name, on_device.name, {}});
+    } else if (in_file.battery_volts != on_device.battery_volts && !force) {
+        problems.push_back(
+            {FileProblem::Kind::OtherVoltage, file.model_line, in_file.name, on_device.name, {}});
+    }
+    return problems;
+}
+
+std::vector<SettingDiff> diff_settings(const ParsedSettingsFile& file, Family family,
+                                       std::span<const uint16_t> device_wire) {
+    std::vector<SettingDiff> rows;
+    const std::span<const FileSetting> settings = file_settings(family);
+    for (size_t i = 0; i < settings.size() && i < device_wire.size(); ++i) {
+        SettingDiff row{&settings[i], device_wire[i], std::nullopt};
+        for (const FileEntry& entry : file.entries) {
+            if (entry.setting == &settings[i])
+                row.file = entry.wire;
+        }
+        rows.push_back(row);
+    }
+    // Whether a setting applies depends on another one as it will be: the
+    // file's value where the file has it, else the device's.
+    for (SettingDiff& row : rows) {
+        const FloatField governing = row.setting->variable->applies_while_zero;
+        for (const SettingDiff& other : rows) {
+            if (governing != nullptr && other.setting->variable->field == governing)
+                row.applies = other.file.value_or(other.device) == 0;
+        }
+    }
+    return rows;
+}
+
+std::string describe_problem(const FileProblem& p, bool ru) {
+    using K = FileProblem::Kind;
+    const std::string at = with_line(p, ru);
+    const std::string& n = p.name;
+    const std::string& v = p.value;
+    switch (p.kind) {
+        case K::Syntax:
+            return at + (ru ? "ожидается раздел [device] или [settings], строка ИМЯ = ЗНАЧЕНИЕ "
+                              "или комментарий"
+                            : "expected a [device] or [settings] section, a NAME = VALUE line "
+                              "or a comment");
+        case K::UnknownSection:
+            return at + (ru ? "неизвестный раздел [" : "unknown section [") + n + "]";
+        case K::NoDeviceSection:
+            return ru ? "в файле нет раздела [device]" : "the file has no [device] section";
+        case K::UnknownKey:
+            return at + (ru ? "неизвестный ключ «" + n + "» в разделе [device]"
+                            : "unknown key '" + n + "' in [device]");
+        case K::UnknownName:
+            return at + (ru ? "у устройства " + v + " нет параметра «" + n + "»"
+                            : "a " + v + " device has no setting '" + n + "'");
+        case K::Duplicate:
+            return at + (ru ? n + " задан повторно (впервые в строке " + p.extra + ")"
+                            : n + " is given twice (first on line " + p.extra + ")");
+        case K::NotANumber:
+            return at + n + (ru ? " = «" + v + "»: не число" : " = '" + v + "': not a number");
+        case K::TooPrecise:
+            return at + n + " = " + v +
+                   (ru ? ": устройство хранит знаков после запятой: " + p.extra
+                       : ": the device keeps " + p.extra + " decimal(s)");
+        case K::OutOfRange:
+            return at + n + " = " + v +
+                   (ru ? ": допустимые значения от 0 до " : ": out of range 0 to ") + p.extra;
+        case K::BadFormat:
+            return at +
+                   (v.empty() ? (ru ? "не указан format" : "no format given")
+                              : (ru ? "формат «" + v + "» не поддерживается"
+                                    : "format '" + v + "' is not supported")) +
+                   (ru ? " (программа читает format = 1)" : " (this tool reads format = 1)");
+        case K::UnknownModel:
+            return at +
+                   (v.empty()
+                        ? (ru ? "не указана модель" : "no model given")
+                        : (ru ? "неизвестная модель «" + v + "»" : "unknown model '" + v + "'")) +
+                   " (KX-24, KX-48, QM-24, QM-48)";
+        case K::OtherFamily:
+            return at + (ru ? "файл для " + n + ", а устройство — " + v
+                            : "the file is for a " + n + ", the device is a " + v);
+        case K::OtherVoltage:
+            return at + (ru ? "файл для " + n + ", а устройство — " + v +
+                                  ": пороги батареи другого напряжения опасны"
+                            : "the file is for a " + n + ", the device is a " + v +
+                                  ": battery thresholds of the other voltage class are "
+                                  "dangerous");
+        case K::TooLarge:
+            return ru ? "файл больше 64 КБ: это не файл настроек"
+                      : "the file is larger than 64 KiB: not a settings file";
+    }
+    return at;
+}
+
+bool write_file_atomically(const std::string& path, std::string_view text, std::string& error) {
+    // The temporary file lives in the same directory, so that the rename is
+    // atomic (one file system) and a reader sees the old file or the new one.
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string temp = (slash == std::string::npos ? std::string() : dir) + "." + base + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    // mkstemp makes the file private; a settings file is an ordinary one.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
+    size_t done = 0;
+    while (ok && done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            done += static_cast<size_t>(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    if (!ok)
+        error = std::strerror(errno);
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = std::strerror(errno);
+    }
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        error = std::strerror(errno);
+    }
+    if (!ok)
+        ::unlink(temp.c_str());
+    return ok;
+}
+
+bool read_settings_text(const std::string& path, std::string& text, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = std::strerror(errno);
+        return false;
+    }
+    text.assign(kMaxSettingsFileBytes + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    if (in.bad()) {
+        error = std::strerror(errno);
+        return false;
+    }
+    text.resize(static_cast<size_t>(in.gcount()));
+    return true;
+}
+
+std::string settings_tool_label() {
+    return std::string("zorvane ") + kToolVersion;
+}
+
+std::string utc_timestamp_now() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    ::gmtime_r(&now, &utc);
+    std::array<char, 32> text{};
+    const size_t n = std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return std::string(text.data(), n);
+}
+
+}  // namespace zorvane
