@@ -8,6 +8,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "ui/display_format.h"
+
 namespace zorvane {
 
 namespace {
@@ -48,7 +50,7 @@ SettingsPreviewDialog::SettingsPreviewDialog(const QString& source, std::vector<
             changed ? QStringLiteral("●") : QString(), QString::fromUtf8(row.setting->name),
             value_text(*row.setting, row.device),
             row.file ? value_text(*row.setting, *row.file) : QStringLiteral("нет в файле"),
-            QString::fromStdString(row.setting->unit)};
+            window_unit(row.setting->unit)};
         for (int c = 0; c < kColumns; ++c) {
             auto* item = new QTableWidgetItem(items[c]);
             item->setTextAlignment(c == kDevice || c == kFile ? Qt::AlignRight | Qt::AlignVCenter

@@ -8,6 +8,22 @@
 
 namespace zorvane {
 
+QString window_unit(std::string_view unit) {
+    struct Unit {
+        std::string_view registry;
+        const char* window;
+    };
+    static constexpr Unit kUnits[] = {
+        {"V", "B"},     {"A", "A"},    {"VA", "BA"},  {"°C", "° C"},
+        {"min", "мин"}, {"s", "сек."}, {"d", "сут."},
+    };
+    for (const Unit& u : kUnits) {
+        if (u.registry == unit)
+            return QString::fromUtf8(u.window);
+    }
+    return QString::fromUtf8(unit.data(), static_cast<qsizetype>(unit.size()));
+}
+
 QString format_value(const char* format, double value) {
     return QString::asprintf(format, value);
 }

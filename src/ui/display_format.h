@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <string_view>
 
 class QLineEdit;
 class QPushButton;
@@ -29,6 +30,11 @@ QString format_value(const char* format, double value);
 // units with the suffix where the device keeps it finer than shown (the text
 // that counts as "left as shown" for a write).
 QString format_variable(const Variable& v, double value);
+
+// A registry unit ("V", "VA", "min" …) as the window writes it after a
+// number: the Latin capitals that stand for the Russian units, Cyrillic
+// durations. Other text is returned as it is.
+QString window_unit(std::string_view unit);
 
 // Whether `control` is the focus window: the widget with the focus, or the
 // owner of the focused part (an open drop-down list stays its combo box's).
