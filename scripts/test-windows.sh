@@ -102,7 +102,22 @@ if check "Cyrillic argument" 2 порты; then
   expect "an argument comes back in UTF-8" 'grep -q "unknown command .порты." "$work/err"'
 fi
 
-echo "settings: not built yet (no 'settings' command); skipped"
+# Settings files through the Windows file calls: saved whole, read back,
+# one changed value written and confirmed. Wine's Z: drive is the root.
+file="$work/unit.qmf"
+winfile="Z:${file//\//\\}"
+if check "settings save" 0 settings save "$winfile" --port COM3; then
+  expect "the file names the model and holds every setting" \
+    'grep -q "^model = QM-48" "$file" && grep -q "^UbatLow = " "$file"'
+fi
+if check "settings diff" 0 settings diff "$winfile" --port COM3; then
+  expect "a saved file differs in nothing" '! grep -q "^\*" "$work/out"'
+fi
+sed -i 's/^Pmax = .*/Pmax = 3100/' "$file"
+if check "settings load" 0 settings load "$winfile" --yes --port COM3; then
+  expect "the one changed setting is written and confirmed" \
+    '[ "$(grep -c ": confirmed" "$work/out")" -eq 1 ] && grep -q "Pmax: confirmed" "$work/out"'
+fi
 if [ "$failures" -ne 0 ]; then
   echo "$failures Windows check(s) failed"
   exit 1

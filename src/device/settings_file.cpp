@@ -1,14 +1,20 @@
 #include "device/settings_file.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 #include <map>
 #include <string_view>
@@ -482,6 +488,88 @@ std::string describe_problem(const FileProblem& p, bool ru) {
     return at;
 }
 
+#ifdef _WIN32
+
+namespace {
+
+std::wstring widen(const std::string& text) {
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    return wide;
+}
+
+// The system's own words for an error, in UTF-8.
+std::string system_error_text(DWORD code) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::string text;
+    if (length > 0) {
+        const int n = WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), nullptr, 0,
+                                          nullptr, nullptr);
+        text.resize(static_cast<size_t>(n));
+        WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), text.data(), n, nullptr,
+                            nullptr);
+    }
+    LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+        text.pop_back();
+    return text.empty() ? "error " + std::to_string(code) : text;
+}
+
+}  // namespace
+
+bool write_file_atomically(const std::string& path, std::string_view text, std::string& error) {
+    // The temporary file lives in the same directory, so that the move is
+    // one rename on one volume and a reader sees the old file or the new one.
+    const size_t slash = path.find_last_of("/\\");
+    const std::string prefix = slash == std::string::npos
+                                   ? "." + path
+                                   : path.substr(0, slash + 1) + "." + path.substr(slash + 1);
+    std::wstring temp;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD failure = 0;
+    for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        temp = widen(prefix + "." + std::to_string(GetCurrentProcessId()) + "." +
+                     std::to_string(attempt));
+        file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        failure = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        if (failure != 0 && failure != ERROR_FILE_EXISTS)
+            break;
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        error = system_error_text(failure);
+        return false;
+    }
+    bool ok = true;
+    size_t done = 0;
+    while (ok && done < text.size()) {
+        DWORD written = 0;
+        const auto chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 1u << 20));
+        ok = WriteFile(file, text.data() + done, chunk, &written, nullptr) != 0 && written > 0;
+        done += written;
+    }
+    ok = ok && FlushFileBuffers(file) != 0;
+    failure = ok ? 0 : GetLastError();
+    CloseHandle(file);
+    if (ok && MoveFileExW(temp.c_str(), widen(path).c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+        ok = false;
+        failure = GetLastError();
+    }
+    if (!ok) {
+        DeleteFileW(temp.c_str());
+        error = system_error_text(failure);
+    }
+    return ok;
+}
+
+#else
+
 bool write_file_atomically(const std::string& path, std::string_view text, std::string& error) {
     // The temporary file lives in the same directory, so that the rename is
     // atomic (one file system) and a reader sees the old file or the new one.
@@ -523,6 +611,8 @@ bool write_file_atomically(const std::string& path, std::string_view text, std::
     return ok;
 }
 
+#endif
+
 bool read_settings_text(const std::string& path, std::string& text, std::string& error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -544,12 +634,18 @@ std::string settings_tool_label() {
 }
 
 std::string utc_timestamp_now() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    ::gmtime_r(&now, &utc);
-    std::array<char, 32> text{};
-    const size_t n = std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return std::string(text.data(), n);
+    using namespace std::chrono;
+    const auto now = floor<seconds>(system_clock::now());
+    const sys_days day = floor<days>(now);
+    const year_month_day date{day};
+    const hh_mm_ss clock{now - day};
+    std::array<char, 48> text{};
+    const int n = std::snprintf(
+        text.data(), text.size(), "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+        static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+        static_cast<int>(clock.seconds().count()));
+    return std::string(text.data(), static_cast<size_t>(n));
 }
 
 }  // namespace zorvane

@@ -1,6 +1,10 @@
 // zorvane-cli settings save|diff|load: a device's settings to a file, the
 // difference between a file and the device, and a file onto the device.
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -123,7 +127,12 @@ void print_diff(const std::vector<SettingDiff>& rows) {
 }
 
 bool confirmed_by_user(size_t changes) {
-    if (::isatty(STDIN_FILENO) == 0) {
+#ifdef _WIN32
+    const bool terminal = _isatty(_fileno(stdin)) != 0;
+#else
+    const bool terminal = ::isatty(STDIN_FILENO) != 0;
+#endif
+    if (!terminal) {
         std::fprintf(stderr,
                      "zorvane-cli: standard input is not a terminal; pass --yes to write. "
                      "Nothing was written\n");
