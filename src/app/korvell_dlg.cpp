@@ -133,14 +133,13 @@ CKorvellDlg::CKorvellDlg(QWidget* parent) : QDialog(parent) {
             m_link_failure_quit.store(true);
         if (m_link_failure_queued.exchange(true))
             return;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_link_failure_queued.store(false);
-                OnLinkFailure(m_link_failure_quit.exchange(false));
-            },
-            Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "OnQueuedLinkFailure", Qt::QueuedConnection);
     });
+}
+
+void CKorvellDlg::OnQueuedLinkFailure() {
+    m_link_failure_queued.store(false);
+    OnLinkFailure(m_link_failure_quit.exchange(false));
 }
 
 CKorvellDlg::~CKorvellDlg() {

@@ -94,6 +94,10 @@ class CKorvellDlg : public QDialog {
     void OnClose();
     void OnOK();
     void OnLinkFailure(bool quit_requested);
+    // The queued half of a link-failure notice. Called by name, so that the
+    // event that carries it is made inside Qt rather than by the failing
+    // thread (which may be gone by the time the window takes it).
+    Q_INVOKABLE void OnQueuedLinkFailure();
     void poll_device_of(const DeviceTab& tab);
     void show_silence_notice();
     void start_worker();
