@@ -10,7 +10,6 @@
 #include <QTest>
 #include <QTextDocument>
 
-#include "app/display_step.h"
 #include "pages/c_kx_dialog.h"
 #include "ui/bitmaps.h"
 #include "ui_fixture.h"
@@ -18,30 +17,19 @@
 namespace zorvane {
 namespace {
 
-using testing::reset_device_state;
-
-class KxPageTest : public ::testing::Test {
+class KxPageTest : public testing::UiFixture {
   protected:
     void SetUp() override {
-        reset_device_state();
-        device_state.g_values_read.store(1);  // as after the first complete pass
-        m_host.resize(700, 380);
-        m_page = new c_kx_dialog(&m_host);
-        m_button = new QPushButton(QStringLiteral("--//--"), &m_host);
-        m_button->move(670, 0);
-        m_host.show();
-        m_host.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&m_host));
+        UiFixture::SetUp();
+        host_kx_page();
+        m_page = m_kx_page;
     }
-    void TearDown() override { reset_device_state(); }
 
     QString text(int id) const { return m_page->edit(id)->text(); }
     int image(int id) const { return m_page->picture(id)->property("bitmap_id").toInt(); }
-    void tick() { kx_display_step(*m_page, *m_button); }
+    void tick() { step(); }
 
-    QDialog m_host;  // a dialog, so that an Esc that escaped the page would close it
     c_kx_dialog* m_page = nullptr;
-    QPushButton* m_button = nullptr;
 };
 
 TEST_F(KxPageTest, FocusableControlsFollowTheTemplateOrder) {
@@ -101,14 +89,14 @@ TEST_F(KxPageTest, GenerationOffShowsZeroVoltsGreyLampAndOffersSwitchingOn) {
     EXPECT_EQ(text(kx::kOutPower), QStringLiteral("1234 BA"));
     EXPECT_EQ(image(kx::kLampGeneration), bmp::kLampGrey);
     EXPECT_EQ(image(kx::kLampPowerOn), bmp::kLampGreen);
-    EXPECT_EQ(m_button->text(), QStringLiteral("Включить"));
+    EXPECT_EQ(m_gen_button->text(), QStringLiteral("Включить"));
 
     device_state.kx_status1[2].store(1);
     device_state.out_voltage.store(229.96f);
     tick();
     EXPECT_EQ(text(kx::kOutVoltage), QStringLiteral("230.0 B"));
     EXPECT_EQ(image(kx::kLampGeneration), bmp::kLampGreen);
-    EXPECT_EQ(m_button->text(), QStringLiteral("Выключить"));
+    EXPECT_EQ(m_gen_button->text(), QStringLiteral("Выключить"));
 }
 
 TEST_F(KxPageTest, UnitsAreLatinLettersAndTheDegreeSign) {
@@ -189,8 +177,8 @@ TEST_F(KxPageTest, WithNoFocusWindowNoSettingsFieldIsTouched) {
     device_state.set_ubat_min.store(21.0f);
     device_state.bat_voltage.store(25.0f);
     tick();
-    m_host.hide();  // another application is active: no focus window here
-    m_host.show();
+    m_host->hide();  // another application is active: no focus window here
+    m_host->show();
     QApplication::setActiveWindow(nullptr);
     ASSERT_EQ(QApplication::focusWidget(), nullptr);
     device_state.set_ubat_min.store(21.5f);
@@ -209,7 +197,7 @@ TEST_F(KxPageTest, EnterAndEscMoveTheFocusToThePageAndCloseNothing) {
         ASSERT_EQ(QApplication::focusWidget(), field);
         QTest::keyClick(field, key);
         EXPECT_EQ(QApplication::focusWidget(), m_page) << key;
-        EXPECT_TRUE(m_host.isVisible()) << key;
+        EXPECT_TRUE(m_host->isVisible()) << key;
         EXPECT_TRUE(m_page->isVisible()) << key;
     }
 }

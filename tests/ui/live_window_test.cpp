@@ -17,70 +17,33 @@
 #include "app/korvell_dlg.h"
 #include "link/port_report.h"
 #include "link/serial_port.h"
-#include "modal_boxes.h"
 #include "pages/c_kx_dialog.h"
 #include "pages/c_qm_dialog.h"
-#include "sim/port_directory.h"
 #include "ui/bitmaps.h"
 #include "ui_fixture.h"
 
 namespace zorvane {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using testing::ModalAnswerer;
-
-// The program's end is recorded, and ends the window's modal loop only.
-class TestDlg : public CKorvellDlg {
-  public:
-    int quits = 0;
-
-  protected:
-    void PostQuit() override {
-        ++quits;
-        QMetaObject::invokeMethod(
-            this, [this] { done(QDialog::Rejected); }, Qt::QueuedConnection);
-    }
-};
+using testing::Bytes;
+using testing::frames_of;
+using testing::SeenWindow;
 
 sim::DeviceConfig device(DeviceModel model, const char* serial) {
     return sim::DeviceConfig{.model = model, .serial = std::string(serial), .battery = {}};
 }
 
-// Frames of one command the device received.
-std::vector<Bytes> frames_of(sim::SimulatedPort* port, uint8_t code) {
-    std::vector<Bytes> out;
-    for (const Bytes& frame : port->received())
-        if (frame.size() >= 2 && frame[1] == code)
-            out.push_back(frame);
-    return out;
-}
-
-class LiveWindowTest : public ::testing::Test {
+class LiveWindowTest : public testing::UiFixture {
   protected:
     void SetUp() override {
-        testing::reset_device_state();
-        setenv("ZORVANE_PORT_DIR", m_ports.path().c_str(), 1);
-    }
-    void TearDown() override {
-        m_dlg.reset();  // stops and joins the worker
-        setenv("ZORVANE_PORT_DIR", "/nonexistent", 1);
-        testing::reset_device_state();
-    }
-
-    // Initialisation as the program runs it, the window shown and active.
-    void open_window() {
-        m_dlg = std::make_unique<TestDlg>();
-        ASSERT_TRUE(m_dlg->OnInitDialog());
-        m_dlg->show();
-        // A box that was waiting for the event loop (a link lost during the
-        // search) takes the activation for a moment: ask again after it.
-        bool active = false;
-        for (int attempt = 0; attempt < 3 && !active; ++attempt) {
-            m_dlg->activateWindow();
-            active = QTest::qWaitForWindowActive(m_dlg.get(), 1000);
-        }
-        ASSERT_TRUE(active);
+        UiFixture::SetUp();
+        // Every window the tests open, for looking at.
+        m_boxes.inspect = [](QDialog& window) {
+            testing::screenshot(
+                window,
+                QStringLiteral("window-%1.png")
+                    .arg(QString::fromLatin1(window.metaObject()->className()).section(':', -1)));
+        };
     }
 
     c_kx_dialog& kx() { return *m_dlg->kx_page(); }
@@ -91,24 +54,8 @@ class LiveWindowTest : public ::testing::Test {
     }
     // Types into a settings field and leaves it with `key`.
     void type_and_leave(int id, const char* typed, Qt::Key key) {
-        QLineEdit* field = kx().edit(id);
-        field->setFocus();
-        ASSERT_EQ(QApplication::focusWidget(), field);
-        field->selectAll();
-        QTest::keyClicks(field, QString::fromUtf8(typed));
-        QTest::keyClick(field, key);
-        ASSERT_NE(QApplication::focusWidget(), field);
+        leave(kx().edit(id), QString::fromUtf8(typed), key);
     }
-
-    sim::PortDirectory m_ports;
-    ModalAnswerer m_boxes{[](QDialog& window) {
-        if (const char* dir = std::getenv("ZORVANE_SCREENSHOT_DIR"))
-            window.grab().save(
-                QStringLiteral("%1/window-%2.png")
-                    .arg(QString::fromLocal8Bit(dir),
-                         QString::fromLatin1(window.metaObject()->className()).section(':', -1)));
-    }};
-    std::unique_ptr<TestDlg> m_dlg;
 };
 
 TEST_F(LiveWindowTest, OneKxDeviceGetsItsTabAndTheLivePage) {
@@ -223,7 +170,7 @@ TEST_F(LiveWindowTest, GenerationButtonSendsTheOppositeOfTheState) {
 
 TEST_F(LiveWindowTest, NoDeviceTellsOnceAndEnds) {
     ASSERT_TRUE(m_ports.add_silent(3));
-    m_dlg = std::make_unique<TestDlg>();
+    m_dlg = std::make_unique<testing::TestWindow>();
     m_dlg->DoModal();  // returns when the program ends
     EXPECT_EQ(m_dlg->tabs()->count(), 0);
     EXPECT_EQ(m_boxes.count_text(text::kSearchAnnouncement), 1);
@@ -240,7 +187,7 @@ TEST_F(LiveWindowTest, APortThatCannotBeUsedIsNamedInOneBoxAfterTheSearch) {
     ASSERT_TRUE(other_program.open(4));
     open_window();
     QString box_text;
-    for (const testing::SeenWindow& seen : m_boxes.seen())
+    for (const SeenWindow& seen : m_boxes.seen())
         if (seen.text.find("dialout") != std::string::npos ||
             seen.text.find("COM4") != std::string::npos)
             box_text += QString::fromStdString(seen.text);
@@ -253,7 +200,7 @@ TEST_F(LiveWindowTest, APortThatCannotBeUsedIsNamedInOneBoxAfterTheSearch) {
 }
 
 TEST_F(LiveWindowTest, NoPortAtAllIsToldAsSuch) {
-    m_dlg = std::make_unique<TestDlg>();
+    m_dlg = std::make_unique<testing::TestWindow>();
     m_dlg->DoModal();
     const std::string no_ports = no_device_report(0, Language::Russian);
     EXPECT_EQ(m_boxes.count_text(no_ports.c_str()), 1);

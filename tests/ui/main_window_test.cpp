@@ -13,13 +13,13 @@
 #include "app/about_dlg.h"
 #include "app/app_texts.h"
 #include "app/korvell_dlg.h"
-#include "modal_boxes.h"
 #include "ui_fixture.h"
 
 namespace zorvane {
 namespace {
 
-using testing::ModalAnswerer;
+using MainWindow = testing::UiFixture;
+using HelpButton = testing::UiFixture;
 
 class PagesFailDlg : public CKorvellDlg {
   public:
@@ -30,13 +30,11 @@ class PagesFailDlg : public CKorvellDlg {
     void PostQuit() override { ++quits; }
 };
 
-TEST(MainWindow, PageCreationFailureEndsTheProgramWithoutSearching) {
-    testing::reset_device_state();
-    ModalAnswerer answerer;
+TEST_F(MainWindow, PageCreationFailureEndsTheProgramWithoutSearching) {
     PagesFailDlg dlg;
     EXPECT_EQ(dlg.DoModal(), -1);
-    ASSERT_EQ(answerer.seen().size(), 1u);  // no search announcement
-    EXPECT_EQ(answerer.seen()[0].text, text::kPagesFailed);
+    ASSERT_EQ(m_boxes.seen().size(), 1u);  // no search announcement
+    EXPECT_EQ(m_boxes.seen()[0].text, text::kPagesFailed);
     EXPECT_EQ(dlg.quits, 1);
     EXPECT_FALSE(dlg.worker_running());
     EXPECT_FALSE(dlg.timer().isActive());
@@ -71,18 +69,16 @@ class UrlRecorder : public QObject {
     void open(const QUrl& url) { opened.push_back(url); }
 };
 
-TEST(HelpButton, OpensTheDocumentNextToTheProgramOrSaysWhyNot) {
-    testing::reset_device_state();
+TEST_F(HelpButton, OpensTheDocumentNextToTheProgramOrSaysWhyNot) {
     UrlRecorder desktop;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &desktop, "open");
     const QString help = QDir(QCoreApplication::applicationDirPath()).filePath("help.html");
     QFile::remove(help);
     {
-        ModalAnswerer answerer;
         CKorvellDlg dlg;
         dlg.OnHelpButton();
-        ASSERT_EQ(answerer.seen().size(), 1u);
-        EXPECT_NE(answerer.seen()[0].text.find("help.html"), std::string::npos);
+        ASSERT_EQ(m_boxes.seen().size(), 1u);
+        EXPECT_NE(m_boxes.seen()[0].text.find("help.html"), std::string::npos);
         EXPECT_TRUE(desktop.opened.isEmpty());
     }
     {
@@ -91,10 +87,9 @@ TEST(HelpButton, OpensTheDocumentNextToTheProgramOrSaysWhyNot) {
         file.write("<html></html>");
     }
     {
-        ModalAnswerer answerer;
         CKorvellDlg dlg;
         dlg.OnHelpButton();
-        EXPECT_TRUE(answerer.seen().empty());
+        EXPECT_EQ(m_boxes.seen().size(), 1u);  // no second box
         ASSERT_EQ(desktop.opened.size(), 1);
         EXPECT_EQ(desktop.opened[0], QUrl::fromLocalFile(help));
     }

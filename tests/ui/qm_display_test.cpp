@@ -9,8 +9,8 @@
 #include "pages/c_tab_2.h"
 #include "pages/c_tab_3.h"
 #include "pages/c_tab_4.h"
-#include "qm_page_fixture.h"
 #include "ui/bitmaps.h"
+#include "ui_fixture.h"
 
 namespace zorvane::testing {
 namespace {
@@ -29,7 +29,13 @@ int shown_bitmap(QLabel* picture) {
     return 0;
 }
 
-class QmDisplay : public QmPageFixture {};
+class QmDisplay : public UiFixture {
+  protected:
+    void SetUp() override {
+        UiFixture::SetUp();
+        host_qm_page();
+    }
+};
 
 TEST_F(QmDisplay, LampsAndModePicturesFollowTheStatusBits) {
     constexpr int G = bmp::kLampGreen, R = bmp::kLampRed, O = bmp::kLampGrey, Y = bmp::kLampYellow;
@@ -62,7 +68,7 @@ TEST_F(QmDisplay, LampsAndModePicturesFollowTheStatusBits) {
         set_bits(device_state.kx_status1, {0, 1, 2, 3});
         step();
         for (int i = 0; i < 12; ++i) {
-            EXPECT_EQ(shown_bitmap(m_page->get<QLabel>(controls[i])), c.expected[i])
+            EXPECT_EQ(shown_bitmap(m_qm_page->get<QLabel>(controls[i])), c.expected[i])
                 << "control " << controls[i];
         }
     }
@@ -96,7 +102,7 @@ TEST_F(QmDisplay, ReadingsTemperaturesAndGenerationButton) {
     for (const auto& [id, text] : places)
         EXPECT_EQ(page_edit(id)->text(), text) << "control " << id;
     // The two lower outer heat sinks have no place on this page.
-    for (QLineEdit* edit : m_page->findChildren<QLineEdit*>()) {
+    for (QLineEdit* edit : m_qm_page->findChildren<QLineEdit*>()) {
         EXPECT_NE(edit->text(), "10.0 ° C");
         EXPECT_NE(edit->text(), "17.0 ° C");
     }
@@ -279,7 +285,7 @@ TEST_F(QmDisplay, NoFocusWindowLeavesEverySettingAlone) {
 
     EXPECT_EQ(device_state.g_settings_shown.load(), 1);
     EXPECT_EQ(page_edit(kBatVoltage)->text(), "51.0 B");
-    EXPECT_EQ(shown_bitmap(m_page->get<QLabel>(kBulk)), bmp::kLampYellow);
+    EXPECT_EQ(shown_bitmap(m_qm_page->get<QLabel>(kBulk)), bmp::kLampYellow);
     EXPECT_EQ(tab_edit(0, tab1_id::kPmax)->text(), "2500 BA");
     EXPECT_EQ(tab_edit(2, tab3_id::kRFloatTime)->text(), "2 сут.");
     EXPECT_EQ(tab(3)->get<QComboBox>(tab4_id::kEGenUbat)->currentIndex(), 0);
@@ -289,7 +295,7 @@ TEST_F(QmDisplay, NoFocusWindowLeavesEverySettingAlone) {
     EXPECT_TRUE(tab(3)->get<QCheckBox>(tab4_id::kTraining)->isChecked());
 
     // Back in front: the next step catches up.
-    activate();
+    activate_host();
     step();
     EXPECT_EQ(tab_edit(0, tab1_id::kPmax)->text(), "3000 BA");
     EXPECT_EQ(tab_edit(3, tab4_id::kEGenWork)->text(), "0 c.");

@@ -11,14 +11,20 @@
 #include "pages/c_tab_2.h"
 #include "pages/c_tab_3.h"
 #include "pages/c_tab_4.h"
-#include "qm_page_fixture.h"
 #include "ui/page_font.h"
 #include "ui/tooltip_control.h"
+#include "ui_fixture.h"
 
 namespace zorvane::testing {
 namespace {
 
-class QmPage : public QmPageFixture {};
+class QmPage : public UiFixture {
+  protected:
+    void SetUp() override {
+        UiFixture::SetUp();
+        host_qm_page();
+    }
+};
 
 // The control id of a widget (its object name), 0 for the page itself.
 int id_of(const QWidget* w) {
@@ -26,7 +32,7 @@ int id_of(const QWidget* w) {
 }
 
 TEST_F(QmPage, InnerTabHoldsTheFourSettingsPages) {
-    QTabWidget* tabs = m_page->settings_tab();
+    QTabWidget* tabs = m_qm_page->settings_tab();
     ASSERT_EQ(tabs->count(), 4);
     const char* captions[] = {"Инвертор", "ИБП", "Зарядное устр.", "Внеш. генератор"};
     for (int i = 0; i < 4; ++i) EXPECT_EQ(tabs->tabText(i), QString::fromUtf8(captions[i]));
@@ -60,11 +66,11 @@ TEST_F(QmPage, InnerTabHoldsTheFourSettingsPages) {
 TEST_F(QmPage, TeardownFreesThePagesLastTabFirst) {
     std::vector<int> freed;
     for (int i = 0; i < 4; ++i) {
-        QObject::connect(m_page->settings_tab()->widget(i), &QObject::destroyed,
+        QObject::connect(m_qm_page->settings_tab()->widget(i), &QObject::destroyed,
                          [&freed, i] { freed.push_back(i); });
     }
-    delete m_page;
-    m_page = nullptr;
+    delete m_qm_page;
+    m_qm_page = nullptr;
     EXPECT_EQ(freed, (std::vector<int>{3, 2, 1, 0}));
 }
 
@@ -98,12 +104,12 @@ TEST_F(QmPage, TabWalksEachPageInTemplateOrderAndWraps) {
     // The QM page's own tab stops: its read-only fields.
     const std::vector<int> own = {1029, 1030, 1033, 1036, 1103, 1127,
                                   1126, 1128, 1129, 1131, 1132, 1133};
-    focus(m_page->control(own.front()));
+    focus(m_qm_page->control(own.front()));
     std::vector<int> seen{1029};
     for (size_t i = 0; i < own.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         seen.push_back(id_of(QApplication::focusWidget()));
-        ASSERT_EQ(QApplication::focusWidget()->parentWidget(), m_page);
+        ASSERT_EQ(QApplication::focusWidget()->parentWidget(), m_qm_page);
     }
     std::vector<int> expected = own;
     expected.push_back(own.front());
@@ -129,13 +135,13 @@ TEST_F(QmPage, EnterAndEscMoveTheFocusToTheLabel) {
             QTest::keyClick(QApplication::focusWidget(), key);
             EXPECT_EQ(QApplication::focusWidget(), tab(c.tab)->control(c.label));
             EXPECT_TRUE(tab(c.tab)->isVisible());
-            EXPECT_TRUE(m_window->isVisible());
+            EXPECT_TRUE(m_host->isVisible());
         }
     }
     // On the QM page's own fields the focus goes to the page.
-    focus(m_page->control(qm_id::kBatVoltage));
+    focus(m_qm_page->control(qm_id::kBatVoltage));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-    EXPECT_EQ(QApplication::focusWidget(), m_page);
+    EXPECT_EQ(QApplication::focusWidget(), m_qm_page);
 }
 
 TEST_F(QmPage, EveryLabelShowsItsWholeText) {
@@ -195,9 +201,9 @@ TEST_F(QmPage, SettingsTooltipsWrapAt250Pixels) {
 
     // The QM page's own tips stay on one line.
     for (int id : {1127, 1126, 1128, 1129, 1131, 1132, 1133}) {
-        const QString text = m_page->control(id)->toolTip();
+        const QString text = m_qm_page->control(id)->toolTip();
         EXPECT_TRUE(text.startsWith("Температура")) << id;
-        EXPECT_EQ(m_page->tooltip().shown_text(text), text);
+        EXPECT_EQ(m_qm_page->tooltip().shown_text(text), text);
     }
 }
 

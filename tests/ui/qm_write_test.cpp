@@ -16,8 +16,8 @@
 #include "pages/c_tab_2.h"
 #include "pages/c_tab_3.h"
 #include "pages/c_tab_4.h"
-#include "qm_page_fixture.h"
 #include "sim/port_directory.h"
+#include "ui_fixture.h"
 
 namespace zorvane::testing {
 namespace {
@@ -65,29 +65,14 @@ class WorkerStandIn {
     std::thread m_thread;
 };
 
-class QmWrites : public QmPageFixture {
+class QmWrites : public UiFixture {
   protected:
     void SetUp() override {
-        if (const char* dir = std::getenv("ZORVANE_PORT_DIR"))
-            m_saved_dir = dir;
-        m_ports = std::make_unique<sim::PortDirectory>();
-        ::setenv("ZORVANE_PORT_DIR", m_ports->path().c_str(), 1);
-        sim::DeviceConfig config;
-        config.model = DeviceModel::QM48;
-        config.serial = "12345";
-        m_device = m_ports->add(kComPort, config);
+        UiFixture::SetUp();
+        m_device = add_device(kComPort, DeviceModel::QM48, "12345");
         ASSERT_NE(m_device, nullptr);
-        QmPageFixture::SetUp();
+        host_qm_page();
         device_state.g_com_port.store(kComPort);
-    }
-
-    void TearDown() override {
-        QmPageFixture::TearDown();
-        m_ports.reset();
-        if (m_saved_dir)
-            ::setenv("ZORVANE_PORT_DIR", m_saved_dir->c_str(), 1);
-        else
-            ::unsetenv("ZORVANE_PORT_DIR");
     }
 
     // One poll pass, as the worker would make it, then the display step (what
@@ -132,7 +117,6 @@ class QmWrites : public QmPageFixture {
     }
 
     std::optional<std::string> m_saved_dir;
-    std::unique_ptr<sim::PortDirectory> m_ports;
     sim::SimulatedPort* m_device = nullptr;
 };
 
@@ -327,8 +311,8 @@ TEST_F(QmWrites, TearingThePageDownWritesNothing) {
     pmax->selectAll();
     QTest::keyClicks(pmax, "1234");
     ASSERT_EQ(device_state.g_settings_shown.load(), 1);
-    delete m_page;
-    m_page = nullptr;
+    delete m_qm_page;
+    m_qm_page = nullptr;
     EXPECT_EQ(m_device->received(), Frames{});
     EXPECT_EQ(device_state.g_settings_shown.load(), 0);
 }

@@ -23,7 +23,7 @@
 #include <random>
 
 #include "pages/c_tab_4.h"
-#include "window_rig.h"
+#include "ui_fixture.h"
 
 namespace zorvane::testing {
 namespace {
@@ -46,7 +46,7 @@ struct Typed {
     std::optional<double> number;
 };
 
-class Technician : public WindowRig, public QObject {
+class Technician : public TwoDevices, public QObject {
   protected:
     std::mt19937_64 rng;
 
@@ -115,9 +115,7 @@ class Technician : public WindowRig, public QObject {
     std::vector<Expected> m_expected;
     int m_writes_seen = 0;
 
-    sim::SimulatedPort* selected() {
-        return device_of(kind_of(m_dlg->tabs()->item(m_dlg->tabs()->current())->family));
-    }
+    sim::SimulatedPort* selected() { return device_of(selected_family()); }
 
     bool eventFilter(QObject* watched, QEvent* event) override {
         auto it = m_fields.find(watched);
@@ -217,7 +215,7 @@ class Technician : public WindowRig, public QObject {
         QLineEdit* focus = focused_field();
         const int roll = pick(100);
         if (roll < 4) {
-            select_device(pick(2) == 0 ? 1 : 2);
+            select_device(pick(2) == 0 ? Family::Kx : Family::Qm);
             return "device tab";
         }
         if (roll < 9) {

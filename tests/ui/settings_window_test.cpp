@@ -19,7 +19,6 @@
 #include "app/settings_preview.h"
 #include "device/settings_file.h"
 #include "link/frame.h"
-#include "sim/port_directory.h"
 #include "ui_fixture.h"
 
 namespace zorvane {
@@ -28,9 +27,9 @@ namespace {
 namespace fs = std::filesystem;
 
 // Answers every window the buttons open, as a technician would: the file
-// dialog gets `file`, the preview is confirmed or cancelled, a box gets OK.
-class Technician {
-  public:
+// dialog gets `file`, the preview is confirmed or cancelled, a box without
+// OK gets No.
+struct Technician {
     std::string file;
     bool confirm = true;
     QStringList file_dialog_titles;
@@ -38,18 +37,8 @@ class Technician {
     int previews = 0;
     int preview_changed = 0;
 
-    Technician() {
-        m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { answer(); });
-        m_timer.start();
-    }
-
-  private:
-    void answer() {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr || !modal->isVisible() || modal->inherits("zorvane::CKorvellDlg"))
-            return;
-        if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+    bool answer(QDialog& modal) {
+        if (auto* dialog = qobject_cast<QFileDialog*>(&modal)) {
             file_dialog_titles << dialog->windowTitle();
             if (file.empty()) {
                 dialog->reject();
@@ -57,20 +46,17 @@ class Technician {
                 dialog->selectFile(QString::fromStdString(file));
                 static_cast<QDialog*>(dialog)->accept();  // as the Open or Save button
             }
-        } else if (auto* preview = qobject_cast<SettingsPreviewDialog*>(modal)) {
+        } else if (auto* preview = qobject_cast<SettingsPreviewDialog*>(&modal)) {
             ++previews;
             preview_changed = preview->changed_count();
-            if (const char* dir = std::getenv("ZORVANE_SCREENSHOT_DIR"))
-                preview->grab().save(QStringLiteral("%1/settings-preview-%2.png")
-                                         .arg(QString::fromLocal8Bit(dir))
-                                         .arg(previews));
+            testing::screenshot(*preview, QStringLiteral("settings-preview-%1.png").arg(previews));
             confirm ? preview->write_button()->click() : preview->reject();
-        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        } else if (auto* box = qobject_cast<QMessageBox*>(&modal)) {
             box_texts << box->text();
             box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click() : box->reject();
         }
+        return true;
     }
-    QTimer m_timer;
 };
 
 int write_frames(sim::SimulatedPort* port) {
@@ -83,30 +69,28 @@ uint8_t read_code(const FileSetting& setting) {
     return setting.variable->read_code;
 }
 
-TEST(SettingsWindow, SavePreviewAndLoadTheSelectedDevice) {
-    testing::reset_device_state();
-    sim::PortDirectory ports;
-    sim::SimulatedPort* qm = ports.add(3, {DeviceModel::QM48, std::string("00042"), {}});
-    sim::SimulatedPort* kx = ports.add(5, {DeviceModel::KX24, std::string("00007"), {}});
+using SettingsWindow = testing::UiFixture;
+
+TEST_F(SettingsWindow, SavePreviewAndLoadTheSelectedDevice) {
+    sim::SimulatedPort* qm = add_device(3, DeviceModel::QM48, "00042");
+    sim::SimulatedPort* kx = add_device(5, DeviceModel::KX24, "00007");
     ASSERT_NE(qm, nullptr);
     ASSERT_NE(kx, nullptr);
-    ::setenv("ZORVANE_PORT_DIR", ports.path().c_str(), 1);
     const fs::path dir =
         fs::temp_directory_path() / ("zorvane-window-" + std::to_string(::getpid()));
     fs::create_directories(dir);
 
     Technician technician;
-    auto window = std::make_unique<CKorvellDlg>();
-    ASSERT_TRUE(window->OnInitDialog());
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    m_boxes.answer = [&](QDialog& modal) { return technician.answer(modal); };
+    open_window();
+    testing::TestWindow* window = m_dlg.get();
     QPushButton* open = window->button(main_window::kOpenButton);
     QPushButton* save = window->button(main_window::kSaveButton);
     EXPECT_TRUE(open->isVisible());
     EXPECT_TRUE(save->isVisible());
-    if (const char* out = std::getenv("ZORVANE_SCREENSHOT_DIR")) {
+    if (std::getenv("ZORVANE_SCREENSHOT_DIR") != nullptr) {
         QTest::qWait(1500);  // the first pass on screen
-        window->grab().save(QString::fromLocal8Bit(out) + "/settings-buttons.png");
+        testing::screenshot(*window, QStringLiteral("settings-buttons.png"));
     }
 
     // Save the QM-48 (the selected tab).
@@ -172,10 +156,7 @@ TEST(SettingsWindow, SavePreviewAndLoadTheSelectedDevice) {
     EXPECT_EQ(technician.previews, 2);
     EXPECT_EQ(write_frames(kx), 0);
 
-    window.reset();
     fs::remove_all(dir);
-    ::setenv("ZORVANE_PORT_DIR", "/nonexistent", 1);
-    testing::reset_device_state();
 }
 
 }  // namespace

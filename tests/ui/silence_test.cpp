@@ -9,20 +9,16 @@
 
 #include "sim/faults.h"
 #include "ui/bitmaps.h"
-#include "window_rig.h"
+#include "ui_fixture.h"
 
 namespace zorvane::testing {
 namespace {
 
-void screenshot(QWidget& window, const char* name) {
-    if (const char* dir = std::getenv("ZORVANE_SCREENSHOT_DIR"))
-        window.grab().save(
-            QStringLiteral("%1/%2").arg(QString::fromLocal8Bit(dir), QString::fromLatin1(name)));
-}
+using DeviceSilence = TwoDevices;
 
-TEST_F(WindowRig, ADeviceThatStopsAnsweringIsShownAsNotAnswering) {
+TEST_F(DeviceSilence, ADeviceThatStopsAnsweringIsShownAsNotAnswering) {
     open_window();
-    select_device(1);
+    select_device(Family::Kx);
     c_kx_dialog& page = *m_dlg->kx_page();
     QLabel* notice = m_dlg->silence_notice();
     ASSERT_TRUE(QTest::qWaitFor(

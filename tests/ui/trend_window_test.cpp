@@ -21,9 +21,7 @@
 
 #include "app/korvell_dlg.h"
 #include "app/trend_feed.h"
-#include "modal_boxes.h"
 #include "record/csv_recorder.h"
-#include "sim/port_directory.h"
 #include "ui_fixture.h"
 
 namespace zorvane {
@@ -31,27 +29,10 @@ namespace {
 
 const size_t kBatVoltage = static_cast<size_t>(trend_series_index("bat_voltage"));
 
-class TestDlg : public CKorvellDlg {
+class TrendWindowTest : public testing::UiFixture {
   protected:
-    void PostQuit() override {}
-};
-
-class TrendWindowTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        testing::reset_device_state();
-        setenv("ZORVANE_PORT_DIR", m_ports.path().c_str(), 1);
-    }
-    void TearDown() override {
-        m_dlg.reset();
-        setenv("ZORVANE_PORT_DIR", "/nonexistent", 1);
-        testing::reset_device_state();
-    }
-
     void open_window() {
-        m_dlg = std::make_unique<TestDlg>();
-        ASSERT_TRUE(m_dlg->OnInitDialog());
-        m_dlg->show();
+        UiFixture::open_window();
         m_dlg->OnTrends();
         ASSERT_NE(m_dlg->trend_window(), nullptr);
     }
@@ -78,10 +59,6 @@ class TrendWindowTest : public ::testing::Test {
             values.insert(static_cast<float>(p.y()));
         return values;
     }
-
-    sim::PortDirectory m_ports;
-    testing::ModalAnswerer m_boxes;
-    std::unique_ptr<TestDlg> m_dlg;
 };
 
 TEST_F(TrendWindowTest, TheDeviceTabSwitchesTheChartsAndEachDeviceKeepsItsHistory) {
@@ -179,7 +156,7 @@ TEST_F(TrendWindowTest, Screenshots) {
         GTEST_SKIP() << "ZORVANE_SCREENSHOT_DIR not set";
     ASSERT_NE(m_ports.add(4, {DeviceModel::KX24, "20417", {}}), nullptr);
     TrendFeed* feed = nullptr;
-    m_dlg = std::make_unique<TestDlg>();
+    m_dlg = std::make_unique<testing::TestWindow>();
     ASSERT_TRUE(m_dlg->OnInitDialog());
     feed = m_dlg->trend_feed();
     TrendHistory& history = feed->history_for(4);

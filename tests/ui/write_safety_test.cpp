@@ -15,19 +15,19 @@
 
 #include "app/korvell_dlg.h"
 #include "device/setting_write.h"
-#include "modal_boxes.h"
 #include "pages/c_kx_dialog.h"
 #include "pages/c_qm_dialog.h"
 #include "pages/c_settings_tab.h"
 #include "sim/faults.h"
-#include "sim/port_directory.h"
 #include "ui/bitmaps.h"
-#include "window_rig.h"
+#include "ui_fixture.h"
 
 namespace zorvane::testing {
 namespace {
 
-TEST_F(WindowRig, EveryFieldWritesOnlyWhatWasTyped) {
+using WriteSafety = TwoDevices;
+
+TEST_F(WriteSafety, EveryFieldWritesOnlyWhatWasTyped) {
     open_window();
     const Qt::Key leave_keys[] = {Qt::Key_Tab, Qt::Key_Return, Qt::Key_Escape, Qt::Key_unknown};
     int turn = 0;
@@ -65,7 +65,7 @@ TEST_F(WindowRig, EveryFieldWritesOnlyWhatWasTyped) {
                                        write_frame(*find_setting("UbatLow", Family::Kx), 265)}));
 }
 
-TEST_F(WindowRig, HalfDaysOfRFloatTimeAreNotRewritten) {
+TEST_F(WriteSafety, HalfDaysOfRFloatTimeAreNotRewritten) {
     open_window();
     const SettingParam& rfloat = *find_setting("RFloatTime", Family::Qm);
     show_field(rfloat);
@@ -88,7 +88,7 @@ TEST_F(WindowRig, HalfDaysOfRFloatTimeAreNotRewritten) {
     EXPECT_EQ(writes_of(m_qm), frames({write_frame(rfloat, 4320)}));
 }
 
-TEST_F(WindowRig, ADeviceNotYetReadShowsNothingAndTakesNoWrite) {
+TEST_F(WriteSafety, ADeviceNotYetReadShowsNothingAndTakesNoWrite) {
     open_window();
     const SettingParam& ubat_min = *find_setting("UbatMin", Family::Kx);
     // The KX device keeps silent until the test lets it answer.
@@ -127,7 +127,7 @@ TEST_F(WindowRig, ADeviceNotYetReadShowsNothingAndTakesNoWrite) {
     EXPECT_TRUE(writes_of(m_kx).empty());
 }
 
-TEST_F(WindowRig, AKxPageTornDownWhileTypedIntoWritesNothing) {
+TEST_F(WriteSafety, AKxPageTornDownWhileTypedIntoWritesNothing) {
     open_window();
     const SettingParam& ubat_low = *find_setting("UbatLow", Family::Kx);
     show_field(ubat_low);
