@@ -22,10 +22,6 @@ constexpr ControlDef kTemplate100[] = {
 
 }  // namespace
 
-std::span<const ControlDef> about_template() {
-    return kTemplate100;
-}
-
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("О программе..."));
     m_controls = build_dialog(this, about::kWidth, about::kHeight, kTemplate100);

@@ -20,8 +20,6 @@ inline constexpr int kWidth = 175;  // dialog units
 inline constexpr int kHeight = 76;
 }  // namespace about
 
-std::span<const ControlDef> about_template();
-
 class CAboutDlg : public QDialog {
     Q_OBJECT
   public:

@@ -65,10 +65,6 @@ uint32_t ui_thread_id() {
 
 }  // namespace
 
-std::span<const ControlDef> main_window_template() {
-    return kTemplate102;
-}
-
 void message_box(QWidget* parent, QMessageBox::Icon icon, const char* caption,
                  const QString& text) {
     QMessageBox box(icon, QString::fromUtf8(caption), text, QMessageBox::Ok, parent);

@@ -37,9 +37,6 @@ inline constexpr int kHeight = 242;
 inline constexpr int kTickMs = 200;
 }  // namespace main_window
 
-// Template 102, in template order; the first row is the device tab control.
-std::span<const ControlDef> main_window_template();
-
 class CKorvellDlg : public QDialog {
     Q_OBJECT
   public:

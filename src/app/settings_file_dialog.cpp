@@ -19,10 +19,6 @@ constexpr const char* kAllFiles = "Все файлы (*.*)";
 
 }  // namespace
 
-std::span<const SettingsFileDialogDef> settings_file_dialogs() {
-    return kDialogs;
-}
-
 std::unique_ptr<QFileDialog> make_settings_file_dialog(SettingsFileAction action, Family family) {
     const SettingsFileDialogDef* def = &kDialogs[0];
     for (const SettingsFileDialogDef& row : kDialogs) {

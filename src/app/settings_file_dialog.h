@@ -4,7 +4,6 @@
 
 #include <QFileDialog>
 #include <memory>
-#include <span>
 
 #include "state/models.h"
 
@@ -19,8 +18,6 @@ struct SettingsFileDialogDef {
     const char* filter_name;
     const char* pattern;
 };
-
-std::span<const SettingsFileDialogDef> settings_file_dialogs();
 
 // Without an owner, as the buttons made them.
 std::unique_ptr<QFileDialog> make_settings_file_dialog(SettingsFileAction action, Family family);

@@ -75,8 +75,6 @@ class DeviceSession {
     int run(int passes, std::stop_token stop = {});
 
     bool link_up() const { return m_link_up; }
-    // During an outage: when the next attempt is due.
-    std::chrono::steady_clock::time_point next_attempt() const { return m_next_try; }
     const FoundDevice& device() const { return m_device; }
 
   private:

@@ -74,6 +74,11 @@ constexpr ControlDef kTemplate130[] = {
     {kNoId, K::EtchedVLine, "", 302, 118, 1, 90},
 };
 
+struct TooltipDef {
+    int id;
+    const char* text;
+};
+// The fourteen tooltips, in the order they are added.
 constexpr TooltipDef kTooltips[] = {
     {kx::kTempRightLowerOuter, "Температура правого нижнего внешнего радиатора"},
     {kx::kTempRightUpperOuter, "Температура правого верхнего внешнего радиатора"},
@@ -98,14 +103,6 @@ constexpr TooltipDef kTooltips[] = {
 };
 
 }  // namespace
-
-std::span<const ControlDef> kx_page_template() {
-    return kTemplate130;
-}
-
-std::span<const TooltipDef> kx_page_tooltips() {
-    return kTooltips;
-}
 
 c_kx_dialog::c_kx_dialog(QWidget* parent) : c_kx_qm(kKxPage, parent) {
     m_controls = build_dialog(this, kKxPageWidth, kKxPageHeight, kTemplate130);

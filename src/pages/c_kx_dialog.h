@@ -46,17 +46,8 @@ inline constexpr int kThreePhasePicture = 1064;
 inline constexpr int kParallelPicture = 1002;
 }  // namespace kx
 
-// Template 130, in template order (which is also the tab order).
-std::span<const ControlDef> kx_page_template();
 inline constexpr int kKxPageWidth = 441;  // dialog units
 inline constexpr int kKxPageHeight = 212;
-
-struct TooltipDef {
-    int id;
-    const char* text;
-};
-// The fourteen tooltips, in the order they are added.
-std::span<const TooltipDef> kx_page_tooltips();
 
 class c_kx_dialog : public c_kx_qm {
     Q_OBJECT
