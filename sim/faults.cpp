@@ -119,6 +119,10 @@ std::vector<Fault> FaultList::take(uint8_t code, bool is_write) {
         if (!hits(f, code, is_write)) {
             continue;
         }
+        if (f.after > 0) {
+            --f.after;
+            continue;
+        }
         taken.push_back(f);
         if (f.count > 0) {
             --f.count;

@@ -32,6 +32,7 @@ struct Fault {
     FaultKind kind = FaultKind::Silence;
     std::optional<uint8_t> code;  // only requests with this code; any request when empty
     int count = -1;               // replies it affects; negative = until cleared
+    int after = 0;                // requests it would hit that it lets pass first
     size_t size = 0;              // Truncate: bytes kept; Split: bytes of the first burst
     Micros gap{8000};            // Split: pause between the bursts (the reader gives up after 5 ms)
     Micros delay{700000};        // Late: longer than a silent read of 100 bytes (550 ms)

@@ -8,38 +8,19 @@
 
 #include "app/cli/cli_commands.h"
 #include "scoped_env.h"
-#include "scripted_bus.h"
+#include "sim/faults.h"
+#include "sim_line.h"
 
 namespace zorvane {
 namespace {
 
-using testing::ScriptedLine;
+using testing::SimLine;
 using Bytes = std::vector<uint8_t>;
+namespace fault = sim::fault;
 
-Bytes battery(uint16_t tenths_of_volt) {
-    return {0xBE, 0xC5, static_cast<uint8_t>(tenths_of_volt >> 8),
-            static_cast<uint8_t>(tenths_of_volt & 0xFF), 0xAA};
-}
-const Bytes kKxStatus = {0xBE, 0xCA, 0x04, 0x00, 0xAA};
-const Bytes kQmStatus = {0xBE, 0xCA, 0x04, 0x00, 0x00, 0xAA};
-
-Bytes serial(const std::string& text) {
-    Bytes reply(13, 0);
-    reply[0] = 0xBE;
-    reply[1] = 0xD6;
-    std::copy(text.begin(), text.end(), reply.begin() + 2);
-    reply[12] = 0xAA;
-    return reply;
-}
-const Bytes kNoSerial = serial(
-    "\xFF"
-    "77");  // whatever follows FF is ignored
-
-ScriptedLine& device(ScriptedLine& line, uint16_t volts, const Bytes& status, const Bytes& sn) {
-    line.answer(0x45, battery(volts));
-    line.answer(0x4A, status);
-    line.answer(0x56, sn);
-    return line;
+sim::DeviceConfig device(DeviceModel model, std::optional<std::string> serial,
+                         uint16_t volts_tenths) {
+    return {.model = model, .serial = std::move(serial), .battery = volts_tenths};
 }
 
 // Discovery writes into the process-wide record: each test starts from zero.
@@ -55,25 +36,33 @@ class Discovery : public ::testing::Test {
         device_state.g_device_kind.store(0);
         device_state.g_main_thread_id.store(0);
     }
-    // The search over the scripted lines, each probe on a port object of
+    SimLine& add(int com_port, const sim::DeviceConfig& config) {
+        return m_bus->add(com_port, config);
+    }
+    // A port that answers nothing.
+    SimLine& add_silent(int com_port) {
+        SimLine& line = add(com_port, device(DeviceModel::KX24, {}, 240));
+        line.device.faults().add(fault::silence());
+        return line;
+    }
+    // The search over the simulated lines, each probe on a port object of
     // its own, as the real search does.
     std::vector<FoundDevice> scan() {
         SearchOptions options;
         options.ports.emplace();
-        for (const auto& [path, line] : bus.lines->by_path) {
+        for (const auto& [path, line] : m_bus->by_path) {
             options.ports->push_back(PortInfo{com_port_of_path(path), path, {}, {}});
         }
         std::sort(options.ports->begin(), options.ports->end(),
                   [](const PortInfo& a, const PortInfo& b) { return a.com < b.com; });
-        options.backend = [lines = bus.lines] {
-            return std::make_unique<testing::ScriptedBus>(lines);
-        };
+        options.backend = [bus = m_bus] { return std::make_unique<testing::SimLineBackend>(bus); };
         return search_devices(device_state, options).found;
     }
 
     // Every COMn has a name, and none of them is a real port.
     testing::ScopedEnv m_ports{"ZORVANE_PORT_DIR", "/nonexistent"};
-    testing::ScriptedBusPort bus;  // after m_ports: lines are registered by name
+    std::shared_ptr<testing::SimBus> m_bus = std::make_shared<testing::SimBus>();
+    SerialPort m_port{std::make_unique<testing::SimLineBackend>(m_bus)};
 };
 
 TEST(IdentifyModel, StatusFormAndBatteryVoltageSelectTheModel) {
@@ -107,8 +96,8 @@ TEST(IdentifyModel, StatusFormAndBatteryVoltageSelectTheModel) {
 }
 
 TEST_F(Discovery, ProbeSendsItsFourProbesInOrderAndClosesThePort) {
-    ScriptedLine& line = device(bus.line(3), 300, kKxStatus, serial("12345"));
-    const auto found = probe_port(bus.port, 3);
+    SimLine& line = add(3, device(DeviceModel::KX24, "12345", 300));
+    const auto found = probe_port(m_port, 3);
     ASSERT_TRUE(found.has_value());
     EXPECT_EQ(found->port, 3);
     EXPECT_EQ(found->caption, "KX-24. S/N: 12345");  // 0x01 0x2C = 30.0 V
@@ -118,18 +107,19 @@ TEST_F(Discovery, ProbeSendsItsFourProbesInOrderAndClosesThePort) {
                                      {0xBE, 0x4A, 0xAA},
                                      {0xBE, 0x56, 0xAA}};
     EXPECT_EQ(line.writes, sent);
-    EXPECT_EQ(line.close_count, 1);
+    EXPECT_EQ(line.closes, 1);
     EXPECT_EQ(device_state.g_com_port.load(), 0) << "only the scan stores a find";
-    EXPECT_FALSE(probe_port(bus.port, 9).has_value()) << "nothing behind COM9";
+    EXPECT_FALSE(probe_port(m_port, 9).has_value()) << "nothing behind COM9";
 }
 
 TEST_F(Discovery, ScanListsDevicesByPortAndPollsTheLastFind) {
-    device(bus.line(2), 520, kQmStatus, serial("12345"));
-    device(bus.line(5), 301, kKxStatus, kNoSerial);
-    // The first battery reply is garbage, the second good.
-    ScriptedLine& garbage_first = bus.line(9);
-    garbage_first.answer(0x45, {0x13, 0x37, 0x00});
-    device(garbage_first, 240, {0xBE, 0xCA, 0x00, 0xAA}, serial("0123456789"));
+    add(2, device(DeviceModel::QM48, "12345", 520));
+    add(5, device(DeviceModel::KX48, std::nullopt, 301));  // no serial number: FF
+    // The first battery reply is garbage, the second good; the status in
+    // four bytes, which only the 24 V KX sends, whatever the battery.
+    SimLine& odd = add(9, device(DeviceModel::KX48, "0123456789", 520));
+    odd.device.faults().add(fault::garbage(0x45, 1));
+    odd.device.faults().add(fault::truncate(0x4A, 4));
 
     const std::vector<FoundDevice> found = scan();
     ASSERT_EQ(found.size(), 3u);
@@ -142,22 +132,23 @@ TEST_F(Discovery, ScanListsDevicesByPortAndPollsTheLastFind) {
     EXPECT_EQ(device_state.g_device_kind.load(), 1);
 
     EXPECT_EQ(cli::scan_listing_line(found[0]), "COM2\tQM-48. S/N: 12345");
-    const FoundDevice odd{12, "", DeviceModel::KX24, "", "KX-24. S/N: A\tB\nC\x7f"};
-    EXPECT_EQ(cli::scan_listing_line(odd), "COM12\tKX-24. S/N: A?B?C?") << "one line, one tab";
+    const FoundDevice odd_caption{12, "", DeviceModel::KX24, "", "KX-24. S/N: A\tB\nC\x7f"};
+    EXPECT_EQ(cli::scan_listing_line(odd_caption), "COM12\tKX-24. S/N: A?B?C?")
+        << "one line, one tab";
 }
 
 TEST_F(Discovery, BadAnswersSkipAPortWithoutTouchingThePolledPort) {
-    device(bus.line(2), 480, kQmStatus, serial("A1"));
-    Bytes twelve = serial("99");
-    twelve.pop_back();
-    Bytes fourteen = serial("98");
-    fourteen.push_back(0x00);
-    ScriptedLine& short_serial = device(bus.line(3), 240, kKxStatus, twelve);
-    ScriptedLine& long_serial = device(bus.line(4), 240, kKxStatus, fourteen);
-    ScriptedLine& silent = bus.line(6);
-    ScriptedLine& answers_once = bus.line(7);
-    answers_once.answer(0x45, battery(240));
-    answers_once.answer(0x45, {0x00, 0x13});
+    add(2, device(DeviceModel::QM48, "A1", 480));
+    SimLine& short_serial = add(3, device(DeviceModel::KX24, "99", 240));
+    short_serial.device.faults().add(fault::truncate(0x56, 12));
+    SimLine& long_serial = add(4, device(DeviceModel::KX24, "98", 240));
+    long_serial.device.faults().add(fault::extra_bytes(0x56, {0x00}));
+    SimLine& silent = add_silent(6);
+    SimLine& answers_once = add(7, device(DeviceModel::KX24, "97", 240));
+    sim::Fault second_battery = fault::garbage(0x45);
+    second_battery.after = 1;
+    second_battery.bytes = {0x00, 0x13};
+    answers_once.device.faults().add(second_battery);
 
     const std::vector<FoundDevice> found = scan();
     ASSERT_EQ(found.size(), 1u);
@@ -167,25 +158,25 @@ TEST_F(Discovery, BadAnswersSkipAPortWithoutTouchingThePolledPort) {
     // A silent port costs the wake-up and the two battery probes, no more.
     EXPECT_EQ(silent.writes.size(), 3u);
     EXPECT_EQ(answers_once.writes.size(), 3u);
-    for (const ScriptedLine* line : {&short_serial, &long_serial, &silent, &answers_once}) {
-        EXPECT_EQ(line->close_count, line->open_count);
+    for (const SimLine* line : {&short_serial, &long_serial, &silent, &answers_once}) {
+        EXPECT_EQ(line->closes, line->opens);
     }
-    EXPECT_FALSE(bus.port.is_open());
+    EXPECT_FALSE(m_port.is_open());
 }
 
 TEST_F(Discovery, ALinkFailureDuringTheSearchIsReportedButEndsNothing) {
     std::vector<bool> quits;
     set_link_failure_handler([&](bool quit) { quits.push_back(quit); });
-    ScriptedLine& pulled = bus.line(1);
-    pulled.unplugged = true;
-    device(bus.line(2), 250, kKxStatus, serial("5"));
+    SimLine& pulled = add(1, device(DeviceModel::KX24, "4", 250));
+    pulled.device.faults().add(fault::hang_up());  // the adapter goes at the first probe
+    add(2, device(DeviceModel::KX24, "5", 250));
 
     const std::vector<FoundDevice> found = scan();
-    // The wake-up fails: one report, not asking to quit, no more probes on
-    // that port, and the search goes on to the next port.
+    // One report, not asking to quit, no more probes on that port, and the
+    // search goes on to the next port.
     EXPECT_EQ(quits, std::vector<bool>{false});
-    EXPECT_EQ(pulled.writes.size(), 1u);
-    EXPECT_EQ(pulled.close_count, 1);
+    EXPECT_EQ(pulled.writes.size(), 2u);  // the wake-up and the first battery probe
+    EXPECT_EQ(pulled.closes, 1);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].port, 2);
 }

@@ -15,13 +15,18 @@
 //
 // One thread at a time uses it (the hand-over's promise); `holders` counts
 // the threads that have it open, so a test can see that promise broken.
+//
+// Several lines make a bus (SimBus): each device behind the path of its COM
+// port, as the search meets them.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <map>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -31,7 +36,8 @@
 namespace zorvane::testing {
 
 struct SimLine {
-    explicit SimLine(DeviceModel model) : device(sim::DeviceConfig{model, "1234", {}}) {}
+    explicit SimLine(DeviceModel model) : SimLine(sim::DeviceConfig{model, "1234", {}}) {}
+    explicit SimLine(const sim::DeviceConfig& config) : device(config) {}
 
     sim::SimDevice device;
     bool fail_open = false;
@@ -42,7 +48,10 @@ struct SimLine {
     std::atomic<int> holders{0};
     std::atomic<bool> overlap{false};
     std::atomic<int> opens{0};
+    std::atomic<int> closes{0};
     std::atomic<bool> open{false};
+    // Every write as it went on the line, frames or not (while keep_log).
+    std::vector<std::vector<uint8_t>> writes;
 
     struct Burst {
         std::vector<uint8_t> bytes;
@@ -83,11 +92,30 @@ struct SimLine {
     }
 };
 
+// Simulated devices by port path; a path without one is missing.
+struct SimBus {
+    std::map<std::string, std::shared_ptr<SimLine>> by_path;
+
+    SimLine& add(int com_port, const sim::DeviceConfig& config) {
+        auto& line = by_path[resolve_port_path(com_port)];
+        line = std::make_shared<SimLine>(config);
+        return *line;
+    }
+};
+
 class SimLineBackend : public PortBackend {
   public:
     explicit SimLineBackend(std::shared_ptr<SimLine> line) : m_line(std::move(line)) {}
+    explicit SimLineBackend(std::shared_ptr<const SimBus> bus) : m_bus(std::move(bus)) {}
 
-    PortOpen open(const std::string&) override {
+    PortOpen open(const std::string& path) override {
+        if (m_bus) {
+            const auto it = m_bus->by_path.find(path);
+            if (it == m_bus->by_path.end()) {
+                return PortOpen::failed(PortAccess::Missing, 0, "nothing behind this name");
+            }
+            m_line = it->second;
+        }
         if (m_line->fail_open || m_line->hung_up) {
             return PortOpen::failed(PortAccess::Missing, 0, "unplugged");
         }
@@ -103,10 +131,14 @@ class SimLineBackend : public PortBackend {
     void close() override {
         m_line->open.store(false);
         m_line->holders.fetch_sub(1);
+        ++m_line->closes;
     }
-    bool is_open() const override { return m_line->open.load(); }
+    bool is_open() const override { return m_line && m_line->open.load(); }
     void apply_line_settings() override {}
     bool write(const uint8_t* data, size_t size) override {
+        if (m_line->keep_log) {
+            m_line->writes.emplace_back(data, data + size);
+        }
         if (m_line->hung_up) {
             return false;
         }
@@ -148,6 +180,7 @@ class SimLineBackend : public PortBackend {
     }
 
   private:
+    std::shared_ptr<const SimBus> m_bus;
     std::shared_ptr<SimLine> m_line;
 };
 
