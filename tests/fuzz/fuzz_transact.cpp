@@ -137,36 +137,18 @@ void fuzz_transact_once(FuzzedDataProvider& in) {
 // replies chosen by the fuzz input: before each request reaches the device,
 // one of the simulator's faults (or none) is set for that request alone.
 // Whatever is sent and not read stays under way for the next request, as in
-// a driver's input buffer. Every transaction is recorded as RecordingBackend
-// does.
-class FaultingBackend : public testing::SimLineBackend {
+// a driver's input buffer. Every transaction is recorded.
+class FaultingBackend : public Recording<testing::SimLineBackend> {
   public:
     FaultingBackend(std::shared_ptr<testing::SimLine> line, std::vector<Transaction>* record,
                     FuzzedDataProvider* in)
-        : SimLineBackend(line), m_line(std::move(line)), m_record(record), m_in(in) {}
+        : Recording(record, line), m_line(std::move(line)), m_in(in) {}
 
     bool write(const uint8_t* data, size_t size) override {
-        m_record->push_back({});
-        m_record->back().request.assign(data, data + size);
         if (size >= 2) {
             choose_fault(data[1]);
         }
-        const bool ok = SimLineBackend::write(data, size);
-        m_record->back().failed = !ok;
-        return ok;
-    }
-    int read(uint8_t* data, size_t size) override {
-        const int n = SimLineBackend::read(data, size);
-        Transaction& t = m_record->back();
-        ++t.reads;
-        t.read_limits.push_back(size);
-        t.read_counts.push_back(n);
-        if (n < 0) {
-            t.failed = true;
-        } else {
-            t.received.insert(t.received.end(), data, data + n);
-        }
-        return n;
+        return Recording::write(data, size);
     }
 
   private:
@@ -225,7 +207,6 @@ class FaultingBackend : public testing::SimLineBackend {
     }
 
     std::shared_ptr<testing::SimLine> m_line;
-    std::vector<Transaction>* m_record;
     FuzzedDataProvider* m_in;
 };
 

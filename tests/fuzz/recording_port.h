@@ -1,10 +1,11 @@
-// A scripted port that also records what each read handed back, and the
-// transactions it saw: a transaction starts with a write and collects the
-// bytes of the reads that follow it. The fuzz targets check the code under
+// Ports that also record what each read handed back, and the transactions
+// they saw: a transaction starts with a write and collects the bytes of the
+// reads that follow it. The fuzz targets check the code under
 // test against this record, not against a second copy of its rules.
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "scripted_port.h"
@@ -20,20 +21,23 @@ struct Transaction {
     bool failed = false;  // a read reported an error (or the write failed)
 };
 
-class RecordingBackend : public testing::ScriptedBackend {
+// Records, around any backend, what each write sent and each read gave.
+template <typename Backend>
+class Recording : public Backend {
   public:
-    RecordingBackend(std::shared_ptr<Log> log, std::vector<Transaction>* record)
-        : ScriptedBackend(log), m_log(std::move(log)), m_record(record) {}
+    template <typename... Args>
+    explicit Recording(std::vector<Transaction>* record, Args&&... backend_args)
+        : Backend(std::forward<Args>(backend_args)...), m_record(record) {}
 
     bool write(const uint8_t* data, size_t size) override {
         m_record->push_back({});
         m_record->back().request.assign(data, data + size);
-        const bool ok = ScriptedBackend::write(data, size);
+        const bool ok = Backend::write(data, size);
         m_record->back().failed = !ok;
         return ok;
     }
     int read(uint8_t* data, size_t size) override {
-        const int n = ScriptedBackend::read(data, size);
+        const int n = Backend::read(data, size);
         if (m_record->empty()) {
             m_record->push_back({});  // a read without a request: shows up as a fault
         }
@@ -50,15 +54,15 @@ class RecordingBackend : public testing::ScriptedBackend {
     }
 
   private:
-    std::shared_ptr<Log> m_log;
     std::vector<Transaction>* m_record;
 };
 
+// A scripted port, recorded.
 struct RecordingPort {
     std::shared_ptr<testing::ScriptedBackend::Log> log =
         std::make_shared<testing::ScriptedBackend::Log>();
     std::vector<Transaction> record;
-    SerialPort port{std::make_unique<RecordingBackend>(log, &record)};
+    SerialPort port{std::make_unique<Recording<testing::ScriptedBackend>>(&record, log)};
 };
 
 }  // namespace zorvane::fuzz
