@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "broker_rig.h"
+#include "proc_status.h"
 
 namespace zorvane {
 namespace {
@@ -37,18 +38,6 @@ double cpu_seconds(pid_t pid) {
         }
     }
     return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-// A "VmRSS:" style line of /proc/PID/status, in kB.
-long status_kb(pid_t pid, const char* key) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.starts_with(key)) {
-            return std::atol(line.c_str() + std::strlen(key));
-        }
-    }
-    return -1;
 }
 
 size_t states(Subscriber& sub) {
@@ -107,7 +96,8 @@ int main(int argc, char** argv) {
     std::printf("  processor            %.2f %% of one core (target <= 1 %%)\n",
                 100.0 * cpu / wall);
     std::printf("  resident memory      %.1f MB now, %.1f MB peak (target <= 15 MB)\n",
-                status_kb(monitor, "VmRSS:") / 1024.0, status_kb(monitor, "VmHWM:") / 1024.0);
+                bench::status_kib(monitor, "VmRSS:") / 1024.0,
+                zorvane::bench::status_kib(monitor, "VmHWM:") / 1024.0);
     kill(monitor, SIGTERM);
     std::printf("  exit on SIGTERM      %d\n", wait_exit(monitor));
     kill(sim, SIGTERM);

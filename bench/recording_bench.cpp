@@ -16,7 +16,6 @@
 
 #include <QApplication>
 #include <QDateTime>
-#include <QMessageBox>
 #include <QTimer>
 #include <chrono>
 #include <cmath>
@@ -32,10 +31,13 @@
 #include "app/korvell_dlg.h"
 #include "app/trend_feed.h"
 #include "app/trend_window.h"
+#include "box_answerer.h"
+#include "proc_status.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using zorvane::bench::resident_kib;
 
 double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -50,16 +52,6 @@ double own_cpu_seconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return cpu_seconds(usage);
-}
-
-long resident_kib() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    }
-    return -1;
 }
 
 pid_t spawn(const std::vector<std::string>& args, bool quiet) {
@@ -125,12 +117,7 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     zorvane::CKorvellApp::prepare(app);
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
-            box->accept();
-    });
-    answer.start(10);
+    zorvane::bench::BoxAnswerer answer;  // the search announcement
 
     zorvane::CKorvellDlg dialog;
     if (!dialog.OnInitDialog())

@@ -4,33 +4,20 @@
 //
 //   bench_window_memory [seconds]     (default 60)
 #include <QApplication>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "app/korvell_app.h"
 #include "app/korvell_dlg.h"
+#include "box_answerer.h"
+#include "proc_status.h"
 #include "sim/port_directory.h"
 
-namespace {
-
-// VmRSS of this process, in KiB.
-long resident_kib() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    }
-    return -1;
-}
-
-}  // namespace
+using zorvane::bench::resident_kib;
 
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
@@ -51,13 +38,7 @@ int main(int argc, char** argv) {
     zorvane::CKorvellApp::prepare(app);
     const long before_window = resident_kib();
 
-    // The search announcement is answered as a technician would.
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
-            box->accept();
-    });
-    answer.start(10);
+    zorvane::bench::BoxAnswerer answer;  // the search announcement
 
     zorvane::CKorvellDlg dialog;
     if (!dialog.OnInitDialog())

@@ -6,7 +6,6 @@
 //   bench_window_start [runs]     (default 3)
 #include <QApplication>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -16,6 +15,7 @@
 
 #include "app/korvell_app.h"
 #include "app/korvell_dlg.h"
+#include "box_answerer.h"
 #include "pages/c_qm_dialog.h"
 #include "sim/port_directory.h"
 
@@ -46,27 +46,19 @@ int main(int argc, char** argv) {
 
     std::vector<double> to_values;
     for (int run = 0; run < runs; ++run) {
-        Clock::time_point answered{};
-        QTimer answer;
-        QObject::connect(&answer, &QTimer::timeout, [&] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                answered = Clock::now();
-                box->accept();
-            }
-        });
-        answer.start(1);
+        bench::BoxAnswerer answer(1);
 
         auto dialog = std::make_unique<CKorvellDlg>();
         if (!dialog->OnInitDialog())
             return 1;
-        const double search_s = seconds_since(answered);
+        const double search_s = seconds_since(answer.answered);
         dialog->show();
         auto* field = qobject_cast<QLineEdit*>(dialog->qm_page()->control(qm_id::kOutVoltage));
         double values_s = -1;
         QTimer look;
         QObject::connect(&look, &QTimer::timeout, [&] {
             if (field != nullptr && !field->text().isEmpty()) {
-                values_s = seconds_since(answered);
+                values_s = seconds_since(answer.answered);
                 dialog->done(0);
             }
         });
