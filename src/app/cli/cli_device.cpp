@@ -52,6 +52,14 @@ std::optional<FoundDevice> device_on_named_port(const std::string& text) {
 
 }  // namespace
 
+void tell_search(const SearchResult& result) {
+    tell_unusable(result.ports);
+    if (result.found.empty()) {
+        std::fprintf(stderr, "zorvane-cli: %s\n",
+                     no_device_report(result.ports.size(), Language::English).c_str());
+    }
+}
+
 std::string polled_port_label() {
     PortInfo port;
     port.com = device_state.g_com_port.load();
@@ -72,10 +80,8 @@ std::optional<FoundDevice> find_polled_device() {
         chosen = device_on_named_port(*named);
     } else {
         SearchResult result = search_devices(device_state);
-        tell_unusable(result.ports);
+        tell_search(result);
         if (result.found.empty()) {
-            std::fprintf(stderr, "zorvane-cli: %s\n",
-                         no_device_report(result.ports.size(), Language::English).c_str());
             return std::nullopt;
         }
         chosen = std::move(result.found.back());
@@ -115,6 +121,14 @@ bool poll_pass() {
     poll_cycle_of_kind(port, device_state);
     port.close();
     return !quit_requested();
+}
+
+PollingSession::PollingSession(const FoundDevice& device)
+    : port(make_serial_backend()),
+      session(port, device_state, device,
+              SessionOptions{.follow_serial = common_options().follow_serial}) {
+    set_link_failure_handler(nullptr);
+    report_session_events(session);
 }
 
 void report_session_events(DeviceSession& session) {

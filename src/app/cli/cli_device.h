@@ -6,14 +6,16 @@
 #include <optional>
 #include <string>
 
+#include "device/device_session.h"
 #include "device/setting_write.h"
 #include "link/discovery.h"
-
-namespace zorvane {
-class DeviceSession;
-}
+#include "link/serial_port.h"
 
 namespace zorvane::cli {
+
+// Tells what a search met on standard error: the ports that exist but
+// cannot be used, and why nothing was found when nothing was.
+void tell_search(const SearchResult& result);
 
 // The device of the command: the one on --port, identified as the search
 // identifies it, or the search's choice (the last device found). Ports that
@@ -40,6 +42,16 @@ int report_write(const SettingDecision& decision);
 // Tells a session's outages on standard error, one line each: the link
 // lost, the unit back, another device on its port, the unit on another port.
 void report_session_events(DeviceSession& session);
+
+// A session on the device of a command that keeps polling (poll --count,
+// log): its own port, --follow-serial, outages told by report_session_events.
+// The session tells of an outage once, so the per-transaction report of the
+// one-shot commands is switched off.
+struct PollingSession {
+    explicit PollingSession(const FoundDevice& device);
+    SerialPort port;
+    DeviceSession session;
+};
 
 // The port of a find, as the messages name it: "COM5 (/dev/ttyS4)", or the
 // path alone outside the port table.

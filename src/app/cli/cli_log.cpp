@@ -85,13 +85,8 @@ int cmd_log(int argc, char** argv) {
         return 2;
     }
 
-    // The session tells of an outage once; the per-transaction report of the
-    // one-shot commands would repeat it at every step of a pass.
-    set_link_failure_handler(nullptr);
-    SerialPort port(make_serial_backend());
-    DeviceSession session(port, device_state, *device,
-                          SessionOptions{.follow_serial = common_options().follow_serial});
-    report_session_events(session);
+    PollingSession polling(*device);
+    DeviceSession& session = polling.session;
     session.on_event([&recorder](const SessionEvent& event) {
         if (event.kind == SessionEvent::Kind::LinkLost) {
             recorder.link_lost(wall_clock_ms());

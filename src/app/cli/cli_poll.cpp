@@ -41,13 +41,8 @@ int cmd_poll(int argc, char** argv) {
     if (!device) {
         return 1;
     }
-    // The session tells of an outage once; the per-transaction report of the
-    // one-shot commands would repeat it at every step of a pass.
-    set_link_failure_handler(nullptr);
-    SerialPort port(make_serial_backend());
-    DeviceSession session(port, device_state, *device,
-                          SessionOptions{.follow_serial = common_options().follow_serial});
-    report_session_events(session);
+    PollingSession polling(*device);
+    DeviceSession& session = polling.session;
     session.on_pass([](const DeviceState& state) {
         std::printf("%s\n", device_state_json(state).c_str());
         std::fflush(stdout);

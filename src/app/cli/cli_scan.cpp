@@ -43,14 +43,7 @@ int cmd_scan(int argc, char**) {
         }
     } else {
         SearchResult result = search_devices(device_state);
-        const std::string report = unusable_ports_report(result.ports, Language::English);
-        if (!report.empty()) {
-            std::fprintf(stderr, "zorvane-cli: %s\n", report.c_str());
-        }
-        if (result.found.empty()) {
-            std::fprintf(stderr, "zorvane-cli: %s\n",
-                         no_device_report(result.ports.size(), Language::English).c_str());
-        }
+        tell_search(result);
         found = std::move(result.found);
     }
     for (const FoundDevice& device : found) {

@@ -138,13 +138,8 @@ bool Monitor::find_devices() {
         if (m_stop.stop_requested()) {
             return false;
         }
-        const std::string unusable = unusable_ports_report(result.ports, Language::English);
-        if (!unusable.empty()) {
-            std::fprintf(stderr, "zorvane-cli: %s\n", unusable.c_str());
-        }
+        cli::tell_search(result);
         if (result.found.empty()) {
-            std::fprintf(stderr, "zorvane-cli: %s\n",
-                         no_device_report(result.ports.size(), Language::English).c_str());
             return false;
         }
         for (const FoundDevice& found : result.found) {
