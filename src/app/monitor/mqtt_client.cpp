@@ -250,9 +250,10 @@ void MqttClient::on_connect(mosquitto* mosq, void* self, int rc) {
         // Refused (bad credentials …): the broker closes the connection and
         // the network loop tries again later.
         std::lock_guard lock(client->m_mutex);
-        // An MQTT 5 reason code ("Not authorized", "Unsupported protocol
-        // version" from a broker older than Mosquitto 1.6).
-        std::string reason = mosquitto_reason_string(rc);
+        // An MQTT 5 reason code ("Not authorized") is 128 or more; a broker
+        // that speaks only 3.1.1 (older than Mosquitto 1.6) answers with
+        // its own code 1, "unacceptable protocol version".
+        std::string reason = rc >= 128 ? mosquitto_reason_string(rc) : mosquitto_connack_string(rc);
         if (!reason.empty() && reason.back() == '.') {
             reason.pop_back();
         }
