@@ -32,6 +32,19 @@ inline constexpr const char* kHelpMissing = "Файл справки не най
 inline constexpr const char* kHelpNoViewer =
     "Не удалось открыть файл справки:\n%1\nНа компьютере нет программы для просмотра HTML.";
 
+// The answers of a box that asks before doing something ("Yes", "No").
+inline constexpr const char* kYes = "Да";
+inline constexpr const char* kNo = "Нет";
+
+// Asked before the generation button switches the output off; %1 is the
+// model, %2 the serial number, %3 the port number. ("Switching generation
+// off", "Switch generation off? Device: %1, S/N: %2, port COM%3. The load
+// connected to the device's output will lose power.")
+inline constexpr const char* kGenerationOffCaption = "Выключение генерации";
+inline constexpr const char* kGenerationOffQuestion =
+    "Выключить генерацию?\n\nУстройство: %1, S/N: %2, порт COM%3.\n"
+    "Нагрузка, подключённая к выходу устройства, останется без питания.";
+
 // Settings files.
 inline constexpr const char* kSettingsCaption = "Файл настроек";
 inline constexpr const char* kSettingsNotRead = "Файл не удалось прочитать:\n%1\n%2";

@@ -22,6 +22,7 @@
 #include "device/settings_transfer.h"
 #include "link/frame.h"
 #include "state/device_state.h"
+#include "state/models.h"
 #include "ui/display_format.h"
 
 namespace zorvane {
@@ -30,6 +31,19 @@ void CKorvellDlg::OnGeneration() {
     // Either family's bit counts: the button serves both pages.
     const bool generating =
         device_state.kx_status1[2].load() != 0 || device_state.qm_status1[2].load() != 0;
+    // Switching off drops the load behind the unit (servers behind a UPS):
+    // one click next to "Ресурс" must not do it. Switching on asks nothing.
+    if (generating) {
+        const auto tab = m_tab->item(m_tab->current());
+        if (!tab)
+            return;
+        const QString question =
+            QString::fromUtf8(text::kGenerationOffQuestion)
+                .arg(QString::fromUtf8(model_profile(tab->model).name),
+                     QString::fromStdString(tab->serial), QString::number(tab->port));
+        if (!confirm_box(this, text::kGenerationOffCaption, question))
+            return;
+    }
     // The caption changes at once (before the wait for the worker), offering
     // the opposite of what is being asked for; the next tick corrects it
     // from the device's status.
@@ -145,12 +159,9 @@ void CKorvellDlg::OnOpenSettingsFile() {
         // Battery thresholds of the other voltage class can drain or
         // overcharge a bank: only an explicit choice goes on, and No is the
         // default.
-        QMessageBox box(QMessageBox::Warning, QString::fromUtf8(text::kSettingsCaption),
-                        problems_text(problems) + QStringLiteral("\n\n") +
-                            QString::fromUtf8(text::kSettingsOtherVoltage),
-                        QMessageBox::Yes | QMessageBox::No, this);
-        box.setDefaultButton(QMessageBox::No);
-        if (box.exec() != QMessageBox::Yes)
+        if (!confirm_box(this, text::kSettingsCaption,
+                         problems_text(problems) + QStringLiteral("\n\n") +
+                             QString::fromUtf8(text::kSettingsOtherVoltage)))
             return;
     }
 

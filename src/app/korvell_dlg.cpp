@@ -71,6 +71,17 @@ void message_box(QWidget* parent, QMessageBox::Icon icon, const char* caption,
     box.exec();
 }
 
+bool confirm_box(QWidget* parent, const char* caption, const QString& text) {
+    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(caption), text,
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.button(QMessageBox::Yes)->setText(QString::fromUtf8(text::kYes));
+    box.button(QMessageBox::No)->setText(QString::fromUtf8(text::kNo));
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    box.exec();
+    return box.clickedButton() == box.button(QMessageBox::Yes);
+}
+
 CKorvellDlg::CKorvellDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QString::fromUtf8(text::kAppName));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -331,23 +342,18 @@ void CKorvellDlg::OnClose() {
 }
 
 void CKorvellDlg::keyPressEvent(QKeyEvent* event) {
+    // Enter and Esc never end the program: a dialog's own handling would
+    // take them for OK and Cancel and end the window at once, without the
+    // close sequence (the worker not parked first). The program ends only
+    // through the close box, Alt+F4 or the system menu. A focused button
+    // takes Enter itself (it is pressed); the pages turn both keys into a
+    // focus move before they get here.
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && event->modifiers() == Qt::NoModifier) {
-        // A focused button is pressed by the dialog itself; anywhere else
-        // (the device tabs) Enter is the OK command.
-        auto* focused = qobject_cast<QPushButton*>(QApplication::focusWidget());
-        if (focused == nullptr || !isAncestorOf(focused)) {
-            OnOK();
-            return;
-        }
+    if (enter || event->key() == Qt::Key_Escape || event->matches(QKeySequence::Cancel)) {
+        event->accept();
+        return;
     }
     QDialog::keyPressEvent(event);
-}
-
-void CKorvellDlg::OnOK() {
-    // Ends at once, without the close sequence: the worker is stopped and
-    // joined when the window goes.
-    accept();
 }
 
 void CKorvellDlg::PostQuit() {

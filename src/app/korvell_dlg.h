@@ -89,7 +89,6 @@ class CKorvellDlg : public QDialog {
     void OnTabSelChanging(int previous);
     void OnTabSelChange(int current);
     void OnClose();
-    void OnOK();
     void OnLinkFailure(bool quit_requested);
     // The queued half of a link-failure notice. Called by name, so that the
     // event that carries it is made inside Qt rather than by the failing
@@ -119,5 +118,9 @@ class CKorvellDlg : public QDialog {
 
 // A modal box with one OK button, owned by `parent`.
 void message_box(QWidget* parent, QMessageBox::Icon icon, const char* caption, const QString& text);
+
+// A modal warning box that asks "Да" or "Нет", "Нет" the default (Enter
+// without a thought, Esc and the close box all answer no): true for "Да" only.
+bool confirm_box(QWidget* parent, const char* caption, const QString& text);
 
 }  // namespace zorvane

@@ -201,6 +201,23 @@ class Subscriber {
         return wait_for([&](const Received& r) { return r.topic == topic; }, from);
     }
 
+    // The first `n` messages on `topic` from `from` on, waiting for them;
+    // fewer after kPatience.
+    std::vector<Received> wait_for_n(const std::string& topic, size_t n, size_t from = 0) {
+        std::unique_lock lock(m_mutex);
+        std::vector<Received> found;
+        m_cv.wait_for(lock, kPatience, [&] {
+            found.clear();
+            for (size_t i = from; i < m_received.size() && found.size() < n; ++i) {
+                if (m_received[i].topic == topic) {
+                    found.push_back(m_received[i]);
+                }
+            }
+            return found.size() == n;
+        });
+        return found;
+    }
+
     size_t count() {
         std::lock_guard lock(m_mutex);
         return m_received.size();

@@ -88,13 +88,19 @@ bool holds_frame(sim::SimulatedPort& device, const std::vector<uint8_t>& frame) 
     return false;
 }
 
-bool has_command(sim::SimulatedPort& device, uint8_t code) {
+// The frames of one command that the device received, in order.
+std::vector<std::vector<uint8_t>> commands_of(sim::SimulatedPort& device, uint8_t code) {
+    std::vector<std::vector<uint8_t>> out;
     for (const auto& received : device.received()) {
         if (received.size() > 1 && received[1] == code) {
-            return true;
+            out.push_back(received);
         }
     }
-    return false;
+    return out;
+}
+
+bool has_command(sim::SimulatedPort& device, uint8_t code) {
+    return !commands_of(device, code).empty();
 }
 
 // Two devices found by the search, one with a serial number and one without,
@@ -233,6 +239,89 @@ TEST(MonitorBroker, TwoDevicesDiscoveryStateWritesAndCleanStop) {
         EXPECT_TRUE(kept->retained) << topic;
     }
     EXPECT_TRUE(late.wait_for("zorvane/availability", "offline"));
+}
+
+// Whether the broker still keeps a message on `topic` for whoever subscribes
+// next. A client subscribing now is handed every retained message first,
+// then its own marker, published once its subscription is seen to work
+// (the monitor's retained availability has arrived).
+bool kept_on_broker(int port, const std::string& topic) {
+    Subscriber late(port);
+    if (!late.wait_for_topic("zorvane/availability")) {
+        ADD_FAILURE() << "no retained availability";
+        return true;
+    }
+    late.publish("test/marker", "1");
+    if (!late.wait_for("test/marker", "1")) {
+        ADD_FAILURE() << "the marker did not come back";
+        return true;
+    }
+    for (const Received& r : late.all()) {
+        if (r.topic == topic && !r.payload.empty()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Commands one after the other, each judged against what the unit holds
+// after the ones before it; retained commands, left before the monitor
+// started or published while it runs, refused and removed from the broker.
+TEST(MonitorBroker, CommandsInOrderAndRetainedCommandsRefusedAndCleared) {
+    TempDir dir;
+    sim::PortDirectory ports;
+    sim::SimulatedPort* kx = ports.add(5, {DeviceModel::KX24, "K1", {}});
+    ASSERT_TRUE(kx);
+    kx->with_device([](sim::SimDevice& d) { d.set_value(kUbatLowRead, 240); });
+    Broker broker(dir.path);
+    Subscriber sub(broker.port());
+    const std::string command = "zorvane/kx24_k1/set/UbatLow";
+    const std::string results = "zorvane/kx24_k1/result";
+    sub.publish(command, "23.0", true);
+    MonitorRun monitor(
+        dir.path, ports.path(),
+        {"--mqtt", broker.url(), "--interval", "1", "--port", "COM5", "--allow-writes", "UbatLow"});
+
+    const auto early = sub.wait_for_topic(results);
+    ASSERT_TRUE(early) << monitor.log();
+    EXPECT_EQ(text(parse(early->payload)["result"]), "refused") << early->payload;
+    EXPECT_NE(text(parse(early->payload)["reason"]).find("retained"), std::string::npos);
+    ASSERT_TRUE(sub.wait_for("zorvane/kx24_k1/link", "up"));
+    EXPECT_FALSE(kept_on_broker(broker.port(), command));
+
+    // Published retained while the monitor runs: seen as retained all the same.
+    size_t from = sub.count();
+    sub.publish(command, "25.0", true);
+    const auto live = sub.wait_for_topic(results, from);
+    ASSERT_TRUE(live) << monitor.log();
+    EXPECT_EQ(text(parse(live->payload)["result"]), "refused") << live->payload;
+    EXPECT_NE(text(parse(live->payload)["reason"]).find("retained"), std::string::npos);
+    EXPECT_FALSE(kept_on_broker(broker.port(), command));
+    EXPECT_FALSE(has_command(*kx, 0x4D));
+
+    // 24.5 then at once 24.0 while the unit holds 24.0: the last one wins.
+    from = sub.count();
+    sub.publish(command, "24.5");
+    sub.publish(command, "24.0");
+    const std::vector<Received> both = sub.wait_for_n(results, 2, from);
+    ASSERT_EQ(both.size(), 2u) << monitor.log();
+    EXPECT_EQ(text(parse(both[0].payload)["value"]), "24.5");
+    EXPECT_EQ(text(parse(both[0].payload)["result"]), "confirmed") << both[0].payload;
+    EXPECT_EQ(text(parse(both[1].payload)["value"]), "24.0");
+    EXPECT_EQ(text(parse(both[1].payload)["result"]), "confirmed") << both[1].payload;
+    EXPECT_DOUBLE_EQ(parse(both[1].payload)["holds"].toDouble(), 24.0);
+    EXPECT_EQ(commands_of(*kx, 0x4D),
+              (std::vector<std::vector<uint8_t>>{{0xBE, 0x4D, 0x00, 0xF5, 0xAA},
+                                                 {0xBE, 0x4D, 0x00, 0xF0, 0xAA}}));
+    EXPECT_EQ(kx->with_device([](sim::SimDevice& d) { return d.value(kUbatLowRead); }), 240);
+    // Said unchanged only where the unit holds the value already.
+    from = sub.count();
+    sub.publish(command, "24.0");
+    const auto again = sub.wait_for_topic(results, from);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(text(parse(again->payload)["result"]), "unchanged") << again->payload;
+
+    EXPECT_EQ(monitor.stop(SIGTERM), 0);
 }
 
 // Links COM3 of `dir` to the terminal of `device`, as plugging it in.

@@ -144,7 +144,9 @@ TEST_F(LiveWindowTest, LeavingASettingsFieldWritesOnlyWhatChanged) {
     EXPECT_TRUE(frames_of(kx24, 0x3F).empty());
 }
 
-TEST_F(LiveWindowTest, GenerationButtonSendsTheOppositeOfTheState) {
+// Switching off asks first, naming the device, No the default; switching on
+// does not ask. Each press sends the opposite of the state.
+TEST_F(LiveWindowTest, GenerationOffIsConfirmedOnIsNot) {
     sim::SimulatedPort* kx24 = m_ports.add(3, device(DeviceModel::KX24, "9"));
     ASSERT_NE(kx24, nullptr);
     open_window();
@@ -152,18 +154,50 @@ TEST_F(LiveWindowTest, GenerationButtonSendsTheOppositeOfTheState) {
     // The device starts with its output on.
     ASSERT_TRUE(shows(kx::kOutVoltage, "230.0 B"));
     EXPECT_EQ(button->text(), QStringLiteral("Выключить"));
+    const auto generating = [&] {
+        return kx24->with_device([](sim::SimDevice& d) { return d.generating(); });
+    };
+    bool yes = false;
+    bool default_no = false;
+    m_boxes.answer = [&](QDialog& modal) {
+        if (auto* box = qobject_cast<QMessageBox*>(&modal))
+            default_no = box->defaultButton() == box->button(QMessageBox::No);
+        return testing::answer_question(modal, yes);
+    };
+    kx24->clear_log();
 
+    // Enter on the box: the default answer, no. Nothing is sent.
+    size_t boxes = m_boxes.seen().size();
     button->click();
-    // The caption changed at once, before any tick.
+    ASSERT_EQ(m_boxes.seen().size(), boxes + 1);
+    const SeenWindow& asked = m_boxes.seen().back();
+    EXPECT_EQ(asked.caption, text::kGenerationOffCaption);
+    for (const char* part : {"KX-24", "S/N: 9", "COM3", "без питания"})
+        EXPECT_NE(asked.text.find(part), std::string::npos) << part << " in " << asked.text;
+    EXPECT_TRUE(default_no);
+    EXPECT_TRUE(frames_of(kx24, 0x49).empty());
+    EXPECT_TRUE(frames_of(kx24, 0x48).empty());
+    EXPECT_EQ(button->text(), QStringLiteral("Выключить"));
+    EXPECT_TRUE(generating());
+
+    // Yes: exactly the switch-off frame, the caption changed at once.
+    yes = true;
+    button->click();
+    EXPECT_EQ(m_boxes.seen().size(), boxes + 2);
     EXPECT_EQ(button->text(), QStringLiteral("Включить"));
     EXPECT_EQ(frames_of(kx24, 0x49), (std::vector<Bytes>{{0xBE, 0x49, 0xAA}}));
-    EXPECT_FALSE(kx24->with_device([](sim::SimDevice& d) { return d.generating(); }));
+    EXPECT_TRUE(frames_of(kx24, 0x48).empty());
+    EXPECT_FALSE(generating());
     ASSERT_TRUE(shows(kx::kOutVoltage, "0 B"));
     EXPECT_EQ(button->text(), QStringLiteral("Включить"));
 
+    // Switching on asks nothing.
+    boxes = m_boxes.seen().size();
     button->click();
+    EXPECT_EQ(m_boxes.seen().size(), boxes);
     EXPECT_EQ(button->text(), QStringLiteral("Выключить"));
     EXPECT_EQ(frames_of(kx24, 0x48), (std::vector<Bytes>{{0xBE, 0x48, 0xAA}}));
+    EXPECT_EQ(frames_of(kx24, 0x49).size(), 1u);
     EXPECT_TRUE(shows(kx::kOutVoltage, "230.0 B"));
     EXPECT_EQ(button->text(), QStringLiteral("Выключить"));
 }
@@ -310,11 +344,43 @@ TEST_F(LiveWindowTest, LinkLossDuringTheSearchIsToldButDoesNotEndTheProgram) {
     EXPECT_TRUE(m_dlg->isVisible());
 }
 
-TEST_F(LiveWindowTest, CloseParksTheWorkerAndEnterOnTheTabsEndsAtOnce) {
+// Enter and Esc never end the program, wherever the focus is; the close box
+// ends it through the close sequence, with the worker parked.
+TEST_F(LiveWindowTest, EnterAndEscNeverEndTheProgramCloseParksTheWorker) {
     sim::SimulatedPort* kx24 = m_ports.add(4, device(DeviceModel::KX24, "5"));
     ASSERT_NE(kx24, nullptr);
     open_window();
     ASSERT_TRUE(shows(kx::kBatVoltage, "26.4 B"));
+
+    struct Press {
+        QWidget* target;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+    };
+    QWidget* tabs = m_dlg->tabs()->bar();
+    const Press presses[] = {
+        {tabs, Qt::Key_Return, Qt::NoModifier},
+        {tabs, Qt::Key_Enter, Qt::KeypadModifier},
+        {tabs, Qt::Key_Escape, Qt::NoModifier},
+        {kx().edit(kx::kBatVoltage), Qt::Key_Return, Qt::NoModifier},  // a reading
+        {kx().edit(kx::kPmax), Qt::Key_Escape, Qt::NoModifier},        // a setting
+        {m_dlg->button(main_window::kHelpButton), Qt::Key_Escape, Qt::NoModifier},
+    };
+    for (const Press& press : presses) {
+        focus(press.target);
+        QTest::keyClick(press.target, press.key, press.modifiers);
+        QApplication::processEvents();
+        const std::string what =
+            press.target->objectName().toStdString() + " key " + std::to_string(press.key);
+        EXPECT_TRUE(m_dlg->isVisible()) << what;
+        EXPECT_EQ(m_dlg->quits, 0) << what;
+        EXPECT_EQ(device_state.g_poll_pause.load(), 0) << what;
+    }
+    // The worker still polls.
+    kx24->clear_log();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !kx24->received().empty(); }, 5000));
+    EXPECT_TRUE(m_dlg->worker_running());
+
     device_state.g_settings_shown.store(1);
     // A field is being typed into: closing takes its focus, which writes it
     // as any focus loss does; the worker stays parked all the same.
@@ -333,14 +399,6 @@ TEST_F(LiveWindowTest, CloseParksTheWorkerAndEnterOnTheTabsEndsAtOnce) {
     const auto reads = kx24->received().size();
     QTest::qWait(100);
     EXPECT_EQ(kx24->received().size(), reads);  // no pass after the close
-
-    testing::reset_device_state();
-    open_window();
-    m_dlg->tabs()->bar()->setFocus();
-    QTest::keyClick(m_dlg->tabs()->bar(), Qt::Key_Return);
-    EXPECT_FALSE(m_dlg->isVisible());
-    EXPECT_EQ(m_dlg->result(), QDialog::Accepted);
-    EXPECT_EQ(device_state.g_poll_pause.load(), 0);  // no close sequence on this path
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 // field whose text the technician changed since entering it, sent to the
 // device whose tab was selected when it was typed, carrying trunc(number ×
 // scale) within range; or the list's or the check box's frame right after
-// the technician used it; and nothing else is ever written.
+// the technician used it; the generation button's switch-off only when the
+// technician confirmed it; and nothing else is ever written. No key ends
+// the window.
 //
 // ZORVANE_FUZZ_SEED replays a run (the seed is printed on failure);
 // ZORVANE_FUZZ_ACTIONS sets the number of actions.
@@ -173,8 +175,6 @@ class Technician : public TwoDevices, public QObject {
                             return false;
                         if (!e.frame.empty())
                             return e.frame == frame;
-                        if (e.param == nullptr)  // the generation button: either action
-                            return action_frame;
                         return frame.size() > 3 && frame[1] == e.param->write_command &&
                                frame.size() == static_cast<size_t>(3 + e.param->payload_width);
                     });
@@ -260,16 +260,14 @@ class Technician : public TwoDevices, public QObject {
             return "backspace";
         }
         if (roll < 80) {
-            // Enter and Esc inside a page; elsewhere they would end the
-            // window or press a button.
+            // Inside a page or on the device tabs (a focused button would be
+            // pressed). The window must stay open whatever the key.
             static const Qt::Key keys[] = {Qt::Key_Tab, Qt::Key_Return, Qt::Key_Escape};
             QWidget* target = QApplication::focusWidget();
             const bool in_page = target != nullptr && (m_dlg->kx_page()->isAncestorOf(target) ||
                                                        m_dlg->qm_page()->isAncestorOf(target));
-            if (in_page)
+            if (in_page || (target != nullptr && target == m_dlg->tabs()->bar()))
                 QTest::keyClick(target, keys[pick(3)]);
-            else if (target != nullptr && target == m_dlg->tabs()->bar())
-                QTest::keyClick(target, Qt::Key_Tab);
             return "key";
         }
         if (roll < 88) {
@@ -277,10 +275,22 @@ class Technician : public TwoDevices, public QObject {
             return "wait";
         }
         if (roll < 91) {
-            m_expected.push_back({selected(), {}, nullptr, false});
+            // Switching off is asked first (and answered either way);
+            // switching on is not.
+            const bool yes = pick(2) == 0;
+            m_boxes.answer = [yes](QDialog& modal) { return answer_question(modal, yes); };
+            const size_t boxes = m_boxes.seen().size();
+            sim::SimulatedPort* device = selected();
             m_dlg->gen_button()->setFocus(Qt::MouseFocusReason);
             m_dlg->gen_button()->click();
-            return "generation";
+            m_boxes.answer = nullptr;
+            const bool asked = m_boxes.seen().size() > boxes;
+            if (!asked)
+                m_expected.push_back({device, {kFrameStart, cmd::kGenerationOn, kFrameEnd}});
+            else if (yes)
+                m_expected.push_back({device, {kFrameStart, cmd::kGenerationOff, kFrameEnd}});
+            return asked ? (yes ? "generation off, confirmed" : "generation off, declined")
+                         : "generation on";
         }
         if (roll < 93) {
             m_dlg->OnCounters();
@@ -336,6 +346,7 @@ TEST_F(Technician, WritesOnlyWhatWasTypedToTheDeviceItWasTypedFor) {
             m_dlg->activateWindow();
             (void)QTest::qWaitForWindowActive(m_dlg.get(), 1000);
         }
+        ASSERT_TRUE(m_dlg->isVisible()) << "closed by action " << i << " (" << what << ")";
         check(i, what);
         if (HasFatalFailure())
             return;

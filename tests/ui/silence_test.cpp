@@ -45,9 +45,16 @@ TEST_F(DeviceSilence, ADeviceThatStopsAnsweringIsShownAsNotAnswering) {
     screenshot(*m_dlg, "window-kx-not-answering.png");
 
     // The generation button still reaches the device: a technician may try
-    // to wake it that way.
+    // to wake it that way. The last state read was generating, so it offers
+    // to switch off, and asks first.
     m_kx->clear_log();
+    m_boxes.answer = [](QDialog& modal) { return answer_question(modal, true); };
     m_dlg->gen_button()->click();
+    m_boxes.answer = nullptr;
+    // The box took the activation: the technician comes back to the window
+    // (whose settings fields are refreshed only while it is active).
+    m_dlg->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_dlg.get(), 1000));
     const auto actions = m_kx->received();
     EXPECT_TRUE(std::any_of(actions.begin(), actions.end(), [](const Bytes& f) {
         return f.size() == 3 && (f[1] == 0x48 || f[1] == 0x49);

@@ -117,6 +117,19 @@ class ModalAnswerer {
     std::vector<SeenWindow> m_seen;
 };
 
+// Answers a box that asks "Да" or "Нет" (true when `modal` is one): Yes by
+// its button, no by Enter, which presses the default button.
+inline bool answer_question(QDialog& modal, bool yes) {
+    auto* box = qobject_cast<QMessageBox*>(&modal);
+    if (box == nullptr || box->button(QMessageBox::Yes) == nullptr)
+        return false;
+    if (yes)
+        box->button(QMessageBox::Yes)->click();
+    else
+        QTest::keyClick(box, Qt::Key_Return);
+    return true;
+}
+
 // Types `text` as key presses; characters beyond ASCII (Cyrillic units, the
 // no-break and thin spaces) come as key events that carry only their text.
 inline void type_text(QWidget* widget, const QString& text) {

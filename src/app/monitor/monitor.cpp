@@ -94,6 +94,7 @@ class Monitor {
     void publish_all();
     void handle(const BrokerEvent& event);
     void command(Device& device, const std::string& name, const std::string& text);
+    void read_back_pending(Device& device);
     void judge_writes(Device& device);
     void result(const Device& device, const std::string& json);
     bool finished() const;
@@ -232,6 +233,7 @@ void Monitor::command(Device& device, const std::string& name, const std::string
                                    "writes of " + name + " are not allowed for this monitor"));
         return;
     }
+    read_back_pending(device);
     DeviceState& state = device.state;
     // Nothing is written on the strength of values that are not current.
     if (!device.link_up || !state.values_current()) {
@@ -296,6 +298,18 @@ void Monitor::command(Device& device, const std::string& name, const std::string
     device.next_pass = Clock::now();
 }
 
+// Commands are carried out in the order they come, each judged against what
+// the unit holds after the ones before it: a write not yet read back is read
+// back (and its result published) before the next command is compared with
+// the unit's values. Otherwise 24.5 then 24.0 on a unit holding 24.0 would
+// send 24.5 and call 24.0 unchanged. A step that makes no pass (a stop, an
+// outage) leaves the values not current, and the command is refused.
+void Monitor::read_back_pending(Device& device) {
+    if (!device.pending.empty()) {
+        step(device);
+    }
+}
+
 void Monitor::publish_discovery() {
     for (const auto& device : m_devices) {
         for (const RetainedMessage& message :
@@ -350,10 +364,14 @@ void Monitor::handle(const BrokerEvent& event) {
             return;
         }
         // A retained command would be carried out again at every start of
-        // the monitor, long after whoever sent it has forgotten it.
+        // the monitor, long after whoever sent it has forgotten it. It is
+        // removed from the broker first, so that no later subscriber (this
+        // monitor started again included) is handed it.
         if (event.retained) {
+            m_client.publish(event.topic, "", true, 1);
             result(*device, result_json(name, event.payload, "refused",
-                                        "a retained command is not carried out"));
+                                        "a retained command is not carried out; it was removed "
+                                        "from the broker"));
             return;
         }
         command(*device, name, event.payload);

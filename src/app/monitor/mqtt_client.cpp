@@ -1,6 +1,7 @@
 #include "app/monitor/mqtt_client.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -95,6 +96,9 @@ bool MqttClient::start(const BrokerOptions& options, std::string& error) {
         error = "cannot create an MQTT client";
         return false;
     }
+    // MQTT 5, for the retain-as-published option of the subscriptions: a
+    // command published with the retain flag keeps it on its way to us.
+    mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     // Our own thread runs the network loop; the monitor's thread publishes.
     mosquitto_threaded_set(m_mosq, true);
     mosquitto_connect_callback_set(m_mosq, on_connect);
@@ -246,7 +250,10 @@ void MqttClient::on_connect(mosquitto* mosq, void* self, int rc) {
         // Refused (bad credentials …): the broker closes the connection and
         // the network loop tries again later.
         std::lock_guard lock(client->m_mutex);
-        std::string reason = mosquitto_connack_string(rc);
+        // An MQTT 5 reason code ("Not authorized") is 128 or more; a broker
+        // that speaks only 3.1.1 (older than Mosquitto 1.6) answers with
+        // its own code 1, "unacceptable protocol version".
+        std::string reason = rc >= 128 ? mosquitto_reason_string(rc) : mosquitto_connack_string(rc);
         if (!reason.empty() && reason.back() == '.') {
             reason.pop_back();
         }
@@ -259,8 +266,11 @@ void MqttClient::on_connect(mosquitto* mosq, void* self, int rc) {
         client->m_connected = true;
         filters = client->m_filters;
     }
+    // Retain as published: a broker hands a live subscriber every message
+    // with the retain flag cleared, unless asked to keep it as it was sent.
     for (const std::string& filter : filters) {
-        mosquitto_subscribe(mosq, nullptr, filter.c_str(), 1);
+        mosquitto_subscribe_v5(mosq, nullptr, filter.c_str(), 1, MQTT_SUB_OPT_RETAIN_AS_PUBLISHED,
+                               nullptr);
     }
     client->push({BrokerEvent::Kind::Connected, {}, {}, false});
 }

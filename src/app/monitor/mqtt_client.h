@@ -1,6 +1,7 @@
-// The broker connection of the monitor, over libmosquitto: a last will, a
-// reconnect with a capped back-off, and what arrives handed to the caller's
-// thread as events.
+// The broker connection of the monitor, over libmosquitto and MQTT 5: a last
+// will, a reconnect with a capped back-off, subscriptions that keep a
+// message's retain flag as it was published, and what arrives handed to the
+// caller's thread as events.
 #pragma once
 
 #include <chrono>
@@ -44,8 +45,10 @@ struct BrokerEvent {
     enum class Kind { Connected, Disconnected, Failed, Message };
     Kind kind;
     std::string topic;
-    std::string payload;    // for Failed: why the broker cannot be reached
-    bool retained = false;  // kept by the broker from before we subscribed
+    std::string payload;  // for Failed: why the broker cannot be reached
+    // Published with the retain flag: kept by the broker from before we
+    // subscribed, or sent so while we were subscribed.
+    bool retained = false;
 };
 
 class MqttClient {
