@@ -133,7 +133,7 @@ TEST_F(Discovery, ScanListsDevicesByPortAndPollsTheLastFind) {
 
     EXPECT_EQ(cli::scan_listing_line(found[0]), "COM2\tQM-48. S/N: 12345");
     const FoundDevice odd_caption{12, "", DeviceModel::KX24, "", "KX-24. S/N: A\tB\nC\x7f"};
-    EXPECT_EQ(cli::scan_listing_line(odd_caption), "COM12\tKX-24. S/N: A?B?C?")
+    EXPECT_EQ(cli::scan_listing_line(odd_caption), "COM12\tKX-24. S/N: A\\x09B\\x0aC\\x7f")
         << "one line, one tab";
 }
 
