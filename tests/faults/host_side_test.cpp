@@ -143,6 +143,10 @@ TEST_F(HostSide, EndlessInputIsRefusedWithoutReadingItAll) {
         EXPECT_EQ(monitor.status, 1) << password;
         EXPECT_TRUE(contains(monitor.err, "cannot read the password file")) << monitor.err;
     }
+    const auto cafile = run_cli(
+        {"monitor", "--mqtt", "mqtts://127.0.0.1:1", "--cafile", fifo("ca").string()}, bounded);
+    EXPECT_EQ(cafile.status, 1);
+    EXPECT_TRUE(contains(cafile.err, "ca: a FIFO, not a regular file")) << cafile.err;
 #endif
 }
 

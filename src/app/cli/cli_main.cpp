@@ -50,7 +50,8 @@ int usage(std::FILE* out) {
     }
     std::fprintf(out,
                  "\nExit status: 0 done (set, gen: the device holds what was sent), 1 no device,\n"
-                 "port failure or the device does not answer, 2 bad arguments or a refused value,\n"
+                 "port failure, the device does not answer or standard output could not be\n"
+                 "written, 2 bad arguments, a refused value or file,\n"
                  "3 the device holds something else after a write.\n");
     std::fprintf(out,
                  "\nevery command takes --port COMn|PATH: no search, that port only (%s).\n"

@@ -131,6 +131,18 @@ int cmd_monitor(int argc, char** argv) {
     if (!monitor::parse_broker_url(url, options.broker)) {
         return usage("--mqtt takes mqtt://HOST[:PORT] or mqtts://HOST[:PORT]");
     }
+    if (!options.broker.cafile.empty()) {
+        // The TLS library opens it by name: looked at here first, so that a
+        // FIFO or a device node cannot hang the connection.
+        std::FILE* file = nullptr;
+        const FileOutcome outcome = open_regular_file(options.broker.cafile, FileUse::Read, file);
+        if (!outcome.ok()) {
+            std::fprintf(stderr, "zorvane-cli: cannot read the CA file %s: %s\n",
+                         options.broker.cafile.c_str(), outcome.error.c_str());
+            return 1;
+        }
+        std::fclose(file);
+    }
     if (!password_file.empty()) {
         if (options.broker.username.empty()) {
             return usage("--password-file needs --username");
