@@ -109,6 +109,11 @@ FileOutcome open_regular_file(const std::string& path, FileUse use, std::FILE*& 
 
 FileOutcome write_file_atomically(const std::string& path, std::string_view text) {
     FileOutcome outcome;
+    // What the name reaches as it is opened (/dev/stdout reaches a pipe or
+    // a terminal through links that are no paths).
+    struct stat reached {};
+    if (::stat(path.c_str(), &reached) == 0 && !S_ISREG(reached.st_mode))
+        return {FileStatus::NotRegular, not_regular(reached.st_mode)};
     std::string target = path;
     if (!follow_links(target, outcome))
         return outcome;

@@ -91,6 +91,12 @@ TEST_F(HostSide, SaveRefusesNodesAndReplacesWhatALinkNamesKeepingItsMode) {
         EXPECT_TRUE(is_char_device(target)) << name << " was replaced";
     }
 
+    // As /dev/stdout does: a link to the standard output, here the runner's pipe.
+    fs::create_symlink("/proc/self/fd/1", dir / "stdout");
+    const auto to_stdout = run_cli({"settings", "save", (dir / "stdout").string()}, kGuarded);
+    EXPECT_EQ(to_stdout.status, 2);
+    EXPECT_TRUE(contains(to_stdout.err, "stdout: a FIFO, not a regular file")) << to_stdout.err;
+
     const fs::path real = dir / "real.kxf";
     write_all(real, "old\n");
     ::chmod(real.c_str(), 0600);
@@ -107,8 +113,8 @@ TEST_F(HostSide, SaveRefusesNodesAndReplacesWhatALinkNamesKeepingItsMode) {
     const auto long_name = run_cli({"settings", "save", (dir / (longest + ".kxf")).string()});
     EXPECT_EQ(long_name.status, 0) << long_name.err;
     EXPECT_TRUE(fs::exists(dir / (longest + ".kxf")));
-    EXPECT_EQ(entries(),
-              (std::vector<std::string>{"full", "link.kxf", longest + ".kxf", "null", "real.kxf"}))
+    EXPECT_EQ(entries(), (std::vector<std::string>{"full", "link.kxf", longest + ".kxf", "null",
+                                                   "real.kxf", "stdout"}))
         << "a temporary file stayed behind";
 }
 

@@ -29,12 +29,15 @@ int usage() {
 
 int cmd_poll(int argc, char** argv) {
     long long count = 1;
-    if (argc == 2 && std::strcmp(argv[0], "--count") == 0) {
-        if (!whole_number_option("--count", argv[1], 1, kMaxCount, count)) {
+    OnceEach once;
+    for (int i = 0; i < argc; i += 2) {
+        if (std::strcmp(argv[i], "--count") != 0 || i + 1 >= argc) {
+            return usage();
+        }
+        if (!once.first(argv[i]) ||
+            !whole_number_option(argv[i], argv[i + 1], 1, kMaxCount, count)) {
             return 2;
         }
-    } else if (argc != 0) {
-        return usage();
     }
     const std::optional<FoundDevice> device = find_polled_device();
     if (!device) {
