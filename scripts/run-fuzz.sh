@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each one for a bounded time
-# (FUZZ_SECONDS, default 60) from the seed corpus in tests/fuzz/corpus.
+# (FUZZ_SECONDS, default 45) from the seed corpus in tests/fuzz/corpus.
 # Fails on any crash, leak or sanitizer report; prints the executions of each
 # target. Inputs that fail are kept in build-fuzz/artifacts. Targets may be
 # named on the command line; by default all of them run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-seconds=${FUZZ_SECONDS:-60}
+seconds=${FUZZ_SECONDS:-45}
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(fuzz_reply fuzz_transact fuzz_setting_text)
+  targets=(fuzz_reply fuzz_transact fuzz_setting_text fuzz_recording_header)
 fi
 bash scripts/build.sh build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DZORVANE_BUILD_UI=OFF \
   -DZORVANE_BUILD_TESTS=OFF -DZORVANE_BUILD_BENCH=OFF -DZORVANE_BUILD_FUZZ=ON

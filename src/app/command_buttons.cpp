@@ -135,15 +135,14 @@ void CKorvellDlg::OnOpenSettingsFile() {
         return;
     const QString path = dialog->selectedFiles().constFirst();
 
-    std::string content;
-    std::string error;
-    if (!read_settings_text(QFile::encodeName(path).toStdString(), content, error)) {
+    ParsedSettingsFile file;
+    if (const FileOutcome read = read_settings_file(QFile::encodeName(path).toStdString(), file);
+        !read.ok()) {
         message_box(this, QMessageBox::Warning, text::kSettingsCaption,
                     QString::fromUtf8(text::kSettingsNotRead)
-                        .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(error)));
+                        .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(read.error)));
         return;
     }
-    const ParsedSettingsFile file = parse_settings_file(content);
     std::vector<FileProblem> problems = file.problems;
     if (problems.empty())
         problems = check_file_for_device(file, tab->model, false);
@@ -211,12 +210,14 @@ void CKorvellDlg::OnSaveSettingsFile() {
     }
     const SettingsHeader header{model_profile(tab->model).name, tab->serial, utc_timestamp_now(),
                                 settings_tool_label()};
-    std::string error;
-    if (!write_file_atomically(QFile::encodeName(path).toStdString(),
-                               format_settings_file(header, tab->family, reading.wire), error)) {
-        message_box(this, QMessageBox::Warning, text::kSettingsCaption,
-                    QString::fromUtf8(text::kSettingsWriteFailed)
-                        .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(error)));
+    if (const FileOutcome written =
+            write_file_atomically(QFile::encodeName(path).toStdString(),
+                                  format_settings_file(header, tab->family, reading.wire));
+        !written.ok()) {
+        message_box(
+            this, QMessageBox::Warning, text::kSettingsCaption,
+            QString::fromUtf8(text::kSettingsWriteFailed)
+                .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(written.error)));
         return;
     }
     message_box(this, QMessageBox::Information, text::kSettingsCaption,

@@ -1,24 +1,15 @@
 #include "device/settings_file.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <string_view>
 
+#include "link/file_access.h"
 #include "state/version.h"
 
 namespace zorvane {
@@ -244,7 +235,10 @@ std::string format_settings_file(const SettingsHeader& header, Family family,
     return out;
 }
 
-ParsedSettingsFile parse_settings_file(std::string_view text) {
+namespace {
+
+// The sections one after the other; the problems of each as it is read.
+ParsedSettingsFile parse_sections(std::string_view text) {
     ParsedSettingsFile file;
     auto problem = [&file](FileProblem::Kind kind, int line, std::string_view name = {},
                            std::string_view value = {}, std::string extra = {}) {
@@ -386,6 +380,17 @@ ParsedSettingsFile parse_settings_file(std::string_view text) {
     return file;
 }
 
+}  // namespace
+
+ParsedSettingsFile parse_settings_file(std::string_view text) {
+    ParsedSettingsFile file = parse_sections(text);
+    // Told from the top of the file down, as the technician mends them;
+    // problems of the file as a whole (line 0) come first.
+    std::stable_sort(file.problems.begin(), file.problems.end(),
+                     [](const FileProblem& a, const FileProblem& b) { return a.line < b.line; });
+    return file;
+}
+
 std::vector<FileProblem> check_file_for_device(const ParsedSettingsFile& file, DeviceModel device,
                                                bool force) {
     std::vector<FileProblem> problems;
@@ -430,8 +435,10 @@ std::vector<SettingDiff> diff_settings(const ParsedSettingsFile& file, Family fa
 std::string describe_problem(const FileProblem& p, bool ru) {
     using K = FileProblem::Kind;
     const std::string at = with_line(p, ru);
-    const std::string& n = p.name;
-    const std::string& v = p.value;
+    // Names and values come from the file: shown whole, with any control
+    // character escaped.
+    const std::string n = printable(p.name);
+    const std::string v = printable(p.value);
     switch (p.kind) {
         case K::Syntax:
             return at + (ru ? "ожидается раздел [device] или [settings], строка ИМЯ = ЗНАЧЕНИЕ "
@@ -488,145 +495,17 @@ std::string describe_problem(const FileProblem& p, bool ru) {
     return at;
 }
 
-#ifdef _WIN32
-
-namespace {
-
-std::wstring widen(const std::string& text) {
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-    return wide;
-}
-
-// The system's own words for an error, in UTF-8.
-std::string system_error_text(DWORD code) {
-    wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+FileOutcome read_settings_file(const std::string& path, ParsedSettingsFile& file) {
     std::string text;
-    if (length > 0) {
-        const int n = WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), nullptr, 0,
-                                          nullptr, nullptr);
-        text.resize(static_cast<size_t>(n));
-        WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), text.data(), n, nullptr,
-                            nullptr);
+    FileOutcome outcome = read_regular_file(path, kMaxSettingsFileBytes, text);
+    if (outcome.status == FileStatus::TooLarge) {
+        file = {};
+        file.problems.push_back({FileProblem::Kind::TooLarge, 0, {}, {}, {}});
+        return {};
     }
-    LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-        text.pop_back();
-    return text.empty() ? "error " + std::to_string(code) : text;
-}
-
-}  // namespace
-
-bool write_file_atomically(const std::string& path, std::string_view text, std::string& error) {
-    // The temporary file lives in the same directory, so that the move is
-    // one rename on one volume and a reader sees the old file or the new one.
-    const size_t slash = path.find_last_of("/\\");
-    const std::string prefix = slash == std::string::npos
-                                   ? "." + path
-                                   : path.substr(0, slash + 1) + "." + path.substr(slash + 1);
-    std::wstring temp;
-    HANDLE file = INVALID_HANDLE_VALUE;
-    DWORD failure = 0;
-    for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
-        temp = widen(prefix + "." + std::to_string(GetCurrentProcessId()) + "." +
-                     std::to_string(attempt));
-        file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-        failure = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-        if (failure != 0 && failure != ERROR_FILE_EXISTS)
-            break;
-    }
-    if (file == INVALID_HANDLE_VALUE) {
-        error = system_error_text(failure);
-        return false;
-    }
-    bool ok = true;
-    size_t done = 0;
-    while (ok && done < text.size()) {
-        DWORD written = 0;
-        const auto chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 1u << 20));
-        ok = WriteFile(file, text.data() + done, chunk, &written, nullptr) != 0 && written > 0;
-        done += written;
-    }
-    ok = ok && FlushFileBuffers(file) != 0;
-    failure = ok ? 0 : GetLastError();
-    CloseHandle(file);
-    if (ok && MoveFileExW(temp.c_str(), widen(path).c_str(),
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
-        ok = false;
-        failure = GetLastError();
-    }
-    if (!ok) {
-        DeleteFileW(temp.c_str());
-        error = system_error_text(failure);
-    }
-    return ok;
-}
-
-#else
-
-bool write_file_atomically(const std::string& path, std::string_view text, std::string& error) {
-    // The temporary file lives in the same directory, so that the rename is
-    // atomic (one file system) and a reader sees the old file or the new one.
-    const size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp = (slash == std::string::npos ? std::string() : dir) + "." + base + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    // mkstemp makes the file private; a settings file is an ordinary one.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
-    size_t done = 0;
-    while (ok && done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            done += static_cast<size_t>(n);
-    }
-    ok = ok && ::fsync(fd) == 0;
-    if (!ok)
-        error = std::strerror(errno);
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = std::strerror(errno);
-    }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = std::strerror(errno);
-    }
-    if (!ok)
-        ::unlink(temp.c_str());
-    return ok;
-}
-
-#endif
-
-bool read_settings_text(const std::string& path, std::string& text, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = std::strerror(errno);
-        return false;
-    }
-    text.assign(kMaxSettingsFileBytes + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    if (in.bad()) {
-        error = std::strerror(errno);
-        return false;
-    }
-    text.resize(static_cast<size_t>(in.gcount()));
-    return true;
+    if (outcome.ok())
+        file = parse_settings_file(text);
+    return outcome;
 }
 
 std::string settings_tool_label() {

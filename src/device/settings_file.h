@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "device/setting_write.h"
+#include "link/file_access.h"
 #include "state/device_state.h"
 #include "state/models.h"
 #include "state/variables.h"
@@ -117,6 +118,11 @@ inline constexpr size_t kMaxSettingsFileBytes = 64 * 1024;
 
 ParsedSettingsFile parse_settings_file(std::string_view text);
 
+// The file at `path` read (only a regular file, at most
+// kMaxSettingsFileBytes) and parsed. A larger file is a TooLarge problem of
+// `file`; a file that cannot be read at all is a failed outcome, saying why.
+FileOutcome read_settings_file(const std::string& path, ParsedSettingsFile& file);
+
 // The problems of loading a well-formed file onto a device of `device`
 // model. A file of the other voltage class is a problem unless `force`.
 std::vector<FileProblem> check_file_for_device(const ParsedSettingsFile& file, DeviceModel device,
@@ -137,15 +143,6 @@ struct SettingDiff {
 // `device_wire` holds one value per row of file_settings(family).
 std::vector<SettingDiff> diff_settings(const ParsedSettingsFile& file, Family family,
                                        std::span<const uint16_t> device_wire);
-
-// Writes `text` to `path` whole or not at all: a temporary file beside it,
-// flushed to the disk, then renamed over it. On failure the earlier file (if
-// any) is left as it was, no temporary file stays behind, and `error` says
-// what failed.
-bool write_file_atomically(const std::string& path, std::string_view text, std::string& error);
-
-// Reads at most kMaxSettingsFileBytes (one more tells that it is larger).
-bool read_settings_text(const std::string& path, std::string& text, std::string& error);
 
 // "2026-12-10T09:30:00Z" for the current time.
 std::string utc_timestamp_now();

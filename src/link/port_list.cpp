@@ -19,7 +19,7 @@ void check_access(std::vector<PortInfo>& ports) {
 
 PortInfo port_from_text(const std::string& text) {
     PortInfo port;
-    if (const int com = com_number_of_name(text); com > 0) {
+    if (const int com = com_number_typed(text); com > 0) {
         port.com = com;
         port.path = resolve_port_path(com);
         return port;

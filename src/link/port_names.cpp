@@ -117,6 +117,15 @@ int com_number_of_name(std::string_view name) {
     return n > 0 ? n : 0;
 }
 
+int com_number_typed(std::string_view name) {
+    // Leading zeros are a way of typing the number, not another port.
+    size_t zeros = 3;
+    while (zeros + 1 < name.size() && name[zeros] == '0') ++zeros;
+    if (name.size() < 4 || zeros == 3)
+        return com_number_of_name(name);
+    return com_number_of_name(std::string(name.substr(0, 3)) + std::string(name.substr(zeros)));
+}
+
 int com_port_of_device_name(std::string_view name) {
 #ifdef _WIN32
     // The system's own name is the COM name.

@@ -17,6 +17,10 @@ inline constexpr int kLastListedCom = 255;
 // n of "COMn" (any case, no leading zero, no sign); 0 for any other text.
 int com_number_of_name(std::string_view name);
 
+// n of a COM name as a user types it: "COM3", "com3" and "COM03" alike;
+// 0 for any other text.
+int com_number_typed(std::string_view name);
+
 // COMn of a terminal's name in /dev ("ttyUSB3" is COM36); 0 when the table
 // has no row for it.
 int com_port_of_device_name(std::string_view name);

@@ -21,6 +21,8 @@ constexpr DWORD kReadTotalConstantMs = 50;
 constexpr DWORD kWriteTotalPerByteMs = 5;
 constexpr DWORD kWriteTotalConstantMs = 5;
 
+}  // namespace
+
 std::wstring wide_path(const std::string& utf8) {
     if (utf8.empty()) {
         return {};
@@ -58,6 +60,8 @@ std::string system_text(DWORD error) {
     }
     return utf8.empty() ? "error " + std::to_string(error) : utf8;
 }
+
+namespace {
 
 class Win32Backend final : public PortBackend {
   public:

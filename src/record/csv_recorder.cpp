@@ -6,51 +6,24 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+
+#include "link/file_access.h"
 
 namespace zorvane {
 
 namespace {
 
-// The first line, the second line and whether the file ends with a line
-// end; an empty or missing file has no first line.
-struct FileStart {
-    bool exists = false;
-    std::string first;
-    std::string second;
-    bool ends_with_newline = true;
-};
-
-FileStart read_file_start(const std::string& path) {
-    FileStart start;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return start;
-    }
-    start.exists = true;
-    std::getline(in, start.first);
-    std::getline(in, start.second);
-    in.clear();
-    in.seekg(0, std::ios::end);
-    const auto size = static_cast<std::streamoff>(in.tellg());
-    if (size > 0) {
-        in.seekg(size - 1);
-        start.ends_with_newline = in.get() == '\n';
-    }
-    return start;
-}
-
-std::string first_cell(const std::string& line) {
-    return line.substr(0, line.find(','));
-}
+constexpr std::string_view kFixedColumns = "time,elapsed_s,link";
+// A refusal quotes this much of a first line that is no header at all.
+constexpr size_t kQuotedBytes = 160;
 
 // The cells of a header, for saying where two headers part.
-std::vector<std::string> cells(const std::string& line) {
+std::vector<std::string> cells(std::string_view line) {
     std::vector<std::string> out;
     size_t begin = 0;
     for (;;) {
         const size_t comma = line.find(',', begin);
-        out.push_back(line.substr(begin, comma - begin));
+        out.push_back(printable(line.substr(begin, comma - begin)));
         if (comma == std::string::npos) {
             return out;
         }
@@ -58,7 +31,7 @@ std::vector<std::string> cells(const std::string& line) {
     }
 }
 
-std::string header_difference(const std::string& ours, const std::string& theirs) {
+std::string header_difference(std::string_view ours, std::string_view theirs) {
     const std::vector<std::string> a = cells(ours);
     const std::vector<std::string> b = cells(theirs);
     for (size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
@@ -69,7 +42,19 @@ std::string header_difference(const std::string& ours, const std::string& theirs
                    "' in this recording";
         }
     }
-    return "line ends differ";
+    return "the same columns";
+}
+
+// The line at the start of `text`, without its line end; `ended` tells
+// whether a '\n' ended it.
+std::string_view line_at(std::string_view text, bool& ended, bool& crlf) {
+    const size_t end = text.find('\n');
+    ended = end != std::string_view::npos;
+    std::string_view line = text.substr(0, end);
+    crlf = ended && line.ends_with('\r');
+    if (crlf)
+        line.remove_suffix(1);
+    return line;
 }
 
 void append_number(std::string& out, double value, bool single) {
@@ -129,6 +114,44 @@ int64_t parse_iso_utc_ms(const std::string& text) {
     return time.time_since_epoch().count();
 }
 
+RecordingStart read_recording_start(std::string_view start, std::string_view header) {
+    RecordingStart out;
+    if (start.empty())
+        return out;
+    bool ended = false;
+    const std::string_view first = line_at(start, ended, out.crlf);
+    if (!ended && start.size() >= kRecordingStartBytes) {
+        out.kind = RecordingStart::Kind::NotARecording;
+        out.found = "no line end in its first " + size_text(kRecordingStartBytes);
+        return out;
+    }
+    if (first == header) {
+        out.kind = RecordingStart::Kind::Continue;
+        if (!ended)
+            return out;
+        bool crlf = false;
+        const size_t next = first.size() + (out.crlf ? 2 : 1);
+        const std::string_view second = line_at(start.substr(next), ended, crlf);
+        out.first_ms = parse_iso_utc_ms(std::string(second.substr(0, second.find(','))));
+        return out;
+    }
+    if (first == kFixedColumns || first.starts_with(std::string(kFixedColumns) + ",")) {
+        out.kind = RecordingStart::Kind::OtherRecording;
+        out.found = header_difference(header, first);
+        return out;
+    }
+    out.kind = RecordingStart::Kind::NotARecording;
+    if (first.empty()) {
+        out.found = "its first line is empty";
+    } else if (first.size() <= kQuotedBytes) {
+        out.found = "its first line is '" + printable(first) + "'";
+    } else {
+        out.found = "its first line is '" + printable(first.substr(0, kQuotedBytes)) + "…' (" +
+                    std::to_string(first.size()) + " bytes)";
+    }
+    return out;
+}
+
 std::string CsvRecorder::header(std::span<const RecordColumn> columns) {
     std::string line = "time,elapsed_s,link";
     for (const RecordColumn& column : columns) {
@@ -157,6 +180,7 @@ std::string CsvRecorder::open(const std::string& path, std::span<const RecordCol
     m_lost = false;
     m_rows = 0;
 
+    m_line_end = "\n";
     const std::string head = header(columns);
     bool write_header = true;
     bool newline_first = false;
@@ -164,31 +188,46 @@ std::string CsvRecorder::open(const std::string& path, std::span<const RecordCol
         m_file = stdout;
         m_owns_file = false;
     } else {
-        const FileStart start = read_file_start(path);
-        if (start.exists && !start.first.empty()) {
-            if (start.first != head) {
-                m_error = path + ": the file holds another recording (" +
-                          header_difference(head, start.first) +
-                          "); nothing was written, choose another file";
-                m_refused = true;
-                return m_error;
-            }
-            write_header = false;
-            // A run killed in the middle of a row left it without its line
-            // end: the next row starts on a line of its own.
-            newline_first = !start.ends_with_newline;
-            m_first_ms = parse_iso_utc_ms(first_cell(start.second));
-        }
-        m_file = std::fopen(path.c_str(), "ab");
-        if (m_file == nullptr) {
-            m_error = path + ": " + std::strerror(errno);
+        std::FILE* file = nullptr;
+        if (const FileOutcome opened = open_regular_file(path, FileUse::Append, file);
+            !opened.ok()) {
+            m_error = path + ": " + opened.error + "; nothing was written";
             return m_error;
         }
+        // The start of the file tells whether it is this recording; the
+        // last byte, whether a killed run left a row without its line end.
+        std::string start(kRecordingStartBytes, '\0');
+        start.resize(std::fread(start.data(), 1, start.size(), file));
+        const bool ends_with_newline =
+            start.empty() || (std::fseek(file, -1, SEEK_END) == 0 && std::getc(file) == '\n');
+        const bool unreadable = std::ferror(file) != 0;
+        const RecordingStart found = read_recording_start(start, head);
+        if (unreadable || found.kind == RecordingStart::Kind::OtherRecording ||
+            found.kind == RecordingStart::Kind::NotARecording) {
+            m_refused = found.kind == RecordingStart::Kind::OtherRecording;
+            m_error = path + ": " +
+                      (unreadable  ? std::string(std::strerror(errno))
+                       : m_refused ? "the file holds another recording (" + found.found + ")"
+                                   : "not a recording of this tool (" + found.found + ")") +
+                      "; nothing was written, choose another file";
+            std::fclose(file);
+            return m_error;
+        }
+        if (found.kind == RecordingStart::Kind::Continue) {
+            write_header = false;
+            newline_first = !ends_with_newline;
+            m_first_ms = found.first_ms;
+            // A copy that went through Windows keeps its CR LF line ends.
+            if (found.crlf)
+                m_line_end = "\r\n";
+        }
+        std::fseek(file, 0, SEEK_END);
+        m_file = file;
         m_owns_file = true;
     }
-    std::string prefix = newline_first ? "\n" : "";
+    std::string prefix = newline_first ? m_line_end : "";
     if (write_header) {
-        prefix += head + "\n";
+        prefix += head + m_line_end;
     }
     if (!prefix.empty() && (std::fputs(prefix.c_str(), m_file) < 0 || std::fflush(m_file) != 0)) {
         m_error = path + ": " + std::strerror(errno);
@@ -256,7 +295,7 @@ bool CsvRecorder::write_row(int64_t time_ms, bool lost, const std::vector<double
             append_number(line, (*values)[i], m_single[i]);
         }
     }
-    line += '\n';
+    line += m_line_end;
     // One write per row, flushed at once: a killed run loses no written row.
     if (std::fwrite(line.data(), 1, line.size(), m_file) != line.size() ||
         std::fflush(m_file) != 0) {

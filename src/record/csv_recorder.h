@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "record/record_columns.h"
@@ -29,8 +30,9 @@ class CsvRecorder {
     CsvRecorder& operator=(const CsvRecorder&) = delete;
 
     // Starts a recording into `path` ("-" for standard output) with these
-    // columns. An existing file with the same header is continued; a file
-    // with another header is left alone and refused. At most one row per
+    // columns. Only a regular file is taken. An existing file whose first
+    // line is this recording's header is continued (with its line ends); any
+    // other file is left alone and refused. At most one row per
     // `interval_ms` (0: one per pass). Returns an empty string on success,
     // otherwise what went wrong, for the user.
     std::string open(const std::string& path, std::span<const RecordColumn> columns,
@@ -47,7 +49,8 @@ class CsvRecorder {
 
     int64_t rows() const { return m_rows; }  // rows of readings written by this run
     const std::string& error() const { return m_error; }
-    // The last open() failed because the file holds another recording.
+    // The last open() failed because the file holds a recording of this
+    // tool with other columns.
     bool refused_other_header() const { return m_refused; }
 
     // The header row (without the line end) for these columns.
@@ -66,7 +69,30 @@ class CsvRecorder {
     int64_t m_rows = 0;
     std::string m_error;
     bool m_refused = false;
+    const char* m_line_end = "\n";
 };
+
+// How much of an existing file is read to tell whether it is a recording to
+// continue: far more than any header of ours plus its first row.
+inline constexpr size_t kRecordingStartBytes = 64 * 1024;
+
+// What the start of an existing file says about continuing it.
+struct RecordingStart {
+    enum class Kind {
+        New,             // an empty file: the header goes first
+        Continue,        // the first line is exactly this recording's header
+        OtherRecording,  // a header of this tool with other columns
+        NotARecording,   // anything else
+    };
+    Kind kind = Kind::New;
+    bool crlf = false;      // its lines end with CR LF (a copy made on Windows)
+    int64_t first_ms = -1;  // time of its first row, -1 when there is none
+    std::string found;      // for a refusal: what the file holds, printable
+};
+
+// Reads the first bytes of a file (at most kRecordingStartBytes of it)
+// against the header (without line end) of the recording to be continued.
+RecordingStart read_recording_start(std::string_view start, std::string_view header);
 
 // "2026-12-10T11:48:56.123Z"
 std::string iso_utc_ms(int64_t time_ms);

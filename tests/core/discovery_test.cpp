@@ -133,8 +133,15 @@ TEST_F(Discovery, ScanListsDevicesByPortAndPollsTheLastFind) {
 
     EXPECT_EQ(cli::scan_listing_line(found[0]), "COM2\tQM-48. S/N: 12345");
     const FoundDevice odd_caption{12, "", DeviceModel::KX24, "", "KX-24. S/N: A\tB\nC\x7f"};
-    EXPECT_EQ(cli::scan_listing_line(odd_caption), "COM12\tKX-24. S/N: A?B?C?")
+    EXPECT_EQ(cli::scan_listing_line(odd_caption), "COM12\tKX-24. S/N: A\\x09B\\x0aC\\x7f")
         << "one line, one tab";
+    // Cyrillic stays as it is; a C1 control (CSI) and a byte that is no
+    // UTF-8 do not reach the terminal raw.
+    EXPECT_EQ(cli::scan_listing_line(found[1]), "COM5\tKX-48. S/N: не назначен");
+    const FoundDevice c1{12, "", DeviceModel::KX24, "",
+                         "S/N: \xc2\x9b"
+                         "2J\xff\xd0"};
+    EXPECT_EQ(cli::scan_listing_line(c1), "COM12\tS/N: \\xc2\\x9b2J\\xff\\xd0");
 }
 
 TEST_F(Discovery, BadAnswersSkipAPortWithoutTouchingThePolledPort) {

@@ -368,21 +368,20 @@ TEST(SettingsFile, ASaveThatCannotCompleteLeavesTheEarlierFileAndNoPartOfTheNew)
     TempDir dir;
     const std::string earlier = "[device]\nformat = 1\nmodel = KX-24\n";
     const std::string path = dir.file("unit.kxf", earlier);
-    std::string error;
 
     ASSERT_EQ(::chmod(dir.path.c_str(), 0555), 0);
     {
         NoDacOverride guard;
-        EXPECT_FALSE(write_file_atomically(path, "new contents\n", error));
+        const FileOutcome denied = write_file_atomically(path, "new contents\n");
+        EXPECT_FALSE(denied.ok());
+        EXPECT_FALSE(denied.error.empty());
     }
-    EXPECT_FALSE(error.empty());
     ASSERT_EQ(::chmod(dir.path.c_str(), 0755), 0);
 
-    // The target is a directory: the temporary file is written, the rename
-    // fails, and the temporary file goes.
+    // The target is a directory: refused before anything is written.
     const std::string target = (dir.path / "folder").string();
     fs::create_directory(target);
-    EXPECT_FALSE(write_file_atomically(target, "new contents\n", error));
+    EXPECT_EQ(write_file_atomically(target, "new contents\n").status, FileStatus::NotRegular);
 
     EXPECT_EQ(slurp(path), earlier);
     int entries = 0;
@@ -390,7 +389,8 @@ TEST(SettingsFile, ASaveThatCannotCompleteLeavesTheEarlierFileAndNoPartOfTheNew)
     EXPECT_EQ(entries, 2);  // unit.kxf and folder
 
     // And a save that works replaces the file whole.
-    EXPECT_TRUE(write_file_atomically(path, "new contents\n", error)) << error;
+    const FileOutcome saved = write_file_atomically(path, "new contents\n");
+    EXPECT_TRUE(saved.ok()) << saved.error;
     EXPECT_EQ(slurp(path), "new contents\n");
 }
 

@@ -7,6 +7,7 @@
 #include "device/device_session.h"
 #include "device/poll_cycle.h"
 #include "link/discovery.h"
+#include "link/file_access.h"
 #include "link/port_report.h"
 #include "link/serial_port.h"
 #include "state/device_state.h"
@@ -154,12 +155,12 @@ void report_session_events(DeviceSession& session) {
                 std::fprintf(stderr,
                              "zorvane-cli: %s: another device answers there (%s); waiting for "
                              "%s\n",
-                             where.c_str(), event.device.caption.c_str(),
-                             session.device().caption.c_str());
+                             where.c_str(), printable(event.device.caption).c_str(),
+                             printable(session.device().caption).c_str());
                 break;
             case SessionEvent::Kind::Moved:
-                std::fprintf(stderr, "zorvane-cli: %s found on %s\n", event.device.caption.c_str(),
-                             where.c_str());
+                std::fprintf(stderr, "zorvane-cli: %s found on %s\n",
+                             printable(event.device.caption).c_str(), where.c_str());
                 break;
         }
         std::fflush(stderr);

@@ -3,7 +3,6 @@
 // unplug, one CSV row per complete pass (or at most one per interval) into
 // FILE ("-": standard output). An outage writes no rows, marks the gap once
 // and the rows resume when the same unit answers again.
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +13,7 @@
 #include "app/cli/cli_commands.h"
 #include "app/cli/cli_device.h"
 #include "app/cli/cli_options.h"
+#include "app/cli/cli_values.h"
 #include "device/device_session.h"
 #include "link/serial_port.h"
 #include "record/csv_recorder.h"
@@ -31,46 +31,49 @@ int usage() {
     return 2;
 }
 
-template <typename Number>
-bool parse_number(const char* text, Number& out) {
-    const char* end = text + std::strlen(text);
-    const auto [last, error] = std::from_chars(text, end, out);
-    return error == std::errc{} && last == end;
-}
-
 struct LogOptions {
     std::string path;
-    double interval_s = 0;
-    long long count = 0;  // rows of readings; 0 = until stopped
+    double interval_s = 0;  // 0: a row per pass
+    long long count = 0;    // rows of readings; 0 = until stopped
 };
 
-bool parse_options(int argc, char** argv, LogOptions& options) {
+// A row is written after a pass, so no interval is shorter than one: the
+// quickest pass of a device that answers takes about a second.
+constexpr double kMinIntervalS = 1;
+
+// 0 when the options are good, otherwise the exit status (a message was
+// given).
+int parse_options(int argc, char** argv, LogOptions& options) {
+    OnceEach once;
     for (int i = 0; i < argc; ++i) {
         const bool has_value = i + 1 < argc;
         if (std::strcmp(argv[i], "--interval") == 0 && has_value) {
-            if (!parse_number(argv[++i], options.interval_s) ||
-                !std::isfinite(options.interval_s) || options.interval_s < 0) {
-                return false;
+            if (!once.first(argv[i]) || !seconds_option(argv[i], argv[i + 1], kMinIntervalS,
+                                                        kMaxIntervalS, options.interval_s)) {
+                return 2;
             }
+            ++i;
         } else if (std::strcmp(argv[i], "--count") == 0 && has_value) {
-            if (!parse_number(argv[++i], options.count) || options.count < 1) {
-                return false;
+            if (!once.first(argv[i]) ||
+                !whole_number_option(argv[i], argv[i + 1], 1, kMaxCount, options.count)) {
+                return 2;
             }
+            ++i;
         } else if (options.path.empty() && (argv[i][0] != '-' || std::strcmp(argv[i], "-") == 0)) {
             options.path = argv[i];
         } else {
-            return false;
+            return usage();
         }
     }
-    return !options.path.empty();
+    return options.path.empty() ? usage() : 0;
 }
 
 }  // namespace
 
 int cmd_log(int argc, char** argv) {
     LogOptions options;
-    if (!parse_options(argc, argv, options)) {
-        return usage();
+    if (const int status = parse_options(argc, argv, options); status != 0) {
+        return status;
     }
     const std::optional<FoundDevice> device = find_polled_device();
     if (!device) {

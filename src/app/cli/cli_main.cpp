@@ -1,4 +1,5 @@
 // zorvane-cli: the tool's core without the window, one command per run.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -6,6 +7,7 @@
 #include "app/cli/cli_console.h"
 #include "app/cli/cli_link.h"
 #include "app/cli/cli_options.h"
+#include "app/cli/cli_values.h"
 
 namespace zorvane::cli {
 namespace {
@@ -48,7 +50,8 @@ int usage(std::FILE* out) {
     }
     std::fprintf(out,
                  "\nExit status: 0 done (set, gen: the device holds what was sent), 1 no device,\n"
-                 "port failure or the device does not answer, 2 bad arguments or a refused value,\n"
+                 "port failure, the device does not answer or standard output could not be\n"
+                 "written, 2 bad arguments, a refused value or file,\n"
                  "3 the device holds something else after a write.\n");
     std::fprintf(out,
                  "\nevery command takes --port COMn|PATH: no search, that port only (%s).\n"
@@ -63,12 +66,17 @@ int usage(std::FILE* out) {
 int main(int argc, char** argv) {
     using namespace zorvane::cli;
     use_utf8_console(argc, argv);
+#ifdef SIGPIPE
+    // A reader that went away is a failed write, told like a full disk, not
+    // a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     if (argc < 2) {
         return usage(stderr);
     }
     if (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0 ||
         std::strcmp(argv[1], "help") == 0) {
-        return usage(stdout);
+        return finish_output(usage(stdout));
     }
     for (const Command& command : kCommands) {
         if (std::strcmp(argv[1], command.name) == 0) {
@@ -77,7 +85,7 @@ int main(int argc, char** argv) {
                 return 2;
             }
             report_link_failures();
-            return command.run(rest, argv + 2);
+            return finish_output(command.run(rest, argv + 2));
         }
     }
     std::fprintf(stderr, "zorvane-cli: unknown command '%s'\n\n", argv[1]);

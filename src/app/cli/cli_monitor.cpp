@@ -3,16 +3,16 @@
 // --follow-serial are the options every command takes.
 #include <signal.h>
 
-#include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <thread>
 
 #include "app/cli/cli_commands.h"
+#include "app/cli/cli_values.h"
 #include "app/monitor/monitor.h"
+#include "link/file_access.h"
 
 namespace zorvane::cli {
 
@@ -35,15 +35,24 @@ int usage(const char* why) {
     return 2;
 }
 
-bool parse_int(std::string_view text, int& value, int lowest) {
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc{} && end == text.data() + text.size() && value >= lowest;
-}
+// A password file holds one line; anything longer is not one.
+constexpr size_t kMaxPasswordBytes = 1024;
 
-// The first line of the file, without its line end.
-bool read_password(const char* path, std::string& password) {
-    std::ifstream file(path);
-    if (!file || !std::getline(file, password)) {
+// The first line of the file, without its line end; false after saying why
+// not.
+bool read_password(const std::string& path, std::string& password) {
+    std::FILE* file = nullptr;
+    FileOutcome outcome = open_regular_file(path, FileUse::Read, file);
+    if (outcome.ok()) {
+        bool ended = false;
+        outcome = read_line(file, kMaxPasswordBytes, password, ended);
+        std::fclose(file);
+    }
+    if (!outcome.ok()) {
+        std::fprintf(stderr, "zorvane-cli: cannot read the password file %s: %s\n", path.c_str(),
+                     outcome.status == FileStatus::Missing && file != nullptr
+                         ? "it is empty"
+                         : outcome.error.c_str());
         return false;
     }
     if (!password.empty() && password.back() == '\r') {
@@ -73,20 +82,25 @@ int cmd_monitor(int argc, char** argv) {
     monitor::MonitorOptions options;
     std::string url;
     std::string password_file;
+    OnceEach once;
     for (int i = 0; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (i + 1 >= argc) {
             return usage(("missing value after " + std::string(arg)).c_str());
         }
+        if (arg.starts_with("--") && !once.first(arg)) {
+            return 2;
+        }
         const char* value = argv[++i];
-        int seconds = 0;
+        long long number = 0;
         if (arg == "--mqtt") {
             url = value;
         } else if (arg == "--interval") {
-            if (!parse_int(value, seconds, 1) || seconds > 86400) {
-                return usage("--interval takes whole seconds, 1 or more");
+            if (!whole_number_option(arg, value, 1, static_cast<long long>(kMaxIntervalS),
+                                     number)) {
+                return 2;
             }
-            options.interval_ms = seconds * 1000;
+            options.interval_ms = static_cast<int>(number) * 1000;
         } else if (arg == "--prefix") {
             options.prefix = value;
             if (options.prefix.empty() || options.prefix.find_first_of("+#") != std::string::npos) {
@@ -103,9 +117,10 @@ int cmd_monitor(int argc, char** argv) {
                 return usage("--allow-writes takes NAME,NAME,...");
             }
         } else if (arg == "--count") {
-            if (!parse_int(value, options.count, 1)) {
-                return usage("--count takes a whole number, 1 or more");
+            if (!whole_number_option(arg, value, 1, kMaxCount, number)) {
+                return 2;
             }
+            options.count = static_cast<int>(number);
         } else {
             return usage(("unknown option " + std::string(arg)).c_str());
         }
@@ -116,13 +131,23 @@ int cmd_monitor(int argc, char** argv) {
     if (!monitor::parse_broker_url(url, options.broker)) {
         return usage("--mqtt takes mqtt://HOST[:PORT] or mqtts://HOST[:PORT]");
     }
+    if (!options.broker.cafile.empty()) {
+        // The TLS library opens it by name: looked at here first, so that a
+        // FIFO or a device node cannot hang the connection.
+        std::FILE* file = nullptr;
+        const FileOutcome outcome = open_regular_file(options.broker.cafile, FileUse::Read, file);
+        if (!outcome.ok()) {
+            std::fprintf(stderr, "zorvane-cli: cannot read the CA file %s: %s\n",
+                         options.broker.cafile.c_str(), outcome.error.c_str());
+            return 1;
+        }
+        std::fclose(file);
+    }
     if (!password_file.empty()) {
         if (options.broker.username.empty()) {
             return usage("--password-file needs --username");
         }
-        if (!read_password(password_file.c_str(), options.broker.password)) {
-            std::fprintf(stderr, "zorvane-cli: cannot read the password file %s\n",
-                         password_file.c_str());
+        if (!read_password(password_file, options.broker.password)) {
             return 1;
         }
     }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/cli/cli_values.h"
+
 namespace zorvane::cli {
 
 namespace {
@@ -11,16 +13,21 @@ CommonOptions g_options;
 
 bool take_common_options(int& argc, char** argv) {
     int kept = 0;
+    OnceEach once;
     for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--port") == 0) {
-            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+        const bool joined = std::strncmp(argv[i], "--port=", 7) == 0;
+        if (std::strcmp(argv[i], "--port") == 0 || joined) {
+            const char* value = joined ? argv[i] + 7 : i + 1 < argc ? argv[++i] : "";
+            if (value[0] == '\0') {
                 std::fprintf(stderr, "zorvane-cli: --port needs COMn or a device path\n");
                 return false;
             }
-            g_options.port = argv[++i];
-        } else if (std::strncmp(argv[i], "--port=", 7) == 0 && argv[i][7] != '\0') {
-            g_options.port = argv[i] + 7;
+            if (!once.first("--port"))
+                return false;
+            g_options.port = value;
         } else if (std::strcmp(argv[i], "--follow-serial") == 0) {
+            if (!once.first("--follow-serial"))
+                return false;
             g_options.follow_serial = true;
         } else {
             argv[kept++] = argv[i];

@@ -3,13 +3,14 @@
 // object on a line after each. The passes run on a session: a link failure
 // is told once on standard error, nothing is printed while the link is down,
 // and polling resumes when the same unit answers again.
-#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <stop_token>
 
 #include "app/cli/cli_commands.h"
 #include "app/cli/cli_device.h"
 #include "app/cli/cli_options.h"
+#include "app/cli/cli_values.h"
 #include "app/cli/state_json.h"
 #include "device/device_session.h"
 #include "state/device_state.h"
@@ -27,15 +28,16 @@ int usage() {
 }  // namespace
 
 int cmd_poll(int argc, char** argv) {
-    int count = 1;
-    if (argc == 2 && std::strcmp(argv[0], "--count") == 0) {
-        const char* end = argv[1] + std::strlen(argv[1]);
-        const auto [last, error] = std::from_chars(argv[1], end, count);
-        if (error != std::errc{} || last != end || count < 1) {
+    long long count = 1;
+    OnceEach once;
+    for (int i = 0; i < argc; i += 2) {
+        if (std::strcmp(argv[i], "--count") != 0 || i + 1 >= argc) {
             return usage();
         }
-    } else if (argc != 0) {
-        return usage();
+        if (!once.first(argv[i]) ||
+            !whole_number_option(argv[i], argv[i + 1], 1, kMaxCount, count)) {
+            return 2;
+        }
     }
     const std::optional<FoundDevice> device = find_polled_device();
     if (!device) {
@@ -43,11 +45,14 @@ int cmd_poll(int argc, char** argv) {
     }
     PollingSession polling(*device);
     DeviceSession& session = polling.session;
-    session.on_pass([](const DeviceState& state) {
-        std::printf("%s\n", device_state_json(state).c_str());
-        std::fflush(stdout);
+    // Output nobody receives (a full disk, a closed pipe) ends the polling.
+    std::stop_source output_failed;
+    session.on_pass([&output_failed](const DeviceState& state) {
+        if (std::printf("%s\n", device_state_json(state).c_str()) < 0 || std::fflush(stdout) != 0) {
+            output_failed.request_stop();
+        }
     });
-    session.run(count);
+    session.run(static_cast<int>(count), output_failed.get_token());
     return 0;
 }
 

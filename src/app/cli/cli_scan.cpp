@@ -8,6 +8,7 @@
 #include "app/cli/cli_device.h"
 #include "app/cli/cli_options.h"
 #include "link/discovery.h"
+#include "link/file_access.h"
 #include "link/port_report.h"
 #include "link/serial_port.h"
 #include "state/device_state.h"
@@ -16,14 +17,9 @@ namespace zorvane::cli {
 
 std::string scan_listing_line(const FoundDevice& device) {
     // The serial number is whatever bytes the device sent; a tab or line
-    // break in it must not split or merge the lines of the listing.
-    std::string caption = device.caption;
-    for (char& c : caption) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            c = '?';
-        }
-    }
+    // break in it must not split or merge the lines of the listing, nor an
+    // escape sequence reach the terminal.
+    const std::string caption = printable(device.caption);
     // A port outside the table is named by its path.
     const std::string port = device.port > 0 && device.port <= kLastComPort
                                  ? "COM" + std::to_string(device.port)

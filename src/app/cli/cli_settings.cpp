@@ -17,8 +17,10 @@
 #include "app/cli/cli_commands.h"
 #include "app/cli/cli_device.h"
 #include "app/cli/cli_link.h"
+#include "app/cli/cli_values.h"
 #include "device/settings_file.h"
 #include "device/settings_transfer.h"
+#include "link/file_access.h"
 #include "link/serial_port.h"
 #include "state/device_state.h"
 
@@ -51,8 +53,11 @@ bool parse_options(int argc, char** argv, Options& options) {
         return false;
     options.verb = argv[0];
     options.file = argv[1];
+    OnceEach once;
     for (int i = 2; i < argc; ++i) {
         const std::string_view arg = argv[i];
+        if (arg.starts_with("--") && !once.first(arg))
+            return false;
         if (arg == "--yes" && options.verb == "load") {
             options.yes = true;
         } else if (arg == "--force" && options.verb != "save") {
@@ -93,11 +98,11 @@ int save(const Options& options, SerialPort& port, const DeviceFinder& find_devi
     }
     const SettingsHeader header{model_profile(device->model).name, device->serial,
                                 utc_timestamp_now(), settings_tool_label()};
-    std::string error;
-    if (!write_file_atomically(options.file, format_settings_file(header, family, reading.wire),
-                               error)) {
+    if (const FileOutcome written =
+            write_file_atomically(options.file, format_settings_file(header, family, reading.wire));
+        !written.ok()) {
         std::fprintf(stderr, "zorvane-cli: %s: %s; nothing saved\n", options.file.c_str(),
-                     error.c_str());
+                     written.error.c_str());
         return kRefused;
     }
     std::printf("saved %zu settings of %s to %s\n", reading.wire.size(), header.model.c_str(),
@@ -172,15 +177,14 @@ int report(const ApplyResult& result) {
 }
 
 int diff_or_load(const Options& options, SerialPort& port, const DeviceFinder& find_device) {
-    std::string text;
-    std::string error;
-    if (!read_settings_text(options.file, text, error)) {
-        std::fprintf(stderr, "zorvane-cli: %s: %s\n", options.file.c_str(), error.c_str());
-        return kRefused;
-    }
     // Everything that can be told from the file alone is told before the
     // device is even searched for.
-    const ParsedSettingsFile file = parse_settings_file(text);
+    ParsedSettingsFile file;
+    if (const FileOutcome read = read_settings_file(options.file, file); !read.ok()) {
+        std::fprintf(stderr, "zorvane-cli: %s: %s; nothing was read\n", options.file.c_str(),
+                     read.error.c_str());
+        return kRefused;
+    }
     if (!file.ok()) {
         print_problems(options.file, file.problems);
         return kRefused;
@@ -200,7 +204,7 @@ int diff_or_load(const Options& options, SerialPort& port, const DeviceFinder& f
     }
     if (!file.header.serial.empty() && file.header.serial != device.serial) {
         std::fprintf(stderr, "zorvane-cli: the file was saved from S/N %s, this device is S/N %s\n",
-                     file.header.serial.c_str(), device.serial.c_str());
+                     printable(file.header.serial).c_str(), printable(device.serial).c_str());
     }
     const Family family = family_of_polled();
     SettingsReading reading;
