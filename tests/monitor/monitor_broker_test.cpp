@@ -343,7 +343,8 @@ TEST(MonitorBroker, OutagesOfTheDeviceAndOfTheBroker) {
 }
 
 // Two hosts' monitors on one broker: each unit depends on its own monitor's
-// availability, so one stopping leaves the other's units available.
+// availability, so one stopping leaves the other's units available. One
+// of them speaks to Home Assistant under another discovery prefix.
 TEST(MonitorBroker, TwoInstancesStopApart) {
     TempDir dir;
     const fs::path ports_a = dir.path / "a";
@@ -360,14 +361,21 @@ TEST(MonitorBroker, TwoInstancesStopApart) {
     MonitorRun a(dir.path / "log_a", ports_a,
                  {"--mqtt", broker.url(), "--interval", "1", "--port", "COM3", "--instance", "a"});
     MonitorRun b(dir.path / "log_b", ports_b,
-                 {"--mqtt", broker.url(), "--interval", "1", "--port", "COM3", "--instance", "b"});
+                 {"--mqtt", broker.url(), "--interval", "1", "--port", "COM3", "--instance", "b",
+                  "--discovery-prefix", "ha"});
     ASSERT_TRUE(sub.wait_for("zorvane/qm24_11/link", "up")) << a.log();
     ASSERT_TRUE(sub.wait_for("zorvane/kx48_22/link", "up")) << b.log();
-    const auto config = sub.wait_for_topic("homeassistant/sensor/kx48_22/Pmax/config");
+    const auto config = sub.wait_for_topic("ha/sensor/kx48_22/Pmax/config");
     ASSERT_TRUE(config);
     EXPECT_EQ(text(parse(config->payload)["availability"][0]["topic"]),
               "zorvane/bridge/b/availability");
     ASSERT_TRUE(sub.wait_for("zorvane/bridge/b/availability", "online"));
+    ASSERT_TRUE(sub.wait_for_topic("homeassistant/sensor/qm24_11/Pmax/config"));
+    // Home Assistant restarting under "ha" concerns b only.
+    const size_t restart_at = sub.count();
+    sub.publish("ha/status", "online");
+    EXPECT_TRUE(
+        sub.wait_for_topic("ha/binary_sensor/zorvane_bridge_b/connection/config", restart_at));
 
     EXPECT_EQ(a.stop(SIGTERM), 0);
     ASSERT_TRUE(sub.wait_for("zorvane/bridge/a/availability", "offline"));
