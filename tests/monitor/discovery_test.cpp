@@ -301,7 +301,6 @@ TEST(MonitorDiscovery, EntitiesOfAUnit) {
     EXPECT_EQ(text(low["default_entity_id"]), "number.qm48_00042_ubatlow");
     EXPECT_EQ(text(low["name"]), "Battery low voltage");
     EXPECT_EQ(text(low["entity_category"]), "config");
-    EXPECT_FALSE(low.contains("object_id"));
     const QJsonArray availability = low["availability"].toArray();
     ASSERT_EQ(availability.size(), 2);
     EXPECT_EQ(text(availability[0]["topic"]), "zorvane/bridge/host-1/availability");
