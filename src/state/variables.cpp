@@ -27,6 +27,13 @@ constexpr const char* kSeconds = "%.0f сек.";
 constexpr int kKxThermistorControls[8] = {1048, 1046, 1052, 1047, 1045, 1049, 1053, 1050};
 constexpr int kQmThermistorControls[8] = {0, 1126, 1129, 1132, 1127, 1131, 1128, 0};
 constexpr double kSimThermistors[8] = {31.0, 34.0, 38.0, 36.0, 27.0, 28.0, 33.0, 29.0};
+// Their places, as the pages name them.
+constexpr const char* kThermistorPlaces[8] = {
+    "Right lower outer heat sink", "Right upper outer heat sink", "Right inner heat sink",
+    "Right transformer",           "Left upper outer heat sink",  "Left transformer",
+    "Left inner heat sink",        "Left lower outer heat sink"};
+// The generator's start modes, as the generator tab lists them.
+constexpr const char* kStartModes[2] = {"On mains failure", "On battery discharge"};
 
 // A live reading of the 0x41 reply.
 constexpr Variable reading(const char* key, Measure measure, const char* unit, uint8_t word,
@@ -83,9 +90,19 @@ constexpr Variable qm_named(const char* qm_name, Variable v) {
     return v;
 }
 
-constexpr Variable choice(uint16_t last, Variable v) {
+constexpr Variable choice(uint16_t last, const char* const* options, Variable v) {
     v.choice = true;
     v.wire_max = last;
+    v.options = options;
+    return v;
+}
+
+// `Label{"Battery low voltage"} + setting(...)`: a row with its label.
+struct Label {
+    const char* text;
+};
+constexpr Variable operator+(Label label, Variable v) {
+    v.label = label.text;
     return v;
 }
 
@@ -97,87 +114,117 @@ constexpr Variable applies_while_zero(FloatField other, Variable v) {
 // In the order of the poll JSON: readings, settings, then the arrays.
 // clang-format off
 constexpr Variable kVariables[] = {
+    Label{"Output voltage"} +
     reading("out_voltage", Voltage, "V", 0, 10, &S::out_voltage, 1020, 1029, 230.0, 230.0,
             "output voltage (RMS)"),
+    Label{"Output current"} +
     reading("out_current", Current, "A", 1, 100, &S::out_current, 1022, 1030, 4.35, 4.35,
             "output current"),
+    Label{"Output power"} +
     reading("out_power", ApparentPower, "VA", 2, 1, &S::out_power, 1023, 1033, 1000, 1000,
             "output apparent power"),
+    Label{"Battery voltage"} +
     reading("bat_voltage", Voltage, "V", 3, 10, &S::bat_voltage, 1024, 1036, 26.4, 52.8,
             "battery voltage"),
     Variable{.name = "case_temperature", .key = "case_temperature", .families = Both,
              .measure = Temperature, .unit = "°C", .read_code = 0x47, .width = 2,
              .conversion = Conversion::CaseSensor, .field = &S::case_temperature,
              .format = kDegrees, .kx_control = 1051, .qm_control = 1133, .sim24 = 32.0,
-             .sim48 = 32.0, .description = "temperature inside the case"},
+             .sim48 = 32.0, .description = "temperature inside the case",
+             .label = "Case temperature"},
     Variable{.name = "bat_temperature", .key = "bat_temperature", .families = Qm,
              .measure = Temperature, .unit = "°C", .read_code = 0x77, .width = 1,
              .field = &S::bat_temperature, .format = kDegrees, .qm_control = 1103,
-             .sim24 = 25.0, .sim48 = 25.0, .description = "battery temperature"},
+             .sim24 = 25.0, .sim48 = 25.0, .description = "battery temperature",
+             .label = "Battery temperature"},
 
     //      name            key                  families measure unit  read width scale field
     //      format    KX    QM    QM tab         sim 24 V  48 V
+    Label{"Nominal output voltage"} +
     qm_named("UrmsNom", setting("UoutNom", "set_uout_nom", Both, Voltage, "V", 0x4C, 2, 10,
             &S::set_uout_nom, kVolts, 1037, 1094, Inverter, 230.0, 230.0,
             "nominal output voltage")),
+    Label{"Battery low voltage"} +
     setting("UbatLow", "set_ubat_low", Both, Voltage, "V", 0x4E, 2, 10, &S::set_ubat_low,
             kVolts, 1039, 1090, Inverter, 22.0, 44.0, "battery voltage that warns of a low battery"),
+    Label{"Battery cut-off voltage"} +
     setting("UbatMin", "set_ubat_min", Both, Voltage, "V", 0x50, 2, 10, &S::set_ubat_min,
             kVolts, 1042, 1091, Inverter, 21.0, 42.0, "battery voltage that stops generation"),
+    Label{"Battery restart voltage"} +
     setting("UbatMinOn", "set_ubat_min_on", Both, Voltage, "V", 0x40, 2, 10, &S::set_ubat_min_on,
             kVolts, 1041, 1092, Inverter, 24.0, 48.0,
             "battery voltage at which generation may start again"),
+    Label{"Maximum output power"} +
     setting("Pmax", "set_pmax", Both, ApparentPower, "VA", 0x52, 2, 1, &S::set_pmax,
             kPower, 1040, 1093, Inverter, 3000, 5000, "largest output power"),
+    Label{"Low mains lower threshold"} +
     setting("UrmslowL", "set_urms_low_l", Qm, Voltage, "V", 0x58, 2, 10, &S::set_urms_low_l,
             kVolts, 0, 1095, MainsTransfer, 170.0, 170.0, "low mains voltage, lower threshold"),
+    Label{"Low mains upper threshold"} +
     setting("UrmslowH", "set_urms_low_h", Qm, Voltage, "V", 0x5A, 2, 10, &S::set_urms_low_h,
             kVolts, 0, 1096, MainsTransfer, 180.0, 180.0, "low mains voltage, upper threshold"),
+    Label{"High mains upper threshold"} +
     setting("UrmshighH", "set_urms_high_h", Qm, Voltage, "V", 0x5C, 2, 10, &S::set_urms_high_h,
             kVolts, 0, 1097, MainsTransfer, 250.0, 250.0, "high mains voltage, upper threshold"),
+    Label{"High mains lower threshold"} +
     setting("UrmshighL", "set_urms_high_l", Qm, Voltage, "V", 0x5E, 2, 10, &S::set_urms_high_l,
             kVolts, 0, 1098, MainsTransfer, 245.0, 245.0, "high mains voltage, lower threshold"),
+    Label{"Nominal charge current"} +
     setting("IchrgNom", "set_ichrg_nom", Qm, Current, "A", 0x60, 2, 10, &S::set_ichrg_nom,
             kAmps1, 0, 1102, Charger, 20.0, 10.0, "nominal charge current"),
+    Label{"Absorption end factor"} +
     setting("AbsEndFactor", "set_abs_end_factor", Qm, Count, "", 0x62, 1, 1,
             &S::set_abs_end_factor, "%.0f ", 0, 1084, Charger, 10, 10,
             "drop factor of the charge current that ends Absorption and starts Float"),
+    Label{"Absorption time limit"} +
     setting("AbsTime", "set_abs_time", Qm, Duration, "min", 0x64, 2, 1, &S::set_abs_time,
             kMinutes, 0, 1086, Charger, 120, 120, "longest Absorption stage"),
+    Label{"Float time"} +
     setting("FloatTime", "set_float_time", Qm, Duration, "min", 0x66, 2, 1, &S::set_float_time,
             kMinutes, 0, 1099, Charger, 480, 480, "length of the Float stage"),
+    Label{"Repeated float interval"} +
     setting("RFloatTime", "set_rfloat_time", Qm, Duration, "d", 0x68, 2, 1440,
             &S::set_rfloat_time, kDays, 0, 1100, Charger, 7, 7,
             "interval of the repeated Float charge (kept in minutes by the device)"),
+    Label{"Repeated absorption time"} +
     setting("RAbsTime", "set_rabs_time", Qm, Duration, "min", 0x6A, 2, 1, &S::set_rabs_time,
             kMinutes, 0, 1101, Charger, 30, 30, "length of the repeated Absorption stage"),
+    Label{"Generator type"} +
     setting("EGenType", "set_egen_type", Qm, Count, "", 0x6C, 1, 1, &S::set_egen_type,
             "%.0f", 0, 1126, Generator, 1, 1, "external generator type (a device code)"),
-    choice(1, setting("EGenUbat", "set_egen_ubat", Qm, Count, "", 0x6E, 1, 1, &S::set_egen_ubat,
+    Label{"Generator start mode"} +
+    choice(1, kStartModes,
+           setting("EGenUbat", "set_egen_ubat", Qm, Count, "", 0x6E, 1, 1, &S::set_egen_ubat,
             "%.0f", 0, 1088, Generator, 0, 0,
             "external generator start: 0 on mains failure, 1 on battery discharge")),
     // Started on battery discharge, the generator has no start delay.
+    Label{"Generator start delay"} +
     applies_while_zero(&S::set_egen_ubat, setting("EGenOnTime", "set_egen_on_time", Qm,
             Duration, "s", 0x70, 2, 1, &S::set_egen_on_time, kSeconds, 0, 1082, Generator, 60,
             60, "delay from a mains failure to the generator start")),
+    Label{"Generator maximum power"} +
     setting("EGenPmax", "set_egen_pmax", Qm, ApparentPower, "VA", 0x72, 2, 1,
             &S::set_egen_pmax, kPower, 0, 1080, Generator, 2000, 4000,
             "largest power drawn from the external generator"),
+    Label{"Generator training interval"} +
     setting("EGenSleep", "set_egen_sleep", Qm, Duration, "d", 0x74, 1, 1, &S::set_egen_sleep,
             kDays, 0, 1081, Generator, 7, 7, "interval between generator training runs"),
+    Label{"Generator training run length"} +
     setting("EGenWork", "set_egen_work", Qm, Duration, "s", 0x76, 2, 1, &S::set_egen_work,
             kSeconds, 0, 1083, Generator, 20, 20,
             "length of a generator training run; 0 switches training runs off"),
 
     Variable{.name = "temp_raw", .key = "temp_raw", .families = Both, .measure = Count,
              .unit = "", .read_code = 0x46, .word = 8, .width = 2, .scale = 1,
-             .array = &S::temp_raw, .description = "raw thermistor readings, converter counts"},
+             .array = &S::temp_raw, .description = "raw thermistor readings, converter counts",
+             .label = "thermistor count", .each_place = kThermistorPlaces},
     Variable{.name = "temperatures", .key = "temperatures", .families = Both,
              .measure = Temperature, .unit = "°C", .read_code = 0x46, .word = 8, .width = 2,
              .conversion = Conversion::Thermistor, .array = &S::temperatures,
              .format = kDegrees, .kx_each = kKxThermistorControls,
              .qm_each = kQmThermistorControls, .sim_each = kSimThermistors,
-             .description = "heat sink and transformer temperatures"},
+             .description = "heat sink and transformer temperatures",
+             .label = "temperature", .each_place = kThermistorPlaces},
 };
 // clang-format on
 
@@ -185,19 +232,24 @@ constexpr StatusBit kStatusBits[] = {
     {"three_phase_slave", Family::Kx, &S::kx_status1, 0, "three-phase mode, slave"},
     {"parallel_slave", Family::Kx, &S::kx_status1, 1, "parallel mode, slave"},
     {"generation", Family::Kx, &S::kx_status1, 2, "generation on"},
-    {"overheat", Family::Kx, &S::kx_status1, 3, "overheat"},
-    {"overload", Family::Kx, &S::kx_status2, 3, "overload"},
-    {"battery_low", Family::Kx, &S::kx_status2, 4, "battery low"},
+    {"overheat", Family::Kx, &S::kx_status1, 3, "overheat", "Overheat", StatusBit::Meaning::Heat},
+    {"overload", Family::Kx, &S::kx_status2, 3, "overload", "Overload",
+     StatusBit::Meaning::Problem},
+    {"battery_low", Family::Kx, &S::kx_status2, 4, "battery low", "Battery low",
+     StatusBit::Meaning::BatteryLow},
     // The mode bits sit the other way about than on a KX device.
     {"parallel_slave", Family::Qm, &S::qm_status1, 0, "parallel mode, slave"},
     {"three_phase_slave", Family::Qm, &S::qm_status1, 1, "three-phase mode, slave"},
     {"generation", Family::Qm, &S::qm_status1, 2, "generation on"},
-    {"overheat", Family::Qm, &S::qm_status1, 3, "overheat"},
-    {"source_present", Family::Qm, &S::qm_status1, 6, "an input source is present"},
+    {"overheat", Family::Qm, &S::qm_status1, 3, "overheat", "Overheat", StatusBit::Meaning::Heat},
+    {"source_present", Family::Qm, &S::qm_status1, 6, "an input source is present",
+     "Input source present", StatusBit::Meaning::Power},
     {"source_generator", Family::Qm, &S::qm_status1, 7,
-     "the input source is the external generator"},
-    {"overload", Family::Qm, &S::qm_status2, 3, "overload"},
-    {"battery_low", Family::Qm, &S::qm_status2, 4, "battery low"},
+     "the input source is the external generator", "Input from the generator"},
+    {"overload", Family::Qm, &S::qm_status2, 3, "overload", "Overload",
+     StatusBit::Meaning::Problem},
+    {"battery_low", Family::Qm, &S::qm_status2, 4, "battery low", "Battery low",
+     StatusBit::Meaning::BatteryLow},
     {"bulk", Family::Qm, &S::qm_status2, 5, "charging stage BULK"},
     {"absorption", Family::Qm, &S::qm_status2, 6, "charging stage ABSORPTION"},
     {"float", Family::Qm, &S::qm_status2, 7, "charging stage FLOAT"},
@@ -256,6 +308,19 @@ constexpr std::array<CounterDef, kCounterCount> kCounters{{
 
 bool has_family(Families set, Family family) {
     return (static_cast<int>(set) & static_cast<int>(family)) != 0;
+}
+
+int Variable::decimals() const {
+    const char* dot = format != nullptr ? std::strchr(format, '.') : nullptr;
+    return dot != nullptr && dot[1] >= '0' && dot[1] <= '9' ? dot[1] - '0' : 0;
+}
+
+int Variable::kept_decimals() const {
+    int places = decimals();
+    for (double step = std::pow(10.0, places); step < scale; step *= 10) {
+        ++places;
+    }
+    return places;
 }
 
 const char* Variable::whole_shown_suffix() const {

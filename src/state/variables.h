@@ -104,8 +104,20 @@ struct Variable {
     const double* sim_each = nullptr;
 
     const char* description = "";
+    // The short English name a dashboard shows ("Battery low voltage"); an
+    // array's is put after the name of each element's place ("Left inner
+    // heat sink" + " temperature").
+    const char* label = "";
+    const char* const* each_place = nullptr;
+    // A choice's entries by wire value, 0 up to wire_max.
+    const char* const* options = nullptr;
 
     bool writable() const { return write_code != 0; }
+    // Decimal places the value is shown with (its format's; 0 without one),
+    // and those it is worth: more where the device keeps it finer than
+    // shown (minutes of a day count).
+    int decimals() const;
+    int kept_decimals() const;
     bool is_array() const { return array != nullptr; }
     // The name a technician of `family` knows it by.
     const char* name_for(Family family) const {
@@ -143,6 +155,10 @@ struct StatusBit {
     StatusArray array;
     int bit;
     const char* description;
+    const char* label = nullptr;  // where the description is too long for a dashboard
+    // What a set bit tells of the unit.
+    enum class Meaning : uint8_t { State, Heat, Problem, BatteryLow, Power };
+    Meaning meaning = Meaning::State;
 };
 std::span<const StatusBit> status_bits();
 const StatusBit* find_status_bit(std::string_view name, Family family);

@@ -119,9 +119,9 @@ TEST(MonitorBroker, TwoDevicesDiscoveryStateWritesAndCleanStop) {
     Subscriber sub(broker.port());
     // Left on the broker before the monitor starts: never carried out.
     sub.publish("zorvane/qm48_00042/set/UbatLow", "40", true);
-    MonitorRun monitor(
-        dir.path, ports.path(),
-        {"--mqtt", broker.url(), "--interval", "1", "--allow-writes", "UbatLow,gen"});
+    MonitorRun monitor(dir.path, ports.path(),
+                       {"--mqtt", broker.url(), "--interval", "1", "--allow-writes",
+                        "UbatLow,gen,EGenUbat", "--instance", "t1"});
 
     // Discovery: one retained config per value of each device.
     for (const auto& [id, family] :
@@ -129,6 +129,7 @@ TEST(MonitorBroker, TwoDevicesDiscoveryStateWritesAndCleanStop) {
         for (const monitor::PublishedValue& value : monitor::published_values(family)) {
             const char* component = value.kind == monitor::ValueKind::StatusBit ? "binary_sensor"
                                     : value.name == "UbatLow"                   ? "number"
+                                    : value.name == "EGenUbat"                  ? "select"
                                                                                 : "sensor";
             const std::string topic =
                 std::string("homeassistant/") + component + "/" + id + "/" + value.name + "/config";
@@ -138,10 +139,10 @@ TEST(MonitorBroker, TwoDevicesDiscoveryStateWritesAndCleanStop) {
             EXPECT_EQ(text(object["unique_id"]), std::string(id) + "_" + value.name);
             EXPECT_EQ(text(object["state_topic"]), std::string("zorvane/") + id + "/state");
             EXPECT_EQ(text(object["device"]["identifiers"][0]), id);
-            EXPECT_NE(text(object["device"]["sw_version"]).find("Zorvane"), std::string::npos);
+            EXPECT_EQ(text(object["device"]["via_device"]), "zorvane_bridge_t1");
             const QJsonArray availability = object["availability"].toArray();
             ASSERT_EQ(availability.size(), 2);
-            EXPECT_EQ(text(availability[0]["topic"]), "zorvane/availability");
+            EXPECT_EQ(text(availability[0]["topic"]), "zorvane/bridge/t1/availability");
             EXPECT_EQ(text(availability[1]["topic"]), std::string("zorvane/") + id + "/link");
             EXPECT_NE(text(object["value_template"]).find(value.json_path), std::string::npos);
             if (value.kind == monitor::ValueKind::Counter) {
@@ -221,13 +222,46 @@ TEST(MonitorBroker, TwoDevicesDiscoveryStateWritesAndCleanStop) {
     EXPECT_TRUE(holds_frame(*qm, {0xBE, 0x49, 0xAA}));
     EXPECT_FALSE(qm->with_device([](sim::SimDevice& d) { return d.generating(); }));
 
+    // The generator's start mode, chosen from its list as its entry's number.
+    qm->clear_log();
+    from = sub.count();
+    sub.publish("zorvane/qm48_00042/set/EGenUbat", "1");
+    const auto chosen = sub.wait_for_topic("zorvane/qm48_00042/result", from);
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(text(parse(chosen->payload)["result"]), "confirmed") << chosen->payload;
+    EXPECT_TRUE(holds_frame(*qm, {0xBE, 0x6D, 0x01, 0xAA}));
+    from = sub.count();
+    sub.publish("zorvane/qm48_00042/set/EGenUbat", "2");
+    const auto no_entry = sub.wait_for_topic("zorvane/qm48_00042/result", from);
+    ASSERT_TRUE(no_entry);
+    EXPECT_EQ(text(parse(no_entry->payload)["result"]), "refused") << no_entry->payload;
+
     // Home Assistant restarted: every config is sent again.
     from = sub.count();
     sub.publish("homeassistant/status", "online");
     EXPECT_TRUE(sub.wait_for_topic("homeassistant/sensor/kx24_com5/UbatLow/config", from));
 
     EXPECT_EQ(monitor.stop(SIGTERM), 0);
-    EXPECT_TRUE(sub.wait_for("zorvane/availability", "offline"));
+    const auto offline = sub.wait_for("zorvane/bridge/t1/availability", "offline");
+    ASSERT_TRUE(offline);
+    // Every unit's link went down before the monitor's offline, and none
+    // was said down before its first pass.
+    const std::vector<Received> all = sub.all();
+    for (const char* id : {"qm48_00042", "kx24_com5"}) {
+        const std::string link = std::string("zorvane/") + id + "/link";
+        std::vector<std::string> said;
+        for (const Received& r : all) {
+            if (r.topic == link) {
+                said.push_back(r.payload);
+            }
+            if (r.topic == "zorvane/bridge/t1/availability" && r.payload == "offline") {
+                break;
+            }
+        }
+        ASSERT_GE(said.size(), 2u) << link;
+        EXPECT_EQ(said.front(), "up") << link;
+        EXPECT_EQ(said.back(), "down") << link;
+    }
 
     // What a dashboard connecting now is given: the broker kept the configs
     // and the availability.
@@ -238,16 +272,17 @@ TEST(MonitorBroker, TwoDevicesDiscoveryStateWritesAndCleanStop) {
         ASSERT_TRUE(kept) << topic;
         EXPECT_TRUE(kept->retained) << topic;
     }
-    EXPECT_TRUE(late.wait_for("zorvane/availability", "offline"));
+    EXPECT_TRUE(late.wait_for("zorvane/qm48_00042/link", "down"));
+    EXPECT_TRUE(late.wait_for("zorvane/bridge/t1/availability", "offline"));
 }
 
 // Whether the broker still keeps a message on `topic` for whoever subscribes
 // next. A client subscribing now is handed every retained message first,
 // then its own marker, published once its subscription is seen to work
 // (the monitor's retained availability has arrived).
-bool kept_on_broker(int port, const std::string& topic) {
+bool kept_on_broker(int port, const std::string& topic, const std::string& instance) {
     Subscriber late(port);
-    if (!late.wait_for_topic("zorvane/availability")) {
+    if (!late.wait_for_topic("zorvane/bridge/" + instance + "/availability")) {
         ADD_FAILURE() << "no retained availability";
         return true;
     }
@@ -278,16 +313,16 @@ TEST(MonitorBroker, CommandsInOrderAndRetainedCommandsRefusedAndCleared) {
     const std::string command = "zorvane/kx24_k1/set/UbatLow";
     const std::string results = "zorvane/kx24_k1/result";
     sub.publish(command, "23.0", true);
-    MonitorRun monitor(
-        dir.path, ports.path(),
-        {"--mqtt", broker.url(), "--interval", "1", "--port", "COM5", "--allow-writes", "UbatLow"});
+    MonitorRun monitor(dir.path, ports.path(),
+                       {"--mqtt", broker.url(), "--interval", "1", "--port", "COM5",
+                        "--allow-writes", "UbatLow", "--instance", "t3"});
 
     const auto early = sub.wait_for_topic(results);
     ASSERT_TRUE(early) << monitor.log();
     EXPECT_EQ(text(parse(early->payload)["result"]), "refused") << early->payload;
     EXPECT_NE(text(parse(early->payload)["reason"]).find("retained"), std::string::npos);
     ASSERT_TRUE(sub.wait_for("zorvane/kx24_k1/link", "up"));
-    EXPECT_FALSE(kept_on_broker(broker.port(), command));
+    EXPECT_FALSE(kept_on_broker(broker.port(), command, "t3"));
 
     // Published retained while the monitor runs: seen as retained all the same.
     size_t from = sub.count();
@@ -296,7 +331,7 @@ TEST(MonitorBroker, CommandsInOrderAndRetainedCommandsRefusedAndCleared) {
     ASSERT_TRUE(live) << monitor.log();
     EXPECT_EQ(text(parse(live->payload)["result"]), "refused") << live->payload;
     EXPECT_NE(text(parse(live->payload)["reason"]).find("retained"), std::string::npos);
-    EXPECT_FALSE(kept_on_broker(broker.port(), command));
+    EXPECT_FALSE(kept_on_broker(broker.port(), command, "t3"));
     EXPECT_FALSE(has_command(*kx, 0x4D));
 
     // 24.5 then at once 24.0 while the unit holds 24.0: the last one wins.
@@ -359,8 +394,9 @@ TEST(MonitorBroker, OutagesOfTheDeviceAndOfTheBroker) {
     plug(ports, *device);
     Broker broker(dir.path);
     Subscriber sub(broker.port());
-    MonitorRun monitor(dir.path, ports,
-                       {"--mqtt", broker.url(), "--interval", "1", "--port", "COM3"});
+    MonitorRun monitor(
+        dir.path, ports,
+        {"--mqtt", broker.url(), "--interval", "1", "--port", "COM3", "--instance", "t2"});
     const std::string link = "zorvane/kx48_k7/link";
     const std::string state = "zorvane/kx48_k7/state";
     ASSERT_TRUE(sub.wait_for(link, "up")) << monitor.log();
@@ -384,14 +420,62 @@ TEST(MonitorBroker, OutagesOfTheDeviceAndOfTheBroker) {
     broker.stop();
     const size_t restart_at = sub.count();
     broker.start();
-    EXPECT_TRUE(sub.wait_for("zorvane/availability", "online", restart_at)) << monitor.log();
+    EXPECT_TRUE(sub.wait_for("zorvane/bridge/t2/availability", "online", restart_at))
+        << monitor.log();
     EXPECT_TRUE(sub.wait_for_topic("homeassistant/sensor/kx48_k7/Pmax/config", restart_at));
     EXPECT_TRUE(sub.wait_for_topic(state, restart_at));
 
     // Killed without a word: the broker sends the will.
     const size_t kill_at = sub.count();
     monitor.stop(SIGKILL);
-    EXPECT_TRUE(sub.wait_for("zorvane/availability", "offline", kill_at));
+    EXPECT_TRUE(sub.wait_for("zorvane/bridge/t2/availability", "offline", kill_at));
+}
+
+// Two hosts' monitors on one broker: each unit depends on its own monitor's
+// availability, so one stopping leaves the other's units available. One
+// of them speaks to Home Assistant under another discovery prefix.
+TEST(MonitorBroker, TwoInstancesStopApart) {
+    TempDir dir;
+    const fs::path ports_a = dir.path / "a";
+    const fs::path ports_b = dir.path / "b";
+    for (const char* sub_dir : {"a", "b", "log_a", "log_b"}) {
+        fs::create_directories(dir.path / sub_dir);
+    }
+    sim::SimulatedPort qm({DeviceModel::QM24, "11", {}});
+    sim::SimulatedPort kx({DeviceModel::KX48, "22", {}});
+    fs::create_symlink(qm.terminal_path(), ports_a / "COM3");
+    fs::create_symlink(kx.terminal_path(), ports_b / "COM3");
+    Broker broker(dir.path);
+    Subscriber sub(broker.port());
+    MonitorRun a(dir.path / "log_a", ports_a,
+                 {"--mqtt", broker.url(), "--interval", "1", "--port", "COM3", "--instance", "a"});
+    MonitorRun b(dir.path / "log_b", ports_b,
+                 {"--mqtt", broker.url(), "--interval", "1", "--port", "COM3", "--instance", "b",
+                  "--discovery-prefix", "ha"});
+    ASSERT_TRUE(sub.wait_for("zorvane/qm24_11/link", "up")) << a.log();
+    ASSERT_TRUE(sub.wait_for("zorvane/kx48_22/link", "up")) << b.log();
+    const auto config = sub.wait_for_topic("ha/sensor/kx48_22/Pmax/config");
+    ASSERT_TRUE(config);
+    EXPECT_EQ(text(parse(config->payload)["availability"][0]["topic"]),
+              "zorvane/bridge/b/availability");
+    ASSERT_TRUE(sub.wait_for("zorvane/bridge/b/availability", "online"));
+    ASSERT_TRUE(sub.wait_for_topic("homeassistant/sensor/qm24_11/Pmax/config"));
+    // Home Assistant restarting under "ha" concerns b only.
+    const size_t restart_at = sub.count();
+    sub.publish("ha/status", "online");
+    EXPECT_TRUE(
+        sub.wait_for_topic("ha/binary_sensor/zorvane_bridge_b/connection/config", restart_at));
+
+    EXPECT_EQ(a.stop(SIGTERM), 0);
+    ASSERT_TRUE(sub.wait_for("zorvane/bridge/a/availability", "offline"));
+    const size_t after = sub.count();
+    EXPECT_TRUE(sub.wait_for("zorvane/qm24_11/link", "down"));
+    // b goes on: states keep coming, and nothing says b or its unit is away.
+    EXPECT_TRUE(sub.wait_for_topic("zorvane/kx48_22/state", after)) << b.log();
+    for (const Received& r : sub.all()) {
+        EXPECT_FALSE(r.topic == "zorvane/bridge/b/availability" && r.payload == "offline");
+        EXPECT_FALSE(r.topic == "zorvane/kx48_22/link" && r.payload == "down");
+    }
 }
 
 }  // namespace

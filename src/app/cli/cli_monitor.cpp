@@ -11,6 +11,7 @@
 
 #include "app/cli/cli_commands.h"
 #include "app/cli/cli_values.h"
+#include "app/monitor/device_topics.h"
 #include "app/monitor/monitor.h"
 #include "link/file_access.h"
 
@@ -22,10 +23,12 @@ constexpr const char* kUsage =
     "usage: zorvane-cli monitor --mqtt mqtt://HOST[:PORT] [--port COMn|PATH] [--follow-serial]\n"
     "           [--interval S]"
     " [--prefix zorvane] [--username U --password-file F] [--cafile F]\n"
-    "           [--allow-writes NAME,...] [--count N]\n"
+    "           [--allow-writes NAME,...] [--count N] [--instance NAME]\n"
+    "           [--discovery-prefix homeassistant]\n"
     "  mqtts://HOST[:PORT] connects with TLS (port 8883 by default).\n"
     "  --allow-writes lets anyone who can publish to the broker change the named\n"
-    "  settings (\"gen\": the output switch); without it nothing is ever written.\n";
+    "  settings (\"gen\": the output switch); without it nothing is ever written.\n"
+    "  --instance names this monitor's availability (the host's name by default).\n";
 
 int usage(const char* why) {
     if (why != nullptr) {
@@ -105,6 +108,17 @@ int cmd_monitor(int argc, char** argv) {
             options.prefix = value;
             if (options.prefix.empty() || options.prefix.find_first_of("+#") != std::string::npos) {
                 return usage("--prefix must be a topic without wildcards");
+            }
+        } else if (arg == "--discovery-prefix") {
+            options.discovery = value;
+            if (options.discovery.empty() ||
+                options.discovery.find_first_of("+#") != std::string::npos) {
+                return usage("--discovery-prefix must be a topic without wildcards");
+            }
+        } else if (arg == "--instance") {
+            options.instance = value;
+            if (monitor::instance_id(value) != value) {
+                return usage("--instance takes lower-case letters, digits, '-' and '_'");
             }
         } else if (arg == "--username") {
             options.broker.username = value;

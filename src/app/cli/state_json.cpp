@@ -25,6 +25,11 @@ void append_number(std::string& out, Real value) {
     out.append(text, end);
 }
 
+double rounded_to(double value, int places) {
+    const double factor = std::pow(10.0, places);
+    return std::isfinite(value) ? std::round(value * factor) / factor : value;
+}
+
 template <typename Array, typename Append>
 void append_array(std::string& out, const Array& array, Append append) {
     out += '[';
@@ -56,7 +61,7 @@ void append_time(std::string& out, int64_t ms_since_epoch) {
 
 }  // namespace
 
-std::string device_state_json(const DeviceState& state) {
+std::string device_state_json(const DeviceState& state, bool rounded) {
     std::string out = "{";
     append_key(out, "g_com_port");
     out += std::to_string(state.g_com_port.load());
@@ -71,11 +76,16 @@ std::string device_state_json(const DeviceState& state) {
     // The registry lists the single values before the arrays.
     for (const Variable& v : variables()) {
         append_key(out, v.key);
+        const int places = v.kept_decimals();
+        const auto shown = [&](double value) {
+            append_number(out, rounded ? rounded_to(value, places) : value);
+        };
         if (!current) {
             out += "null";
         } else if (v.is_array()) {
-            append_array(out, state.*v.array,
-                         [&](const auto& element) { append_number(out, element.load()); });
+            append_array(out, state.*v.array, [&](const auto& element) { shown(element.load()); });
+        } else if (rounded) {
+            shown((state.*v.field).load());
         } else {
             append_number(out, (state.*v.field).load());
         }

@@ -70,52 +70,128 @@ class Object {
     std::string m_text = "{";
 };
 
-std::string device_block(const DeviceIdentity& device) {
+std::string json_list(const std::vector<std::string>& items) {
+    std::string out = "[";
+    for (const std::string& item : items) {
+        out += (out.size() > 1 ? "," : "") + json_string(item);
+    }
+    return out + "]";
+}
+
+// An entity id's object part as Home Assistant writes it.
+std::string slug(std::string text) {
+    for (char& c : text) {
+        c = c == '-' ? '_' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+// The unit as Home Assistant lists it, reached through the monitor that
+// publishes it. Nothing tells the unit's firmware, so none is claimed.
+std::string device_block(const DeviceIdentity& device, const Topics& topics) {
     Object block;
-    block.raw("identifiers", "[" + json_string(device.id) + "]")
+    block.raw("identifiers", json_list({device.id}))
         .text("name", device.serial.empty() ? device.model : device.model + " " + device.serial)
         .text("model", device.model)
-        .text("manufacturer", "Zorvane")
-        .text("sw_version", std::string("Zorvane ") + kToolVersion);
+        .text("manufacturer", "Zorvane");
     if (!device.serial.empty()) {
         block.text("serial_number", device.serial);
     }
+    block.text("via_device", topics.bridge_id());
     return block.done();
 }
 
-// What every entity of the device shares: its state, both availabilities
-// (the monitor is running and the device link is up), the device block.
-Object entity(const DeviceIdentity& device, const Topics& topics, const std::string& name,
-              const std::string& unique_suffix) {
+std::string availability_of(const Topics& topics) {
+    return Object{}.text("topic", topics.availability()).done();
+}
+
+// What every entity shares: its name and ids, its state, its device and
+// where it comes from. The entity id is the one earlier versions promised
+// through object_id: COMPONENT.ID_NAME as a slug.
+Object entity(const char* component, const std::string& id, const std::string& name,
+              const std::string& unique_suffix, const std::string& state_topic,
+              const std::string& device) {
     Object object;
     object.text("name", name)
-        .text("unique_id", device.id + "_" + unique_suffix)
-        .text("object_id", device.id + "_" + unique_suffix)
-        .text("state_topic", topics.state(device))
-        .raw("availability", "[" + Object{}.text("topic", topics.availability()).done() + "," +
+        .text("unique_id", id + "_" + unique_suffix)
+        .text("default_entity_id", std::string(component) + "." + slug(id + "_" + unique_suffix))
+        .text("state_topic", state_topic)
+        .raw("device", device)
+        .raw("origin", Object{}.text("name", "Zorvane").text("sw", kToolVersion).done());
+    return object;
+}
+
+// A unit's entity: available while its monitor runs and the unit answers.
+Object unit_entity(const char* component, const DeviceIdentity& device, const Topics& topics,
+                   const std::string& name, const std::string& unique_suffix) {
+    Object object = entity(component, device.id, name, unique_suffix, topics.state(device),
+                           device_block(device, topics));
+    object
+        .raw("availability", "[" + availability_of(topics) + "," +
                                  Object{}
                                      .text("topic", topics.link(device))
                                      .text("payload_available", "up")
                                      .text("payload_not_available", "down")
                                      .done() +
                                  "]")
-        .text("availability_mode", "all")
-        .raw("device", device_block(device))
-        .raw("origin", Object{}.text("name", "Zorvane").text("sw", kToolVersion).done());
+        .text("availability_mode", "all");
     return object;
 }
 
-std::string config_topic(const char* component, const DeviceIdentity& device,
+std::string config_topic(const Topics& topics, const char* component, const std::string& node,
                          const std::string& name) {
-    return std::string(kDiscoveryPrefix) + "/" + component + "/" + device.id + "/" + name +
-           "/config";
+    return topics.discovery + "/" + component + "/" + node + "/" + name + "/config";
 }
 
 std::string value_template(const std::string& path) {
     return "{{ value_json." + path + " }}";
 }
 
+const char* binary_device_class(StatusBit::Meaning meaning) {
+    switch (meaning) {
+        case StatusBit::Meaning::Heat:
+            return "heat";
+        case StatusBit::Meaning::Problem:
+            return "problem";
+        case StatusBit::Meaning::BatteryLow:
+            return "battery";
+        case StatusBit::Meaning::Power:
+            return "power";
+        case StatusBit::Meaning::State:
+            break;
+    }
+    return nullptr;
+}
+
+// The unit and class of a number or sensor; a sensor's shown decimals (a
+// number's follow from its step).
+void describe_measure(Object& object, const PublishedValue& value, bool sensor) {
+    if (!value.unit.empty()) {
+        object.text("unit_of_measurement", value.unit);
+    }
+    if (const char* cls = device_class(value)) {
+        object.text("device_class", cls);
+    }
+    if (sensor) {
+        object.raw("suggested_display_precision", std::to_string(value.decimals));
+    }
+}
+
+// A choice: the entries by name, the state's wire value shown as its entry,
+// the chosen entry sent as its wire value.
+void describe_select(Object& object, const PublishedValue& value) {
+    const std::string options = json_list(value.options);
+    object.raw("options", options)
+        .text("value_template", "{{ " + options + "[value_json." + value.json_path + " | int] }}")
+        .text("command_template", "{{ " + options + ".index(value) }}");
+}
+
 }  // namespace
+
+std::string instance_id(std::string_view name) {
+    const std::string id = topic_safe(name);
+    return id.find_first_not_of('_') == std::string::npos ? std::string() : id;
+}
 
 DeviceIdentity device_identity(const FoundDevice& found) {
     DeviceIdentity identity;
@@ -159,58 +235,105 @@ std::vector<RetainedMessage> discovery_messages(const DeviceIdentity& device,
                                                 const Topics& topics,
                                                 const std::set<std::string>& allowed) {
     std::vector<RetainedMessage> out;
+    const auto put = [&](const char* component, const std::string& name, std::string payload) {
+        out.push_back({config_topic(topics, component, device.id, name), std::move(payload)});
+    };
     for (const PublishedValue& value : values) {
-        Object object = entity(device, topics, value.label, value.name);
-        object.text("value_template", value_template(value.json_path));
         if (value.kind == ValueKind::StatusBit) {
-            object.text("payload_on", "1").text("payload_off", "0");
-            out.push_back({config_topic("binary_sensor", device, value.name), object.done()});
+            Object object = unit_entity("binary_sensor", device, topics, value.label, value.name);
+            object.text("value_template", value_template(value.json_path))
+                .text("payload_on", "1")
+                .text("payload_off", "0");
+            if (const char* cls = binary_device_class(value.meaning)) {
+                object.text("device_class", cls);
+            }
+            put("binary_sensor", value.name, object.done());
             continue;
         }
-        if (!value.unit.empty()) {
-            object.text("unit_of_measurement", value.unit);
+        const bool setting = value.kind == ValueKind::Setting;
+        const bool writable = setting && allowed.contains(value.name);
+        const char* component = !writable ? "sensor" : value.options.empty() ? "number" : "select";
+        Object object = unit_entity(component, device, topics, value.label, value.name);
+        if (writable && !value.options.empty()) {
+            describe_select(object, value);
+        } else {
+            object.text("value_template", value_template(value.json_path));
+            describe_measure(object, value, !writable);
         }
-        if (const char* cls = device_class(value)) {
-            object.text("device_class", cls);
-        }
-        const bool writable = value.kind == ValueKind::Setting && allowed.contains(value.name);
         if (writable) {
             object.text("command_topic", topics.command(device, value.name))
-                .raw("min", number_text(value.min))
+                .text("entity_category", "config");
+        }
+        if (writable && value.options.empty()) {
+            object.raw("min", number_text(value.min))
                 .raw("max", number_text(value.max))
                 .raw("step", number_text(value.step))
-                .text("mode", "box")
-                .text("entity_category", "config");
-            out.push_back({config_topic("number", device, value.name), object.done()});
-            out.push_back({config_topic("sensor", device, value.name), {}});
-            continue;
+                .text("mode", "box");
         }
         if (value.kind == ValueKind::Counter) {
-            object.text("state_class", "total_increasing");
+            object.text("state_class", "total_increasing").text("entity_category", "diagnostic");
         } else if (value.kind == ValueKind::Reading) {
             object.text("state_class", "measurement");
-        } else {
+            if (value.raw) {
+                object.text("entity_category", "diagnostic").raw("enabled_by_default", "false");
+            }
+        } else if (!writable) {
+            // A setting that may not be changed from here is shown for reference.
             object.text("entity_category", "diagnostic");
         }
-        out.push_back({config_topic("sensor", device, value.name), object.done()});
-        if (value.kind == ValueKind::Setting) {
-            out.push_back({config_topic("number", device, value.name), {}});
+        put(component, value.name, object.done());
+        if (setting) {
+            for (const char* other : {"sensor", "number", "select"}) {
+                if (std::string_view(other) != component) {
+                    put(other, value.name, {});
+                }
+            }
         }
     }
-    const std::string gen_topic = config_topic("switch", device, kGenerationName);
+
+    // Whether the unit answers, shown while the monitor runs.
+    Object link = entity("binary_sensor", device.id, "Link", "link", topics.link(device),
+                         device_block(device, topics));
+    link.raw("availability", "[" + availability_of(topics) + "]")
+        .text("payload_on", "up")
+        .text("payload_off", "down")
+        .text("device_class", "connectivity")
+        .text("entity_category", "diagnostic");
+    put("binary_sensor", "link", link.done());
+
     if (allowed.contains(kGenerationName)) {
-        Object object = entity(device, topics, "output generation", kGenerationName);
+        Object object = unit_entity("switch", device, topics, "Output", kGenerationName);
         object.text("value_template", value_template(generation_path(device.family)))
             .text("state_on", "1")
             .text("state_off", "0")
             .text("command_topic", topics.command(device, kGenerationName))
             .text("payload_on", "on")
-            .text("payload_off", "off");
-        out.push_back({gen_topic, object.done()});
+            .text("payload_off", "off")
+            .text("device_class", "outlet");
+        put("switch", kGenerationName, object.done());
     } else {
-        out.push_back({gen_topic, {}});
+        put("switch", kGenerationName, {});
     }
     return out;
+}
+
+std::vector<RetainedMessage> bridge_messages(const Topics& topics) {
+    const std::string block = Object{}
+                                  .raw("identifiers", json_list({topics.bridge_id()}))
+                                  .text("name", "Zorvane monitor " + topics.instance)
+                                  .text("model", "zorvane-cli monitor")
+                                  .text("manufacturer", "Zorvane")
+                                  .text("sw_version", kToolVersion)
+                                  .done();
+    // No availability of its own: when the monitor is gone it shows off.
+    Object object = entity("binary_sensor", topics.bridge_id(), "Broker connection", "connection",
+                           topics.availability(), block);
+    object.text("payload_on", "online")
+        .text("payload_off", "offline")
+        .text("device_class", "connectivity")
+        .text("entity_category", "diagnostic");
+    return {
+        {config_topic(topics, "binary_sensor", topics.bridge_id(), "connection"), object.done()}};
 }
 
 }  // namespace zorvane::monitor

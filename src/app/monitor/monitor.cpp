@@ -1,5 +1,7 @@
 #include "app/monitor/monitor.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -33,8 +35,9 @@ struct PendingWrite {
     std::string name;
     std::string text;
     uint16_t wire = 0;
-    const SettingParam* param = nullptr;  // null for the output switch
+    const SettingParam* param = nullptr;  // null for the output switch and a choice
     bool generation_on = false;
+    const Variable* choice = nullptr;  // a choice setting, `wire` its entry
 };
 
 // One device polled by a session of its own: its port object, its state
@@ -79,7 +82,9 @@ std::string result_json(const std::string& name, const std::string& text, const 
 class Monitor {
   public:
     Monitor(const MonitorOptions& options, MqttClient& client)
-        : m_options(options), m_client(client), m_topics{options.prefix} {}
+        : m_options(options),
+          m_client(client),
+          m_topics{options.prefix, options.instance, options.discovery} {}
 
     int run(std::stop_token stop);
 
@@ -92,10 +97,12 @@ class Monitor {
     void fail_pending(Device& device);
     void publish_discovery();
     void publish_all();
+    void publish_links_down();
     void handle(const BrokerEvent& event);
     void command(Device& device, const std::string& name, const std::string& text);
     void read_back_pending(Device& device);
     void judge_writes(Device& device);
+    void choose(Device& device, const PublishedValue& value, const std::string& text);
     void result(const Device& device, const std::string& json);
     bool finished() const;
 
@@ -152,7 +159,8 @@ bool Monitor::find_devices() {
         bool known = name == kGenerationName;
         for (const auto& device : m_devices) {
             const PublishedValue* value = find_published(device->values, name);
-            known = known || (value != nullptr && value->setting != nullptr);
+            known = known ||
+                    (value != nullptr && (value->setting != nullptr || !value->options.empty()));
         }
         if (!known) {
             std::fprintf(stderr, "zorvane-cli: --allow-writes: no device found has a setting %s\n",
@@ -188,7 +196,8 @@ void Monitor::on_pass(Device& device) {
         return;
     }
     set_link(device, true);
-    m_client.publish(m_topics.state(device.identity), cli::device_state_json(device.state), false);
+    m_client.publish(m_topics.state(device.identity), cli::device_state_json(device.state, true),
+                     false);
     judge_writes(device);
 }
 
@@ -202,6 +211,13 @@ void Monitor::fail_pending(Device& device) {
 void Monitor::judge_writes(Device& device) {
     const DeviceState& state = device.state;
     for (const PendingWrite& write : device.pending) {
+        if (write.choice != nullptr) {
+            const float held = (state.*write.choice->field).load();
+            result(device, held == static_cast<float>(write.wire)
+                               ? result_json(write.name, write.text, "confirmed", "", &held)
+                               : result_json(write.name, write.text, "not_held", "", &held));
+            continue;
+        }
         if (write.param == nullptr) {
             const bool on = generation_on(state, device.identity.family);
             const std::string holds = on ? "on" : "off";
@@ -261,6 +277,10 @@ void Monitor::command(Device& device, const std::string& name, const std::string
         return;
     }
     const PublishedValue* value = find_published(device.values, name);
+    if (value != nullptr && !value->options.empty()) {
+        choose(device, *value, text);
+        return;
+    }
     if (value == nullptr || value->setting == nullptr) {
         result(device,
                result_json(name, text, "refused", "no setting " + name + " on this device"));
@@ -310,7 +330,32 @@ void Monitor::read_back_pending(Device& device) {
     }
 }
 
+// A choice is sent as its entry's number, as the window's list sends it:
+// written whenever it is chosen, then read back.
+void Monitor::choose(Device& device, const PublishedValue& value, const std::string& text) {
+    const Variable* v = find_setting_variable(value.name, device.identity.family);
+    const bool entry = text.size() == 1 && text[0] >= '0' &&
+                       static_cast<size_t>(text[0] - '0') < value.options.size();
+    if (v == nullptr || !entry) {
+        result(device,
+               result_json(value.name, text, "refused",
+                           value.name + " takes 0 to " + std::to_string(value.options.size() - 1)));
+        return;
+    }
+    const auto wire = static_cast<uint8_t>(text[0] - '0');
+    device.port.close();
+    if (!write_fixed_u8(device.port, device.state, v->write_code, wire).sent) {
+        result(device, result_json(value.name, text, "failed", "the port does not open"));
+        return;
+    }
+    device.pending.push_back({value.name, text, wire, nullptr, false, v});
+    device.next_pass = Clock::now();
+}
+
 void Monitor::publish_discovery() {
+    for (const RetainedMessage& message : bridge_messages(m_topics)) {
+        m_client.publish(message.topic, message.payload, true, 1);
+    }
     for (const auto& device : m_devices) {
         for (const RetainedMessage& message :
              discovery_messages(device->identity, device->values, m_topics, m_options.allowed)) {
@@ -323,8 +368,19 @@ void Monitor::publish_all() {
     m_client.publish(m_topics.availability(), "online", true, 1);
     publish_discovery();
     for (const auto& device : m_devices) {
-        device->link_announced = m_client.publish(m_topics.link(device->identity),
-                                                  device->link_up ? "up" : "down", true, 1);
+        // Before its first pass nothing is known of the link: the first pass
+        // tells it, rather than a "down" that is no news.
+        device->link_announced =
+            device->passes > 0 && m_client.publish(m_topics.link(device->identity),
+                                                   device->link_up ? "up" : "down", true, 1);
+    }
+}
+
+// A unit nobody polls any more must not stay "up" with frozen values.
+void Monitor::publish_links_down() {
+    for (const auto& device : m_devices) {
+        m_client.publish(m_topics.link(device->identity), "down", true, 1);
+        device->link_up = false;
     }
 }
 
@@ -346,7 +402,7 @@ void Monitor::handle(const BrokerEvent& event) {
         case BrokerEvent::Kind::Message:
             break;
     }
-    if (event.topic == kDiscoveryStatusTopic) {
+    if (event.topic == m_topics.discovery_status()) {
         if (event.payload == "online") {
             publish_discovery();
         }
@@ -437,6 +493,7 @@ int Monitor::run(std::stop_token stop) {
             handle(event);
         }
     }
+    publish_links_down();
     // A counted run is a script's: one that published nothing did not work.
     if (finished() && !m_ever_connected) {
         std::fprintf(stderr,
@@ -448,15 +505,29 @@ int Monitor::run(std::stop_token stop) {
 
 }  // namespace
 
-int run_monitor(const MonitorOptions& options, std::stop_token stop) {
+std::string default_instance() {
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) != 0) {
+        host[0] = '\0';
+    }
+    const std::string id = instance_id(host);
+    return id.empty() ? "default" : id;
+}
+
+int run_monitor(const MonitorOptions& given, std::stop_token stop) {
+    MonitorOptions options = given;
+    if (options.instance.empty()) {
+        options.instance = default_instance();
+    }
+    const Topics topics{options.prefix, options.instance, options.discovery};
     BrokerOptions broker = options.broker;
     if (broker.client_id.empty()) {
         broker.client_id = unique_client_id();
     }
-    broker.will_topic = options.prefix + "/availability";
+    broker.will_topic = topics.availability();
     broker.will_payload = "offline";
     MqttClient client;
-    client.subscribe_on_connect(kDiscoveryStatusTopic);
+    client.subscribe_on_connect(topics.discovery_status());
     client.subscribe_on_connect(options.prefix + "/+/set/+");
     std::string error;
     if (!client.start(broker, error)) {

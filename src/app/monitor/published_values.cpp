@@ -6,26 +6,41 @@ namespace {
 
 constexpr const char* kGenerationBit = "generation";
 
-std::string label_of(const char* description, const std::string& name) {
-    return description != nullptr && *description != '\0' ? std::string(description) : name;
+bool given(const char* text) {
+    return text != nullptr && *text != '\0';
+}
+
+// A dashboard name from the registry: the row's label, else its description
+// as a name ("Times the device was switched on"), else the value's name.
+std::string label_of(const char* label, const char* description, const std::string& name) {
+    std::string out = given(label) ? label : given(description) ? description : name;
+    if (!out.empty() && out[0] >= 'a' && out[0] <= 'z') {
+        out[0] = static_cast<char>(out[0] - 'a' + 'A');
+    }
+    return out;
 }
 
 PublishedValue single(const Variable& v, Family family) {
     PublishedValue value;
     value.name = v.name_for(family);
-    value.label = label_of(v.description, value.name);
+    value.label = label_of(v.label, v.description, value.name);
     value.json_path = v.key;
     value.unit = v.unit;
     value.has_measure = true;
     value.measure = v.measure;
+    value.decimals = v.kept_decimals();
     if (!v.writable()) {
         return value;
     }
     value.kind = ValueKind::Setting;
     value.setting = find_setting(value.name, family);
-    value.max = v.max_display();
-    // A field shown in whole units (days) takes whole units.
-    value.step = v.whole_shown_suffix() != nullptr ? 1.0 : 1.0 / v.scale;
+    const NumberRange range = number_range(v);
+    value.min = range.min;
+    value.max = range.max;
+    value.step = range.step;
+    for (int i = 0; v.options != nullptr && i <= v.wire_max; ++i) {
+        value.options.emplace_back(v.options[i]);
+    }
     return value;
 }
 
@@ -39,6 +54,14 @@ std::string status_path(const StatusBit& bit) {
 }
 
 }  // namespace
+
+NumberRange number_range(const Variable& v) {
+    NumberRange range;
+    range.max = v.max_display();
+    // A field shown in whole units (days) takes whole units.
+    range.step = v.whole_shown_suffix() != nullptr ? 1.0 : 1.0 / v.scale;
+    return range;
+}
 
 std::vector<PublishedValue> published_values(Family family) {
     std::vector<PublishedValue> out;
@@ -54,11 +77,15 @@ std::vector<PublishedValue> published_values(Family family) {
         for (size_t i = 0; i < elements; ++i) {
             PublishedValue value;
             value.name = std::string(v.key) + "_" + std::to_string(i);
-            value.label = label_of(v.description, v.key) + " " + std::to_string(i);
+            value.label = v.each_place != nullptr ? std::string(v.each_place[i]) + " " + v.label
+                                                  : label_of(v.label, v.description, v.key) + " " +
+                                                        std::to_string(i + 1);
             value.json_path = std::string(v.key) + "[" + std::to_string(i) + "]";
             value.unit = v.unit;
             value.has_measure = true;
             value.measure = v.measure;
+            value.decimals = v.kept_decimals();
+            value.raw = v.measure == Measure::Count;
             out.push_back(std::move(value));
         }
     }
@@ -68,7 +95,7 @@ std::vector<PublishedValue> published_values(Family family) {
         }
         PublishedValue value;
         value.name = counter.name;
-        value.label = label_of(counter.description, value.name);
+        value.label = label_of(nullptr, counter.description, value.name);
         value.kind = ValueKind::Counter;
         value.json_path = "lifetime_counters[" + std::to_string(counter.index) + "]";
         value.unit = counter.unit;
@@ -83,7 +110,8 @@ std::vector<PublishedValue> published_values(Family family) {
         }
         PublishedValue value;
         value.name = bit.name;
-        value.label = label_of(bit.description, value.name);
+        value.label = label_of(bit.label, bit.description, value.name);
+        value.meaning = bit.meaning;
         value.kind = ValueKind::StatusBit;
         value.json_path = status_path(bit);
         out.push_back(std::move(value));

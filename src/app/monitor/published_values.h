@@ -17,12 +17,17 @@ enum class ValueKind { Reading, Setting, Counter, StatusBit };
 
 struct PublishedValue {
     std::string name;   // "UbatLow", "out_voltage", "generation", "temperatures_3"
-    std::string label;  // what a dashboard shows ("battery voltage")
+    std::string label;  // what a dashboard shows ("Battery low voltage")
     ValueKind kind = ValueKind::Reading;
     std::string json_path;  // "set_ubat_low", "qm_status1[2]": a path into the state JSON
     std::string unit;       // "V", "A", "VA", "°C", "s", "min", "d", "VAh" or ""
     bool has_measure = false;
     Measure measure = Measure::Count;
+    int decimals = 0;  // what the value is worth; the state is rounded to it
+    bool raw = false;  // converter counts, of use to a technician only
+    StatusBit::Meaning meaning = StatusBit::Meaning::State;  // status bits only
+    // Settings only: a choice's entries by wire value (empty: typed in).
+    std::vector<std::string> options;
     // Settings only: the routine's row (null when the setting cannot be
     // typed in, as a list choice), and its range in the published unit.
     const SettingParam* setting = nullptr;
@@ -30,6 +35,14 @@ struct PublishedValue {
     double max = 0;
     double step = 1;
 };
+
+// The range a setting takes in Home Assistant, in the published unit.
+struct NumberRange {
+    double min = 0;
+    double max = 0;
+    double step = 1;
+};
+NumberRange number_range(const Variable& v);
 
 // Every value a device of the family reports, in the order of its state.
 std::vector<PublishedValue> published_values(Family family);
