@@ -31,8 +31,6 @@ inline constexpr const char* kTrendTip = "Графики показаний и �
 inline constexpr const char* kHelpFile = "help.html";
 inline constexpr const char* kHelpCaption = "Справка";
 inline constexpr const char* kHelpMissing = "Файл справки не найден:\n%1";
-inline constexpr const char* kHelpNoViewer =
-    "Не удалось открыть файл справки:\n%1\nНа компьютере нет программы для просмотра HTML.";
 
 // The answers of a box that asks before doing something ("Yes", "No").
 inline constexpr const char* kYes = "Да";

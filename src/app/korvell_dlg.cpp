@@ -269,8 +269,10 @@ void CKorvellDlg::take_other_unit(const FoundDevice& found) {
         tab->page->hide();
     page->show();
     poll_device_of(now);
-    if (m_trend_window != nullptr)
+    if (m_trend_window != nullptr) {
+        m_trend_window->set_file_unit(now.model, now.serial);
         m_trend_window->show_device(now.port, kind_of(now.family), m_tab->caption(index));
+    }
     OnTimer();
     message_box(this, QMessageBox::Information, text::kAppName,
                 tr(text::kOtherUnitOnPort)
@@ -349,8 +351,10 @@ void CKorvellDlg::OnTabSelChange(int current) {
         return;
     tab->page->show();
     poll_device_of(*tab);
-    if (m_trend_window != nullptr)
+    if (m_trend_window != nullptr) {
+        m_trend_window->set_file_unit(tab->model, tab->serial);
         m_trend_window->show_device(tab->port, kind_of(tab->family), m_tab->caption(current));
+    }
     // Two devices of one family share the page: refreshed now, it never
     // shows the previous device's values, not even until the next tick.
     OnTimer();

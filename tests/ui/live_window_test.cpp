@@ -305,6 +305,8 @@ TEST_F(LiveWindowTest, KxAndQmTabsSwitchPagesAndCountersWindows) {
     EXPECT_EQ(device_state.g_device_kind.load(), 2);
     m_dlg->OnCounters();
     EXPECT_EQ(m_boxes.seen().back().class_name, "zorvane::res_dialog");
+    // The title names the unit the counters are of.
+    EXPECT_NE(m_boxes.seen().back().caption.find("QM-48. S/N: 12345"), std::string::npos);
 
     m_dlg->tabs()->select(0);
     EXPECT_FALSE(m_dlg->qm_page()->isVisible());
@@ -314,6 +316,8 @@ TEST_F(LiveWindowTest, KxAndQmTabsSwitchPagesAndCountersWindows) {
     EXPECT_TRUE(shows(kx::kBatVoltage, "26.4 B"));
     m_dlg->OnCounters();
     EXPECT_EQ(m_boxes.seen().back().class_name, "zorvane::c_dlg_srch");
+    EXPECT_NE(m_boxes.seen().back().caption.find(m_dlg->tabs()->caption(0).toStdString()),
+              std::string::npos);
     EXPECT_EQ(m_dlg->quits, 0);
 }
 
@@ -335,6 +339,7 @@ TEST_F(LiveWindowTest, ALostLinkIsWaitedOutAndTheSameUnitResumes) {
     EXPECT_TRUE(text(kx::kBatVoltage).isEmpty());
     EXPECT_FALSE(m_dlg->gen_button()->isEnabled());
     EXPECT_EQ(m_dlg->tabs()->caption(0), QStringLiteral("KX-24. S/N: 1"));
+    testing::screenshot(*m_dlg, QStringLiteral("window-link-lost.png"));
 
     // The unit is back on the port but not yet identified: a switch-off
     // asked for now (the stale status still says generating) is not sent.
@@ -394,6 +399,7 @@ TEST_F(LiveWindowTest, AnotherUnitOnTheLostPortIsToldAndTakesTheTab) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return !battery->text().isEmpty(); }, 5000));
     EXPECT_FALSE(m_dlg->silence_notice()->isVisible());
     EXPECT_TRUE(testing::writes_of(qm48).empty());
+    testing::screenshot(*m_dlg, QStringLiteral("window-other-unit.png"));
     EXPECT_EQ(m_dlg->quits, 0);
 }
 
