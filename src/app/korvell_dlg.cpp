@@ -387,8 +387,15 @@ void CKorvellDlg::closeEvent(QCloseEvent* event) {
 
 void CKorvellDlg::OnClose() {
     device_state.g_settings_shown.store(0);
-    if (m_worker)
+    if (m_worker) {
+        // During an outage the worker may be probing the port (a silent
+        // terminal there holds it for every retry of the identification):
+        // it is stopped, which ends the probe at its next transaction,
+        // rather than waited for.
+        if (device_state.g_link_lost_ms.load() != 0)
+            m_worker->stop();
         park_worker(device_state);
+    }
 }
 
 void CKorvellDlg::keyPressEvent(QKeyEvent* event) {

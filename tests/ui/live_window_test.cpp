@@ -404,13 +404,17 @@ TEST_F(LiveWindowTest, AnotherUnitOnTheLostPortIsToldAndTakesTheTab) {
 }
 
 // Closing the window while the port is gone ends it through the close
-// sequence, with the worker parked between two tries.
+// sequence, with the worker parked, even while it probes a terminal that
+// answers nothing.
 TEST_F(LiveWindowTest, ClosingDuringAnOutageParksTheWorker) {
     ASSERT_NE(m_ports.add(7, device(DeviceModel::KX24, "1")), nullptr);
     open_window();
     ASSERT_TRUE(shows(kx::kBatVoltage, "26.4 B"));
     m_ports.unplug(7);
     ASSERT_TRUE(QTest::qWaitFor([&] { return m_dlg->silence_notice()->isVisible(); }, 5000));
+    sim::SimulatedPort* silent = m_ports.add_silent(7);
+    ASSERT_NE(silent, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !silent->received().empty(); }, 3000));
     m_dlg->close();
     EXPECT_FALSE(m_dlg->isVisible());
     EXPECT_EQ(device_state.g_poll_pause.load(), 1);
