@@ -15,8 +15,9 @@ using K = ControlKind;
 constexpr ControlDef kTemplate100[] = {
     {about::kLogo, K::Picture, "", 0, 0, 175, 39},
     {about::kVersion, K::Label, "v " ZORVANE_VERSION, 140, 39, 24, 8},
-    {about::kCredit, K::Label, "© 2024 Zorvane", 4, 52, 67, 8},
-    {about::kAddress, K::Label, "https://zorvane.example", 4, 63, 94, 8},
+    {about::kCredit, K::Label, "© " ZORVANE_BUILD_YEAR " Zorvane", 4, 52, 67, 8},
+    // The tool has no web address to give: the line stays empty.
+    {about::kAddress, K::Label, "", 4, 63, 94, 8},
     {about::kOk, K::DefaultButton, "ОК", 121, 57, 50, 14},
 };
 

@@ -1,6 +1,8 @@
 // The window texts of the main window and its boxes (UTF-8).
 #pragma once
 
+#include <QtGlobal>
+
 namespace zorvane::text {
 
 inline constexpr const char* kAppName = "Zorvane";
@@ -29,8 +31,6 @@ inline constexpr const char* kTrendTip = "Графики показаний и �
 inline constexpr const char* kHelpFile = "help.html";
 inline constexpr const char* kHelpCaption = "Справка";
 inline constexpr const char* kHelpMissing = "Файл справки не найден:\n%1";
-inline constexpr const char* kHelpNoViewer =
-    "Не удалось открыть файл справки:\n%1\nНа компьютере нет программы для просмотра HTML.";
 
 // The answers of a box that asks before doing something ("Yes", "No").
 inline constexpr const char* kYes = "Да";
@@ -65,5 +65,22 @@ inline constexpr const char* kSettingsSource =
     "Файл: %1\nМодель %2, S/N: %3, сохранён %4\nУстройство: %5";
 inline constexpr const char* kSettingsOtherSerial =
     "Файл сохранён с другого устройства (другой серийный номер).";
+
+// The polled unit's port has failed and is tried again every second; %1 is
+// the local time of the loss, %2 the port number. ("Link to the device lost
+// at %1. Check the cable: port COM%2 is tried again every second, the values
+// come back when the device answers.")
+inline constexpr const char* kLinkLostAt =
+    QT_TRANSLATE_NOOP("zorvane::CKorvellDlg",
+                      "Связь с устройством потеряна в %1. Проверьте соединительный кабель: "
+                      "порт COM%2 проверяется каждую секунду, показания вернутся, "
+                      "когда устройство ответит");
+// Another unit answered on that port after a loss; %1 is the port number, %2
+// the new unit's caption, %3 the tab's caption before. ("Another device
+// answers on port COM%1: %2. The tab "%3" now shows it.")
+inline constexpr const char* kOtherUnitOnPort =
+    QT_TRANSLATE_NOOP("zorvane::CKorvellDlg",
+                      "На порту COM%1 отвечает другое устройство: %2.\n"
+                      "Вкладка «%3» теперь показывает его.");
 
 }  // namespace zorvane::text

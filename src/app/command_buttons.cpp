@@ -7,10 +7,13 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QTextBrowser>
 #include <QUrl>
+#include <QVBoxLayout>
 
 #include "app/about_dlg.h"
 #include "app/app_texts.h"
+#include "app/file_names.h"
 #include "app/korvell_dlg.h"
 #include "app/settings_file_dialog.h"
 #include "app/settings_preview.h"
@@ -54,12 +57,19 @@ void CKorvellDlg::OnGeneration() {
 
 void CKorvellDlg::OnCounters() {
     try {
+        // Which unit the counters are of: the tab's caption in the title.
+        const QString unit = m_tab->caption(m_tab->current());
+        const auto titled = [&unit](QDialog& window) {
+            if (!unit.isEmpty())
+                window.setWindowTitle(QStringLiteral("%1 — %2").arg(window.windowTitle(), unit));
+            window.exec();
+        };
         if (device_state.g_device_kind.load() == 1) {
             c_dlg_srch window(this);
-            window.exec();
+            titled(window);
         } else {
             res_dialog window(this);
-            window.exec();
+            titled(window);
         }
     } catch (...) {
         message_box(this, QMessageBox::Critical, text::kAppName,
@@ -67,6 +77,30 @@ void CKorvellDlg::OnCounters() {
         PostQuit();
     }
 }
+
+namespace {
+
+// One viewer per window, brought forward when asked for again.
+void show_help_viewer(QWidget* owner, const QString& path) {
+    auto* viewer = owner->findChild<QDialog*>(QStringLiteral("help_viewer"));
+    if (viewer == nullptr) {
+        viewer = new QDialog(owner, Qt::Window);
+        viewer->setObjectName(QStringLiteral("help_viewer"));
+        viewer->setWindowTitle(QString::fromUtf8(text::kHelpCaption));
+        auto* browser = new QTextBrowser(viewer);
+        browser->setOpenExternalLinks(true);
+        auto* layout = new QVBoxLayout(viewer);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(browser);
+        viewer->resize(760, 600);
+    }
+    viewer->findChild<QTextBrowser*>()->setSource(QUrl::fromLocalFile(path));
+    viewer->show();
+    viewer->raise();
+    viewer->activateWindow();
+}
+
+}  // namespace
 
 void CKorvellDlg::OnHelpButton() {
     // The help document ships next to the program (a build) or in the
@@ -83,10 +117,10 @@ void CKorvellDlg::OnHelpButton() {
                     QString::fromUtf8(text::kHelpMissing).arg(QDir::toNativeSeparators(path)));
         return;
     }
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
-        message_box(this, QMessageBox::Warning, text::kHelpCaption,
-                    QString::fromUtf8(text::kHelpNoViewer).arg(QDir::toNativeSeparators(path)));
-    }
+    // A desktop without an HTML viewer (a bare service laptop, a kiosk) gets
+    // the document in a viewer of our own: it is plain HTML.
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        show_help_viewer(this, path);
 }
 
 void CKorvellDlg::OnAbout() {
@@ -130,10 +164,12 @@ void CKorvellDlg::OnOpenSettingsFile() {
     const auto tab = m_tab->item(m_tab->current());
     if (!tab)
         return;
-    auto dialog = make_settings_file_dialog(SettingsFileAction::Open, tab->family);
+    auto dialog =
+        make_settings_file_dialog(SettingsFileAction::Open, tab->family, tab->model, tab->serial);
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
         return;
     const QString path = dialog->selectedFiles().constFirst();
+    remember_dialog_folder(path);
 
     ParsedSettingsFile file;
     if (const FileOutcome read = read_settings_file(QFile::encodeName(path).toStdString(), file);
@@ -197,10 +233,12 @@ void CKorvellDlg::OnSaveSettingsFile() {
     const auto tab = m_tab->item(m_tab->current());
     if (!tab)
         return;
-    auto dialog = make_settings_file_dialog(SettingsFileAction::Save, tab->family);
+    auto dialog =
+        make_settings_file_dialog(SettingsFileAction::Save, tab->family, tab->model, tab->serial);
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
         return;
     const QString path = dialog->selectedFiles().constFirst();
+    remember_dialog_folder(path);
 
     SettingsReading reading;
     if (const QString failure = read_settings_of(tab->family, reading); !failure.isEmpty()) {
@@ -227,9 +265,11 @@ void CKorvellDlg::OnSaveSettingsFile() {
 void CKorvellDlg::OnTrends() {
     if (m_trend_window == nullptr) {
         m_trend_window = new TrendWindow(*m_trend_feed, this);
-        if (const auto tab = m_tab->item(m_tab->current()))
+        if (const auto tab = m_tab->item(m_tab->current())) {
+            m_trend_window->set_file_unit(tab->model, tab->serial);
             m_trend_window->show_device(tab->port, kind_of(tab->family),
                                         m_tab->caption(m_tab->current()));
+        }
     }
     m_trend_window->show();
     m_trend_window->raise();

@@ -35,6 +35,11 @@ void DeviceTabControl::insert_front(const QString& caption, const DeviceTab& tab
     m_current = m_bar->currentIndex();
 }
 
+void DeviceTabControl::replace(int index, const QString& caption, const DeviceTab& tab) {
+    m_bar->setTabText(index, caption);
+    m_bar->setTabData(index, QVariant::fromValue(tab));
+}
+
 int DeviceTabControl::count() const {
     return m_bar->count();
 }

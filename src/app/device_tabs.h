@@ -36,6 +36,8 @@ class DeviceTabControl : public QWidget {
 
     // Inserts a tab in front of all others.
     void insert_front(const QString& caption, const DeviceTab& tab);
+    // Gives the tab at `index` another device (a unit swapped on its port).
+    void replace(int index, const QString& caption, const DeviceTab& tab);
     int count() const;
     int current() const;  // -1 with no tab
     void select(int index);

@@ -56,6 +56,14 @@ constexpr ButtonTip kButtonTips[] = {
 
 constexpr int kWindowIcon = 174;
 
+FoundDevice unit_of(const DeviceTab& tab) {
+    FoundDevice unit;
+    unit.port = tab.port;
+    unit.model = tab.model;
+    unit.serial = tab.serial;
+    return unit;
+}
+
 // Never 0: 0 means "the device search is still running".
 uint32_t ui_thread_id() {
     const size_t hash = std::hash<std::thread::id>{}(std::this_thread::get_id());
@@ -129,34 +137,17 @@ CKorvellDlg::CKorvellDlg(QWidget* parent) : QDialog(parent) {
 
     m_timer.setInterval(kTickMs);
     connect(&m_timer, &QTimer::timeout, this, &CKorvellDlg::OnTimer);
-
-    // A link failure can happen in the worker: the box and the quit are the
-    // window's business, on its own thread. The worker does not wait. One
-    // notification at most waits for the window at any time: later failures
-    // before it is handled tell nothing new, but a quit request among them
-    // is kept.
-    set_link_failure_handler([this](bool quit_requested) {
-        if (quit_requested)
-            m_link_failure_quit.store(true);
-        if (m_link_failure_queued.exchange(true))
-            return;
-        QMetaObject::invokeMethod(this, "OnQueuedLinkFailure", Qt::QueuedConnection);
-    });
-}
-
-void CKorvellDlg::OnQueuedLinkFailure() {
-    m_link_failure_queued.store(false);
-    OnLinkFailure(m_link_failure_quit.exchange(false));
+    // A failed port is no reason to end the program: the worker waits the
+    // outage out and the page says so (no box, no quit, no handler here).
 }
 
 CKorvellDlg::~CKorvellDlg() {
     m_timer.stop();
-    // Joined before the handler goes: nothing of the worker's can reach a
-    // window that is being destroyed.
+    // Joined first: nothing of the worker's can reach a window that is being
+    // destroyed.
     if (m_worker)
         m_worker->stop();
     m_worker.reset();
-    set_link_failure_handler(nullptr);
 }
 
 QPushButton* CKorvellDlg::button(int id) const {
@@ -243,7 +234,49 @@ void CKorvellDlg::start_worker() {
     // The charts and the recording follow the passes the worker makes anyway.
     m_worker->set_pass_listener(
         [feed = m_trend_feed](const DeviceState& state) { feed->on_pass(state); });
+    // The worker does not wait for the window: the event is queued, and it
+    // is dropped if the window is gone by then.
+    m_worker->set_event_listener([this](const SessionEvent& event) {
+        QMetaObject::invokeMethod(
+            this, [this, event] { OnUnitEvent(event); }, Qt::QueuedConnection);
+    });
+    if (const auto tab = m_tab->item(m_tab->current())) {
+        m_followed = unit_of(*tab);
+        m_worker->follow(m_followed);
+    }
     m_worker->start();
+}
+
+void CKorvellDlg::OnUnitEvent(const SessionEvent& event) {
+    // Loss and return show on the page at the next tick, from the state.
+    if (event.kind == SessionEvent::Kind::OtherDevice)
+        take_other_unit(event.device);
+}
+
+void CKorvellDlg::take_other_unit(const FoundDevice& found) {
+    const int index = m_tab->current();
+    const auto tab = m_tab->item(index);
+    // Reported by a worker that has since been given another tab's unit.
+    if (!tab || tab->port != device_state.g_com_port.load() ||
+        device_state.g_link_lost_ms.load() == 0)
+        return;
+    const QString before = m_tab->caption(index);
+    c_kx_qm* page = found.family() == Family::Kx ? static_cast<c_kx_qm*>(m_kx_page)
+                                                 : static_cast<c_kx_qm*>(m_qm_page);
+    const DeviceTab now{page, tab->port, found.family(), found.model, found.serial};
+    m_tab->replace(index, QString::fromStdString(found.caption), now);
+    if (tab->page != page && tab->page != nullptr)
+        tab->page->hide();
+    page->show();
+    poll_device_of(now);
+    if (m_trend_window != nullptr) {
+        m_trend_window->set_file_unit(now.model, now.serial);
+        m_trend_window->show_device(now.port, kind_of(now.family), m_tab->caption(index));
+    }
+    OnTimer();
+    message_box(this, QMessageBox::Information, text::kAppName,
+                tr(text::kOtherUnitOnPort)
+                    .arg(QString::number(now.port), QString::fromStdString(found.caption), before));
 }
 
 void CKorvellDlg::OnTimer() {
@@ -273,16 +306,27 @@ void CKorvellDlg::OnTimer() {
 }
 
 void CKorvellDlg::show_silence_notice() {
-    if (device_state.g_device_answering.load() != 0) {
+    // Nothing goes to a unit that cannot be reached, the generation switch
+    // included (its caption is stale by then).
+    const int64_t lost = device_state.g_link_lost_ms.load();
+    m_gen_button->setEnabled(lost == 0);
+    if (device_state.g_device_answering.load() != 0 && lost == 0) {
         m_silence_notice->hide();
         return;
     }
+    const auto local_time = [](int64_t ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms).toLocalTime().toString(
+            QStringLiteral("HH:mm:ss"));
+    };
     const int64_t last = device_state.g_last_answer_ms.load();
-    const QString text = last == 0
-                             ? QString::fromUtf8(text::kNotAnswering)
-                             : QString::fromUtf8(text::kNotAnsweringSince)
-                                   .arg(QDateTime::fromMSecsSinceEpoch(last).toLocalTime().toString(
-                                       QStringLiteral("HH:mm:ss")));
+    QString text;
+    if (lost != 0)
+        text = tr(text::kLinkLostAt)
+                   .arg(local_time(lost), QString::number(device_state.g_com_port.load()));
+    else if (last == 0)
+        text = QString::fromUtf8(text::kNotAnswering);
+    else
+        text = QString::fromUtf8(text::kNotAnsweringSince).arg(local_time(last));
     if (m_silence_notice->text() != text)
         m_silence_notice->setText(text);
     m_silence_notice->show();
@@ -307,18 +351,24 @@ void CKorvellDlg::OnTabSelChange(int current) {
         return;
     tab->page->show();
     poll_device_of(*tab);
-    if (m_trend_window != nullptr)
+    if (m_trend_window != nullptr) {
+        m_trend_window->set_file_unit(tab->model, tab->serial);
         m_trend_window->show_device(tab->port, kind_of(tab->family), m_tab->caption(current));
+    }
     // Two devices of one family share the page: refreshed now, it never
     // shows the previous device's values, not even until the next tick.
     OnTimer();
 }
 
 void CKorvellDlg::poll_device_of(const DeviceTab& tab) {
+    const FoundDevice unit = unit_of(tab);
     if (device_state.g_com_port.load() == tab.port &&
-        device_state.g_device_kind.load() == kind_of(tab.family))
+        device_state.g_device_kind.load() == kind_of(tab.family) && m_followed.same_unit(unit))
         return;
     park_worker(device_state);
+    m_followed = unit;
+    if (m_worker)
+        m_worker->follow(unit);
     device_state.g_com_port.store(tab.port);
     device_state.g_device_kind.store(kind_of(tab.family));
     // Nothing of the previous device may be shown, or compared with a typed
@@ -337,8 +387,15 @@ void CKorvellDlg::closeEvent(QCloseEvent* event) {
 
 void CKorvellDlg::OnClose() {
     device_state.g_settings_shown.store(0);
-    if (m_worker)
+    if (m_worker) {
+        // During an outage the worker may be probing the port (a silent
+        // terminal there holds it for every retry of the identification):
+        // it is stopped, which ends the probe at its next transaction,
+        // rather than waited for.
+        if (device_state.g_link_lost_ms.load() != 0)
+            m_worker->stop();
         park_worker(device_state);
+    }
 }
 
 void CKorvellDlg::keyPressEvent(QKeyEvent* event) {
@@ -359,19 +416,6 @@ void CKorvellDlg::keyPressEvent(QKeyEvent* event) {
 void CKorvellDlg::PostQuit() {
     QMetaObject::invokeMethod(
         qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
-}
-
-void CKorvellDlg::OnLinkFailure(bool quit_requested) {
-    // One box at a time, and none once the program is ending: a worker whose
-    // cable is gone fails every transaction of its pass.
-    if (m_quitting || m_link_box_open)
-        return;
-    m_link_box_open = true;
-    m_quitting = quit_requested;
-    message_box(this, QMessageBox::Critical, kLinkLostCaption, QString::fromUtf8(kLinkLostText));
-    m_link_box_open = false;
-    if (quit_requested)
-        PostQuit();
 }
 
 }  // namespace zorvane

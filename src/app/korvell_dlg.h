@@ -6,10 +6,10 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <QTimer>
-#include <atomic>
 #include <memory>
 
 #include "app/device_tabs.h"
+#include "device/device_session.h"
 #include "ui/dialog_template.h"
 
 class QLabel;
@@ -89,11 +89,10 @@ class CKorvellDlg : public QDialog {
     void OnTabSelChanging(int previous);
     void OnTabSelChange(int current);
     void OnClose();
-    void OnLinkFailure(bool quit_requested);
-    // The queued half of a link-failure notice. Called by name, so that the
-    // event that carries it is made inside Qt rather than by the failing
-    // thread (which may be gone by the time the window takes it).
-    Q_INVOKABLE void OnQueuedLinkFailure();
+    // What the worker tells of the polled unit's link, on the window's thread.
+    void OnUnitEvent(const SessionEvent& event);
+    // Another unit answers on the lost unit's port: its tab becomes that unit's.
+    void take_other_unit(const FoundDevice& found);
     void poll_device_of(const DeviceTab& tab);
     void show_silence_notice();
     void start_worker();
@@ -108,11 +107,8 @@ class CKorvellDlg : public QDialog {
     std::unique_ptr<PollWorker> m_worker;
     TrendFeed* m_trend_feed = nullptr;
     TrendWindow* m_trend_window = nullptr;  // made when first asked for
-    std::atomic<bool> m_link_failure_queued{false};
-    std::atomic<bool> m_link_failure_quit{false};
-    size_t m_ports_seen = 0;  // by the device search
-    bool m_link_box_open = false;
-    bool m_quitting = false;
+    size_t m_ports_seen = 0;                // by the device search
+    FoundDevice m_followed;                 // the unit the worker polls and waits for
     QDialog* m_preview = nullptr;
 };
 

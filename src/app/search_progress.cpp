@@ -75,6 +75,9 @@ SearchProgress::SearchProgress(QWidget* parent) : QWidget(parent, Qt::Dialog) {
     setWindowModality(Qt::ApplicationModal);
     m_probing = new QLabel(u8(kStarting), this);
     m_found = new QLabel(u8(kNothingYet), this);
+    // Both lines grow with the search (eight ports probed at once, a list of
+    // devices): they wrap, and the display grows to show every line whole.
+    m_probing->setWordWrap(true);
     m_found->setWordWrap(true);
     m_cancel = new QPushButton(u8(kCancel), this);
     auto* layout = new QVBoxLayout(this);
@@ -82,6 +85,7 @@ SearchProgress::SearchProgress(QWidget* parent) : QWidget(parent, Qt::Dialog) {
     layout->addWidget(m_found);
     layout->addWidget(m_cancel, 0, Qt::AlignRight);
     setMinimumWidth(320);
+    resize(380, sizeHint().height());
     connect(m_cancel, &QPushButton::clicked, this, &SearchProgress::OnCancel);
 }
 
@@ -128,6 +132,17 @@ void SearchProgress::show_view(const QString& probing, const QString& found) {
         m_probing->setText(u8(kProbing).arg(probing));
     if (!found.isEmpty())
         m_found->setText(u8(kFound).arg(found));
+    fit_text();
+}
+
+void SearchProgress::fit_text() {
+    // A top-level widget does not follow its labels' height for its width by
+    // itself: a text of more lines than it had room for was cut at top and
+    // bottom. Growing only, so the display does not jump as probes end.
+    layout()->activate();
+    const int need = layout()->totalHeightForWidth(width());
+    if (need > height())
+        resize(width(), need);
 }
 
 }  // namespace zorvane

@@ -45,6 +45,7 @@ class SearchProgress : public QWidget {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    void fit_text();
     void show_view(const QString& probing, const QString& found);
 
     QLabel* m_probing = nullptr;

@@ -2,6 +2,8 @@
 
 #include <QDir>
 
+#include "app/file_names.h"
+
 namespace zorvane {
 
 namespace {
@@ -19,7 +21,9 @@ constexpr const char* kAllFiles = "Все файлы (*.*)";
 
 }  // namespace
 
-std::unique_ptr<QFileDialog> make_settings_file_dialog(SettingsFileAction action, Family family) {
+std::unique_ptr<QFileDialog> make_settings_file_dialog(SettingsFileAction action, Family family,
+                                                       DeviceModel model,
+                                                       const std::string& serial) {
     const SettingsFileDialogDef* def = &kDialogs[0];
     for (const SettingsFileDialogDef& row : kDialogs) {
         if (row.action == action && row.family == (family == Family::Kx ? Family::Kx : Family::Qm))
@@ -30,14 +34,15 @@ std::unique_ptr<QFileDialog> make_settings_file_dialog(SettingsFileAction action
     dialog->setNameFilters({QStringLiteral("%1 (%2)").arg(QString::fromUtf8(def->filter_name),
                                                           QLatin1String(def->pattern)),
                             QString::fromUtf8(kAllFiles)});
+    dialog->setDirectory(dialog_folder());
     if (action == A::Save) {
         dialog->setAcceptMode(QFileDialog::AcceptSave);
         dialog->setFileMode(QFileDialog::AnyFile);
+        dialog->setDefaultSuffix(QLatin1String(def->pattern + 2));
+        dialog->selectFile(suggested_file_name(model, serial, QLatin1String(def->pattern + 2)));
     } else {
         dialog->setAcceptMode(QFileDialog::AcceptOpen);
         dialog->setFileMode(QFileDialog::ExistingFile);
-        // The open dialog starts in the temporary folder.
-        dialog->setDirectory(QDir::tempPath());
     }
     return dialog;
 }

@@ -4,6 +4,7 @@
 
 #include <QFileDialog>
 #include <memory>
+#include <string>
 
 #include "state/models.h"
 
@@ -19,7 +20,11 @@ struct SettingsFileDialogDef {
     const char* pattern;
 };
 
-// Without an owner, as the buttons made them.
-std::unique_ptr<QFileDialog> make_settings_file_dialog(SettingsFileAction action, Family family);
+// Without an owner, as the buttons made them. Both open in the folder used
+// last (at first the documents folder); saving offers a name that tells the
+// unit `model`/`serial` and the day.
+std::unique_ptr<QFileDialog> make_settings_file_dialog(SettingsFileAction action, Family family,
+                                                       DeviceModel model = DeviceModel::KX24,
+                                                       const std::string& serial = {});
 
 }  // namespace zorvane

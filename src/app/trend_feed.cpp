@@ -80,7 +80,7 @@ SeriesTables make_series() {
             chart = t.charts.size();
             t.charts.push_back({v.measure == Measure::Temperature ? QString::fromUtf8("Температура")
                                                                   : caption_of(v.name),
-                                unit_text(v.unit)});
+                                unit_text(v.unit), v.measure != Measure::Temperature});
             if (v.measure == Measure::Temperature) {
                 temperature_chart = chart;
             }

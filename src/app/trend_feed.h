@@ -34,6 +34,9 @@ struct TrendSeries {
 struct TrendChartInfo {
     QString title;
     QString unit;
+    // A voltage, a current or a power is never below zero: the axis starts at
+    // zero at the lowest (a temperature may well be below).
+    bool never_negative = false;
 };
 const std::vector<TrendSeries>& trend_series();
 const std::vector<TrendChartInfo>& trend_charts();

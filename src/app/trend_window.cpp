@@ -9,17 +9,25 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineSeries>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <iterator>
 #include <limits>
+
+#include "app/file_names.h"
 
 namespace zorvane {
 
@@ -30,6 +38,39 @@ namespace {
 bool shown_at_first(size_t series) {
     const auto& all = trend_series();
     return series == 0 || all[series].chart != all[series - 1].chart;
+}
+
+// Colours told apart on white and by most colour-blind eyes; where a chart
+// has more lines than colours (the nine temperatures) the next round is
+// dashed, then dotted.
+constexpr QRgb kLineColours[] = {0x0072B2, 0xD55E00, 0x009E73, 0xCC79A7,
+                                 0xE69F00, 0x56B4E9, 0x000000};
+constexpr Qt::PenStyle kLineStyles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine};
+constexpr size_t kColours = std::size(kLineColours);
+
+QPen line_pen(size_t place_in_chart) {
+    QPen pen(QColor(kLineColours[place_in_chart % kColours]));
+    pen.setWidthF(1.5);
+    pen.setStyle(kLineStyles[(place_in_chart / kColours) % std::size(kLineStyles)]);
+    return pen;
+}
+
+// The line as its switch shows it: colour and style.
+QIcon line_icon(const QPen& pen) {
+    QPixmap picture(28, 10);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    QPen wide = pen;
+    wide.setWidthF(2);
+    painter.setPen(wide);
+    painter.drawLine(1, 5, 27, 5);
+    return QIcon(picture);
+}
+
+// Decimals that tell two neighbouring ticks apart.
+QString label_format(double step) {
+    const int decimals = step >= 1 ? 0 : step >= 0.1 ? 1 : 2;
+    return QStringLiteral("%.%1f").arg(decimals);
 }
 
 constexpr int64_t kSpanMs[] = {5LL * 60 * 1000, 3600LL * 1000, 24LL * 3600 * 1000, 0};
@@ -99,28 +140,41 @@ TrendWindow::TrendWindow(TrendFeed& feed, QWidget* parent)
         chart.chart->setTitle(
             QStringLiteral("%1, %2").arg(trend_charts()[c].title, trend_charts()[c].unit));
         chart.chart->setMargins(QMargins(4, 0, 4, 0));
+        // Small type: a chart a fifth of a 400-pixel window high still shows
+        // its title and every axis label whole.
+        QFont title_font = chart.chart->titleFont();
+        title_font.setPointSizeF(8.5);
+        title_font.setBold(true);
+        chart.chart->setTitleFont(title_font);
         chart.time = new QDateTimeAxis;
         chart.time->setTickCount(7);
         chart.value = new QValueAxis;
-        chart.value->setLabelFormat(QStringLiteral("%.1f"));
+        chart.value->setLabelFormat(QStringLiteral("%.0f"));
+        QFont label_font = chart.value->labelsFont();
+        label_font.setPointSizeF(7.5);
+        chart.time->setLabelsFont(label_font);
+        chart.value->setLabelsFont(label_font);
         chart.chart->addAxis(chart.time, Qt::AlignBottom);
         chart.chart->addAxis(chart.value, Qt::AlignLeft);
         chart.view = new TrendChartView(chart.chart, [this, c] { on_zoomed(static_cast<int>(c)); });
         chart.view->setRenderHint(QPainter::Antialiasing, false);
         chart.view->setRubberBand(QChartView::HorizontalRubberBand);
-        chart.view->setMinimumHeight(100);
+        chart.view->setMinimumHeight(110);
         charts->addWidget(chart.view);
     }
 
     auto* switches = new QVBoxLayout;
+    std::vector<size_t> lines_in_chart(m_charts.size(), 0);
     for (size_t s = 0; s < trend_series().size(); ++s) {
         const TrendSeries& series = trend_series()[s];
         Chart& chart = m_charts[series.chart];
         auto* line = new QLineSeries;
         line->setName(series.label);
+        const QPen pen = line_pen(lines_in_chart[series.chart]++);
         chart.chart->addSeries(line);
         line->attachAxis(chart.time);
         line->attachAxis(chart.value);
+        line->setPen(pen);
         line->setVisible(shown_at_first(s));
         m_lines.push_back(line);
 
@@ -128,17 +182,35 @@ TrendWindow::TrendWindow(TrendFeed& feed, QWidget* parent)
         box->setChecked(shown_at_first(s));
         // The switch wears its line's colour: the charts need no legend.
         QPalette palette = box->palette();
-        palette.setColor(QPalette::WindowText, line->color());
+        palette.setColor(QPalette::WindowText, pen.color());
         box->setPalette(palette);
+        box->setIcon(line_icon(pen));
         switches->addWidget(box);
         m_boxes.push_back(box);
         connect(box, &QCheckBox::toggled, this, [this, s](bool on) { set_series_visible(s, on); });
     }
     switches->addStretch(1);
 
+    // A small window scrolls the charts rather than squeeze them past
+    // reading; the switches scroll on their own.
+    auto* chart_scroll = new QScrollArea;
+    chart_scroll->setWidgetResizable(true);
+    chart_scroll->setFrameShape(QFrame::NoFrame);
+    chart_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    chart_scroll->setWidget(m_charts_panel);
+    auto* switches_panel = new QWidget;
+    switches_panel->setLayout(switches);
+    auto* switch_scroll = new QScrollArea;
+    switch_scroll->setWidgetResizable(true);
+    switch_scroll->setFrameShape(QFrame::NoFrame);
+    switch_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    switch_scroll->setWidget(switches_panel);
+    switch_scroll->setMinimumWidth(switches_panel->sizeHint().width() +
+                                   switch_scroll->verticalScrollBar()->sizeHint().width());
+    switch_scroll->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
     auto* middle = new QHBoxLayout;
-    middle->addWidget(m_charts_panel, 1);
-    middle->addLayout(switches);
+    middle->addWidget(chart_scroll, 1);
+    middle->addWidget(switch_scroll);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addLayout(middle, 1);
@@ -181,6 +253,15 @@ TrendWindow::TrendWindow(TrendFeed& feed, QWidget* parent)
     });
     m_redraw_timer->start();
     update_record_status({});
+}
+
+void TrendWindow::keyPressEvent(QKeyEvent* event) {
+    // Not a dialog, but closed like one.
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 int64_t TrendWindow::span_ms() const {
@@ -307,12 +388,26 @@ void TrendWindow::redraw() {
                                         : QStringLiteral("hh:mm:ss"));
         chart.time->setRange(QDateTime::fromMSecsSinceEpoch(t0),
                              QDateTime::fromMSecsSinceEpoch(t1));
+        // As many labels as there is room for, each some 110 pixels wide and
+        // 30 high.
+        const QRectF plot = chart.chart->plotArea();
+        chart.time->setTickCount(std::clamp(static_cast<int>(plot.width()) / 110, 2, 7));
+        chart.value->setTickCount(std::clamp(static_cast<int>(plot.height()) / 30 + 1, 2, 6));
+        double from = 0;
+        double to = 1;
         if (std::isfinite(low[c])) {
             const double pad = std::max(0.5, (high[c] - low[c]) * 0.08);
-            chart.value->setRange(low[c] - pad, high[c] + pad);
-        } else {
-            chart.value->setRange(0, 1);
+            from = low[c] - pad;
+            to = high[c] + pad;
         }
+        if (trend_charts()[c].never_negative)
+            from = std::max(0.0, from);
+        chart.value->setRange(from, to);
+        // Round ticks (900, 950 …): the range grows to the next round values.
+        chart.value->applyNiceNumbers();
+        const double step =
+            (chart.value->max() - chart.value->min()) / std::max(1, chart.value->tickCount() - 1);
+        chart.value->setLabelFormat(label_format(step));
     }
 }
 
@@ -320,17 +415,33 @@ bool TrendWindow::save_png(const QString& path) {
     return m_charts_panel->grab().save(path, "PNG");
 }
 
+void TrendWindow::set_file_unit(DeviceModel model, std::string serial) {
+    m_file_model = model;
+    m_file_serial = std::move(serial);
+}
+
+QString TrendWindow::suggested_path(const QString& extension) const {
+    if (!m_file_model)
+        return dialog_folder();
+    return suggested_file_path(*m_file_model, m_file_serial, extension);
+}
+
 QString TrendWindow::choose_png_file() {
-    return QFileDialog::getSaveFileName(this, tr_utf8("Сохранить рисунок"), QString(),
-                                        tr_utf8("Рисунки PNG (*.png)"));
+    const QString path = QFileDialog::getSaveFileName(this, tr_utf8("Сохранить рисунок"),
+                                                      suggested_path(QStringLiteral("png")),
+                                                      tr_utf8("Рисунки PNG (*.png)"));
+    remember_dialog_folder(path);
+    return path;
 }
 
 QString TrendWindow::choose_record_file() {
     // A file of an earlier recording of the same device is continued, not
     // replaced: no question about overwriting it.
-    return QFileDialog::getSaveFileName(this, tr_utf8("Записать в файл"), QString(),
-                                        tr_utf8("Таблицы CSV (*.csv)"), nullptr,
-                                        QFileDialog::DontConfirmOverwrite);
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr_utf8("Записать в файл"), suggested_path(QStringLiteral("csv")),
+        tr_utf8("Таблицы CSV (*.csv)"), nullptr, QFileDialog::DontConfirmOverwrite);
+    remember_dialog_folder(path);
+    return path;
 }
 
 bool TrendWindow::toggle_recording(const QString& path) {

@@ -9,14 +9,18 @@
 
 #include <QWidget>
 #include <array>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "app/trend_feed.h"
+#include "state/models.h"
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QKeyEvent;
 class QTimer;
 
 class QChart;
@@ -36,6 +40,9 @@ class TrendWindow : public QWidget {
 
     // The device whose history is shown (its tab caption in the title).
     void show_device(int port, int family, const QString& caption);
+    // The unit whose files the save and record dialogs name
+    // (MODEL_SERIAL_DATE.png|csv).
+    void set_file_unit(DeviceModel model, std::string serial);
     int shown_port() const { return m_port; }
 
     void set_span(Span span);
@@ -57,6 +64,7 @@ class TrendWindow : public QWidget {
     QLabel* record_status() const { return m_record_status; }
 
   protected:
+    void keyPressEvent(QKeyEvent* event) override;
     // The file dialogs (replaced by tests).
     virtual QString choose_png_file();
     virtual QString choose_record_file();
@@ -73,6 +81,8 @@ class TrendWindow : public QWidget {
     // The time range of chart `chart` was changed with the mouse.
     void on_zoomed(int chart);
     void update_record_status(const QString& error);
+    // The dialog's starting point: the folder used last, and the unit's name.
+    QString suggested_path(const QString& extension) const;
     int64_t span_ms() const;
 
     TrendFeed& m_feed;
@@ -84,6 +94,8 @@ class TrendWindow : public QWidget {
     int64_t m_zoom_from = 0;
     int64_t m_zoom_to = 0;
     int64_t m_last_redraw = 0;
+    std::optional<DeviceModel> m_file_model;
+    std::string m_file_serial;
     bool m_dirty = false;
 
     QComboBox* m_span_box = nullptr;

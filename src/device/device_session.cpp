@@ -25,7 +25,8 @@ void DeviceSession::on_event(EventHandler handler) {
     m_event_handlers.push_back(std::move(handler));
 }
 
-void DeviceSession::emit(SessionEvent::Kind kind, const FoundDevice& device, const PortOpen& open) {
+void DeviceSession::announce(SessionEvent::Kind kind, const FoundDevice& device,
+                             const PortOpen& open) {
     const SessionEvent event{kind, device, open};
     for (const EventHandler& handler : m_event_handlers) {
         handler(event);
@@ -46,7 +47,7 @@ DeviceSession::Step DeviceSession::step(std::stop_token stop, bool wait) {
         m_next_try = std::chrono::steady_clock::now() + m_options.reopen_interval;
         if (try_reconnect(stop)) {
             m_link_up = true;
-            emit(SessionEvent::Kind::Resumed, m_device);
+            announce(SessionEvent::Kind::Resumed, m_device);
         }
         return stop.stop_requested() ? Step::Stopped : Step::Outage;
     }
@@ -95,7 +96,7 @@ void DeviceSession::lose_link(const PortOpen& open) {
     m_link_up = false;
     m_others_told.clear();
     m_next_try = std::chrono::steady_clock::now() + m_options.reopen_interval;
-    emit(SessionEvent::Kind::LinkLost, m_device, open);
+    announce(SessionEvent::Kind::LinkLost, m_device, open);
 }
 
 bool DeviceSession::wait_for_retry(const std::stop_token& stop) {
@@ -104,21 +105,34 @@ bool DeviceSession::wait_for_retry(const std::stop_token& stop) {
     return !stop.stop_requested();
 }
 
-bool DeviceSession::try_reconnect(const std::stop_token& stop) {
+bool unit_answers_again(SerialPort& port, const FoundDevice& unit, std::vector<std::string>& told,
+                        const OtherUnitHandler& other, const std::stop_token& stop) {
     PortInfo own;
-    own.com = m_device.port;
-    own.path = m_device.path;
-    const ProbeResult here = probe(m_port, own, stop);
-    if (here.device) {
-        if (here.device->same_unit(m_device)) {
-            return true;
+    own.com = unit.port;
+    own.path = unit.path.empty() ? resolve_port_path(unit.port) : unit.path;
+    const ProbeResult here = probe(port, own, stop);
+    if (!here.device) {
+        return false;
+    }
+    if (here.device->same_unit(unit)) {
+        return true;
+    }
+    const std::string& caption = here.device->caption;
+    if (std::find(told.begin(), told.end(), caption) == told.end()) {
+        told.push_back(caption);
+        if (other) {
+            other(*here.device, here.open);
         }
-        // Reported once an outage, not at every try.
-        const std::string& caption = here.device->caption;
-        if (std::find(m_others_told.begin(), m_others_told.end(), caption) == m_others_told.end()) {
-            m_others_told.push_back(caption);
-            emit(SessionEvent::Kind::OtherDevice, *here.device, here.open);
-        }
+    }
+    return false;
+}
+
+bool DeviceSession::try_reconnect(const std::stop_token& stop) {
+    const auto other = [this](const FoundDevice& found, const PortOpen& open) {
+        announce(SessionEvent::Kind::OtherDevice, found, open);
+    };
+    if (unit_answers_again(m_port, m_device, m_others_told, other, stop)) {
+        return true;
     }
     // A unit without a serial number cannot be told from another of its
     // model: it is only ever taken back on its own port.
@@ -142,7 +156,7 @@ bool DeviceSession::try_reconnect(const std::stop_token& stop) {
             m_device.port = found.port > 0 ? found.port : com_port_for_path(found.path);
             m_device.path = found.path;
             m_state.g_com_port.store(m_device.port);
-            emit(SessionEvent::Kind::Moved, m_device);
+            announce(SessionEvent::Kind::Moved, m_device);
             return true;
         }
     }

@@ -38,9 +38,21 @@ struct SessionEvent {
     PortOpen open;       // LinkLost: empty; otherwise what the last open said
 };
 
+// How often the port of a lost unit is tried again.
+inline constexpr std::chrono::milliseconds kReopenInterval{1000};
+
+// One look at the port of a lost unit: true when the same unit (model and
+// serial number) answers there again. Another unit that answers is handed to
+// `other` the first time its caption is seen this outage (`told` keeps the
+// captions already handed on, so a unit left plugged in is not reported at
+// every try).
+using OtherUnitHandler = std::function<void(const FoundDevice& other, const PortOpen& open)>;
+bool unit_answers_again(SerialPort& port, const FoundDevice& unit, std::vector<std::string>& told,
+                        const OtherUnitHandler& other, const std::stop_token& stop);
+
 struct SessionOptions {
     bool follow_serial = false;
-    std::chrono::milliseconds reopen_interval{1000};
+    std::chrono::milliseconds reopen_interval = kReopenInterval;
     BackendFactory backend = make_serial_backend;  // for the ports searched when following
 };
 
@@ -78,7 +90,7 @@ class DeviceSession {
     const FoundDevice& device() const { return m_device; }
 
   private:
-    void emit(SessionEvent::Kind kind, const FoundDevice& device, const PortOpen& open = {});
+    void announce(SessionEvent::Kind kind, const FoundDevice& device, const PortOpen& open = {});
     void lose_link(const PortOpen& open);
     bool wait_for_retry(const std::stop_token& stop);
     bool try_reconnect(const std::stop_token& stop);

@@ -215,6 +215,12 @@ void transmit(SerialPort& port, SettingDecision& decision) {
 
 SettingDecision send_frame(SerialPort& port, DeviceState& state, SettingDecision decision) {
     PortLoan loan(port, state);
+    // Whatever answers on a lost unit's port is not known to be that unit.
+    if (state.g_link_lost_ms.load() != 0) {
+        decision.kind = SettingDecision::Kind::Refused;
+        decision.refusal = kLinkDownText;
+        return decision;
+    }
     transmit(port, decision);
     return decision;
 }

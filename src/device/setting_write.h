@@ -95,10 +95,12 @@ SettingDecision write_setting_wire(SerialPort& port, DeviceState& state, const S
 // The refusal while the device's values are not known.
 inline constexpr const char* kValueUnknownText =
     "значение не прочитано с устройства, ничего не записано";
+// A frame for a unit whose link is down is not sent.
+inline constexpr const char* kLinkDownText = "нет связи с устройством, ничего не записано";
 
-// Fixed-value writes and actions through the same borrowing path; the
-// result is always a Send decision, with `sent` telling whether the port
-// opened.
+// Fixed-value writes and actions through the same borrowing path: a Send
+// decision, with `sent` telling whether the port opened, or a refusal
+// (kLinkDownText) while the link of the polled unit is down.
 SettingDecision write_fixed_u8(SerialPort& port, DeviceState& state, uint8_t command,
                                uint8_t value);
 SettingDecision write_fixed_u16(SerialPort& port, DeviceState& state, uint8_t command,

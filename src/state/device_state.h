@@ -51,6 +51,10 @@ struct DeviceState {
     // Wall-clock time of the last accepted reply, in milliseconds since
     // 1970-01-01 UTC; 0 while none has been accepted.
     std::atomic<int64_t> g_last_answer_ms{0};
+    // Wall-clock time at which the port of the polled device failed (an
+    // unplugged adapter, a cable pulled), in milliseconds since 1970-01-01
+    // UTC; 0 while the link is up. Set, nothing is written to the port.
+    std::atomic<int64_t> g_link_lost_ms{0};
 
     // The stored values may be shown, compared and reported as live.
     bool values_current() const {

@@ -2,6 +2,7 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <cmath>
 
 #include "device/setting_write.h"
 #include "state/variables.h"
@@ -29,6 +30,10 @@ QString format_value(const char* format, double value) {
 }
 
 QString format_variable(const Variable& v, double value) {
+    // A sensor that is not fitted (or a reading out of its formula's range)
+    // gives NaN: the value keeps it, the page shows a dash.
+    if (std::isnan(value))
+        return QString::fromUtf8(kNotFittedText);
     if (const char* suffix = v.whole_shown_suffix())
         return QString::fromStdString(whole_shown_text(suffix, static_cast<float>(value)));
     return format_value(v.format, value);

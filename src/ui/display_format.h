@@ -29,6 +29,8 @@ QString format_value(const char* format, double value);
 // A value of `v` as its field shows it: the registry's format, or whole
 // units with the suffix where the device keeps it finer than shown (the text
 // that counts as "left as shown" for a write).
+// A value that is not a number (a sensor not fitted) shows as kNotFittedText.
+inline constexpr const char* kNotFittedText = "\u2014";
 QString format_variable(const Variable& v, double value);
 
 // A registry unit ("V", "VA", "min" …) as the window writes it after a

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTextDocument>
+#include <cmath>
 
 #include "pages/c_kx_dialog.h"
 #include "ui/bitmaps.h"
@@ -132,6 +133,12 @@ TEST_F(KxPageTest, EachTemperatureGoesToItsPlaceOnTheSchematic) {
         EXPECT_TRUE(m_page->edit(id)->toolTip().contains(QString::fromUtf8(sensor))) << id;
     }
     EXPECT_EQ(text(kx::kTempCase), QString::fromUtf8("41.0 \u00b0 C"));
+
+    // A sensor that is not fitted reads NaN: a dash, not "nan ° C".
+    device_state.temperatures[2].store(std::nan(""));
+    tick();
+    EXPECT_EQ(text(places[2].first), QString::fromUtf8("\u2014"));
+    EXPECT_TRUE(std::isnan(device_state.temperatures[2].load()));
 }
 
 TEST_F(KxPageTest, LampsAndModePicturesFollowTheirStatusBits) {

@@ -15,6 +15,7 @@
 
 #include "app/app_texts.h"
 #include "app/korvell_dlg.h"
+#include "device/handover.h"
 #include "link/port_report.h"
 #include "link/serial_port.h"
 #include "pages/c_kx_dialog.h"
@@ -304,6 +305,8 @@ TEST_F(LiveWindowTest, KxAndQmTabsSwitchPagesAndCountersWindows) {
     EXPECT_EQ(device_state.g_device_kind.load(), 2);
     m_dlg->OnCounters();
     EXPECT_EQ(m_boxes.seen().back().class_name, "zorvane::res_dialog");
+    // The title names the unit the counters are of.
+    EXPECT_NE(m_boxes.seen().back().caption.find("QM-48. S/N: 12345"), std::string::npos);
 
     m_dlg->tabs()->select(0);
     EXPECT_FALSE(m_dlg->qm_page()->isVisible());
@@ -313,35 +316,111 @@ TEST_F(LiveWindowTest, KxAndQmTabsSwitchPagesAndCountersWindows) {
     EXPECT_TRUE(shows(kx::kBatVoltage, "26.4 B"));
     m_dlg->OnCounters();
     EXPECT_EQ(m_boxes.seen().back().class_name, "zorvane::c_dlg_srch");
+    EXPECT_NE(m_boxes.seen().back().caption.find(m_dlg->tabs()->caption(0).toStdString()),
+              std::string::npos);
     EXPECT_EQ(m_dlg->quits, 0);
 }
 
-TEST_F(LiveWindowTest, LinkLossIsToldOnceThenTheProgramEnds) {
-    sim::SimulatedPort* kx24 = m_ports.add(7, device(DeviceModel::KX24, "1"));
-    ASSERT_NE(kx24, nullptr);
+// A pulled cable is waited out: the page goes blank under a notice naming
+// the time of the loss, nothing is written meanwhile, and the same unit on a
+// new terminal under the same port name brings the values back.
+TEST_F(LiveWindowTest, ALostLinkIsWaitedOutAndTheSameUnitResumes) {
+    ASSERT_NE(m_ports.add(7, device(DeviceModel::KX24, "1")), nullptr);
     open_window();
     ASSERT_TRUE(shows(kx::kBatVoltage, "26.4 B"));
-    kx24->hang_up();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return m_dlg->quits > 0; }, 5000));
-    QTest::qWait(300);  // later failures of the same pass
-    EXPECT_EQ(m_boxes.count_text(kLinkLostText), 1);
-    EXPECT_EQ(m_boxes.seen().back().caption, kLinkLostCaption);
-    EXPECT_EQ(m_dlg->quits, 1);
+    ASSERT_TRUE(shows(kx::kOutVoltage, "230.0 B"));  // generating: switching off is offered
+
+    m_ports.unplug(7);
+    QLabel* notice = m_dlg->silence_notice();
+    const QString lost = QString::fromUtf8(text::kLinkLostAt).section(QLatin1Char('%'), 0, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notice->isVisible(); }, 5000));
+    EXPECT_TRUE(notice->text().startsWith(lost)) << notice->text().toStdString();
+    EXPECT_TRUE(notice->text().contains(QStringLiteral("COM7")));
+    EXPECT_TRUE(text(kx::kBatVoltage).isEmpty());
+    EXPECT_FALSE(m_dlg->gen_button()->isEnabled());
+    EXPECT_EQ(m_dlg->tabs()->caption(0), QStringLiteral("KX-24. S/N: 1"));
+    testing::screenshot(*m_dlg, QStringLiteral("window-link-lost.png"));
+
+    // The unit is back on the port but not yet identified: a switch-off
+    // asked for now (the stale status still says generating) is not sent.
+    park_worker(device_state);
+    sim::SimulatedPort* back = m_ports.add(7, device(DeviceModel::KX24, "1"));
+    ASSERT_NE(back, nullptr);
+    m_boxes.answer = [](QDialog& box) { return testing::answer_question(box, true); };
+    m_dlg->OnGeneration();
+    release_worker(device_state);
+
+    EXPECT_TRUE(shows(kx::kBatVoltage, "26.4 B"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !notice->isVisible(); }, 2000));
+    EXPECT_TRUE(m_dlg->gen_button()->isEnabled());
+    EXPECT_EQ(m_dlg->tabs()->caption(0), QStringLiteral("KX-24. S/N: 1"));
+    EXPECT_TRUE(testing::writes_of(back).empty());
+    EXPECT_TRUE(frames_of(back, 0x48).empty());
+    EXPECT_TRUE(frames_of(back, 0x49).empty());
+    EXPECT_EQ(m_boxes.count_text(kLinkLostText), 0);
+    EXPECT_EQ(m_dlg->quits, 0);
+
+    // Writes work again once the unit is polled.
+    m_dlg->activateWindow();  // back from the question box
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_dlg.get(), 1000));
+    type_and_leave(kx::kUbatLow, "26.5", Qt::Key_Tab);
+    EXPECT_EQ(frames_of(back, 0x4D), (std::vector<Bytes>{{0xBE, 0x4D, 0x01, 0x09, 0xAA}}));
 }
 
-TEST_F(LiveWindowTest, LinkLossDuringTheSearchIsToldButDoesNotEndTheProgram) {
-    sim::SimulatedPort* pulled = m_ports.add(2, device(DeviceModel::KX24, "1"));
-    ASSERT_NE(pulled, nullptr);
-    pulled->inject(sim::fault::hang_up(0x45));
-    ASSERT_NE(m_ports.add(4, device(DeviceModel::KX24, "2")), nullptr);
+// Another unit plugged into the lost unit's port: the tab keeps its caption
+// until that unit is identified, then names it and shows its page.
+TEST_F(LiveWindowTest, AnotherUnitOnTheLostPortIsToldAndTakesTheTab) {
+    ASSERT_NE(m_ports.add(7, device(DeviceModel::KX24, "1")), nullptr);
     open_window();
     ASSERT_TRUE(shows(kx::kBatVoltage, "26.4 B"));
-    EXPECT_EQ(m_boxes.count_text(kLinkLostText), 1);
-    ASSERT_EQ(m_dlg->tabs()->count(), 1);
-    EXPECT_EQ(device_state.g_com_port.load(), 4);
-    QTest::qWait(300);
+
+    m_ports.unplug(7);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_dlg->silence_notice()->isVisible(); }, 5000));
+    EXPECT_EQ(m_dlg->tabs()->caption(0), QStringLiteral("KX-24. S/N: 1"));
+    sim::SimulatedPort* qm48 = m_ports.add(7, device(DeviceModel::QM48, "9"));
+    ASSERT_NE(qm48, nullptr);
+
+    const QString caption = QStringLiteral("QM-48. S/N: 9");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_dlg->tabs()->caption(0) == caption; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return !m_boxes.seen().empty() &&
+                   m_boxes.seen().back().text.find("COM7") != std::string::npos;
+        },
+        2000));
+    const std::string told = m_boxes.seen().back().text;
+    EXPECT_NE(told.find(caption.toStdString()), std::string::npos) << told;
+    EXPECT_NE(told.find("KX-24. S/N: 1"), std::string::npos) << told;
+    EXPECT_EQ(m_dlg->tabs()->item(0)->family, Family::Qm);
+    EXPECT_TRUE(m_dlg->qm_page()->isVisible());
+    EXPECT_FALSE(kx().isVisible());
+    EXPECT_EQ(device_state.g_device_kind.load(), kind_of(Family::Qm));
+    QLineEdit* battery = m_dlg->qm_page()->get<QLineEdit>(qm_id::kBatVoltage);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !battery->text().isEmpty(); }, 5000));
+    EXPECT_FALSE(m_dlg->silence_notice()->isVisible());
+    EXPECT_TRUE(testing::writes_of(qm48).empty());
+    testing::screenshot(*m_dlg, QStringLiteral("window-other-unit.png"));
     EXPECT_EQ(m_dlg->quits, 0);
-    EXPECT_TRUE(m_dlg->isVisible());
+}
+
+// Closing the window while the port is gone ends it through the close
+// sequence, with the worker parked, even while it probes a terminal that
+// answers nothing.
+TEST_F(LiveWindowTest, ClosingDuringAnOutageParksTheWorker) {
+    ASSERT_NE(m_ports.add(7, device(DeviceModel::KX24, "1")), nullptr);
+    open_window();
+    ASSERT_TRUE(shows(kx::kBatVoltage, "26.4 B"));
+    m_ports.unplug(7);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_dlg->silence_notice()->isVisible(); }, 5000));
+    sim::SimulatedPort* silent = m_ports.add_silent(7);
+    ASSERT_NE(silent, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !silent->received().empty(); }, 3000));
+    m_dlg->close();
+    EXPECT_FALSE(m_dlg->isVisible());
+    EXPECT_EQ(device_state.g_poll_pause.load(), 1);
+    EXPECT_EQ(device_state.g_worker_idle.load(), 1);
+    m_dlg.reset();
+    EXPECT_EQ(m_dlg, nullptr);
 }
 
 // Enter and Esc never end the program, wherever the focus is; the close box

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
+#include <string>
 
 #include "link/serial_port.h"
 #include "sim/port_directory.h"
@@ -54,6 +57,50 @@ TEST(SearchProgress, ShowsTheSearchAndCancelKeepsWhatWasFound) {
     EXPECT_FALSE(progress.isVisible());
     // The silent ports after the cancel were never opened.
     EXPECT_EQ(dir.port(9)->received_bytes(), 0u);
+    setenv("ZORVANE_PORT_DIR", "/nonexistent", 1);
+}
+
+// Every line of a label has room: wrapped text is cut at top and bottom when
+// the label is lower than its text, a line that does not wrap at its end.
+bool shown_whole(const QLabel* label) {
+    if (label->wordWrap())
+        return label->height() >= label->heightForWidth(label->width());
+    return label->height() >= label->sizeHint().height() &&
+           label->width() >= label->sizeHint().width();
+}
+
+// Eight ports probed at once and a long list of devices found: both lines
+// stay whole as they grow (also at 150 %: SearchProgressAtScale150).
+TEST(SearchProgress, LongListsOfPortsAndDevicesStayWhole) {
+    sim::PortDirectory dir;
+    for (int com = 1; com <= 8; ++com) {
+        const std::string serial = "2026-1200" + std::to_string(com);
+        ASSERT_TRUE(
+            dir.add(com, sim::DeviceConfig{.model = com % 2 ? DeviceModel::KX24 : DeviceModel::QM48,
+                                           .serial = serial,
+                                           .battery = {}}));
+    }
+    setenv("ZORVANE_PORT_DIR", dir.path().c_str(), 1);
+
+    SearchProgress progress;
+    int cut = 0;
+    int longest_probing = 0;
+    QTimer watch;
+    watch.setInterval(5);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!progress.isVisible())
+            return;
+        QApplication::processEvents();  // the layout follows the texts
+        longest_probing = std::max<int>(
+            longest_probing, progress.probing_label()->text().count(QStringLiteral("COM")));
+        cut += !shown_whole(progress.probing_label()) || !shown_whole(progress.found_label());
+    });
+    watch.start();
+    DeviceState state;
+    const SearchResult result = progress.run(state, {});
+    EXPECT_EQ(result.found.size(), 8u);
+    EXPECT_GE(longest_probing, 2);
+    EXPECT_EQ(cut, 0);
     setenv("ZORVANE_PORT_DIR", "/nonexistent", 1);
 }
 

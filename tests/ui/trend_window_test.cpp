@@ -12,12 +12,15 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
+#include <QValueAxis>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include "app/korvell_dlg.h"
 #include "app/trend_feed.h"
@@ -28,6 +31,7 @@ namespace zorvane {
 namespace {
 
 const size_t kBatVoltage = static_cast<size_t>(trend_series_index("bat_voltage"));
+const size_t kTemperature0 = static_cast<size_t>(trend_series_index("temperatures_0"));
 
 class TrendWindowTest : public testing::UiFixture {
   protected:
@@ -50,6 +54,26 @@ class TrendWindowTest : public testing::UiFixture {
             if (m_dlg->tabs()->item(i)->port == port)
                 return i;
         return -1;
+    }
+    // An hour of a unit whose load comes and goes (current and power down
+    // to zero), up to two seconds ago.
+    static void fill_hour(TrendHistory& history) {
+        const int64_t now = QDateTime::currentMSecsSinceEpoch();
+        for (int64_t t = now - 3600 * 1000; t < now - 2000; t += 500) {
+            const double x = static_cast<double>(t - now) / 1000;
+            const double load = 0.5 + 0.5 * std::sin(x / 300) * std::sin(x / 47);
+            std::vector<float> v(trend_series().size(), NAN);
+            for (size_t s = 0; s < v.size(); ++s)
+                v[s] = static_cast<float>(28 + 0.5 * static_cast<double>(s) + 9 * load);
+            auto set = [&](const char* column, double value) {
+                v[static_cast<size_t>(trend_series_index(column))] = static_cast<float>(value);
+            };
+            set("out_voltage", 230 + std::sin(x / 13));
+            set("bat_voltage", 26.8 - 1.6 * load);
+            set("out_current", 13 * load);
+            set("out_power", 3000 * load);
+            history.append(t, v);
+        }
     }
     // The battery voltages the chart shows, as a set of distinct values.
     std::set<float> shown_battery() {
@@ -150,6 +174,52 @@ TEST_F(TrendWindowTest, RecordingFromTheWindowWritesTheCsvOfTheCommandLine) {
 
 // Pictures of the trend window for a person to look at: an hour of a
 // battery sagging under a load that comes and goes, then the live passes.
+// Every line of a chart has a pen of its own; the value axes tick at round
+// numbers and do not go below zero for what cannot be negative; Esc closes.
+TEST_F(TrendWindowTest, LinesAreToldApartAxesAreRoundAndEscCloses) {
+    ASSERT_NE(m_ports.add(4, {DeviceModel::KX24, "20417", {}}), nullptr);
+    open_window();
+    TrendWindow& trends = *m_dlg->trend_window();
+    fill_hour(m_dlg->trend_feed()->history_for(4));
+    for (size_t s = 0; s < trend_series().size(); ++s)
+        if (trend_series()[s].kx)
+            trends.set_series_visible(s, true);
+    trends.set_span(TrendWindow::Hour1);
+
+    std::vector<std::set<std::pair<QRgb, int>>> pens(trend_charts().size());
+    for (size_t s = 0; s < trend_series().size(); ++s) {
+        const QPen pen = trends.line(s)->pen();
+        EXPECT_TRUE(pens[trend_series()[s].chart].insert({pen.color().rgb(), pen.style()}).second)
+            << trend_series()[s].column;
+    }
+    for (size_t c = 0; c < trend_charts().size(); ++c) {
+        const auto* axis =
+            qobject_cast<QValueAxis*>(trends.view(c)->chart()->axes(Qt::Vertical).value(0));
+        ASSERT_NE(axis, nullptr);
+        if (!trends.view(c)->isVisible())
+            continue;
+        const std::string chart = trend_charts()[c].title.toStdString();
+        const double step = (axis->max() - axis->min()) / (axis->tickCount() - 1);
+        const double mantissa = step / std::pow(10.0, std::floor(std::log10(step)));
+        EXPECT_TRUE(std::abs(mantissa - 1) < 1e-9 || std::abs(mantissa - 2) < 1e-9 ||
+                    std::abs(mantissa - 5) < 1e-9)
+            << chart << " step " << step;
+        EXPECT_NEAR(axis->min() / step, std::round(axis->min() / step), 1e-6) << chart;
+        if (trend_charts()[c].never_negative) {
+            EXPECT_GE(axis->min(), 0.0) << chart;
+        }
+    }
+    EXPECT_LT(qobject_cast<QValueAxis*>(
+                  trends.view(trend_series()[kTemperature0].chart)->chart()->axes(Qt::Vertical)[0])
+                  ->max(),
+              100.0);
+
+    trends.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&trends, 1000));
+    QTest::keyClick(&trends, Qt::Key_Escape);
+    EXPECT_FALSE(trends.isVisible());
+}
+
 TEST_F(TrendWindowTest, Screenshots) {
     const char* dir = std::getenv("ZORVANE_SCREENSHOT_DIR");
     if (dir == nullptr)
@@ -160,22 +230,7 @@ TEST_F(TrendWindowTest, Screenshots) {
     ASSERT_TRUE(m_dlg->OnInitDialog());
     feed = m_dlg->trend_feed();
     TrendHistory& history = feed->history_for(4);
-    const int64_t now = QDateTime::currentMSecsSinceEpoch();
-    for (int64_t t = now - 3600 * 1000; t < now - 2000; t += 500) {
-        const double x = static_cast<double>(t - now) / 1000;
-        const double load = 0.5 + 0.5 * std::sin(x / 300) * std::sin(x / 47);
-        std::vector<float> v(trend_series().size(), NAN);
-        for (size_t s = 0; s < v.size(); ++s)
-            v[s] = static_cast<float>(28 + 0.5 * static_cast<double>(s) + 9 * load);
-        auto set = [&](const char* column, double value) {
-            v[static_cast<size_t>(trend_series_index(column))] = static_cast<float>(value);
-        };
-        set("out_voltage", 230 + std::sin(x / 13));
-        set("bat_voltage", 26.8 - 1.6 * load);
-        set("out_current", 13 * load);
-        set("out_power", 3000 * load);
-        history.append(t, v);
-    }
+    fill_hour(history);
     m_dlg->show();
     m_dlg->OnTrends();
     TrendWindow& trends = *m_dlg->trend_window();
@@ -189,6 +244,15 @@ TEST_F(TrendWindowTest, Screenshots) {
     EXPECT_TRUE(trends.grab().save(base + "/trend-window-1h.png"));
     EXPECT_TRUE(trends.save_png(base + "/trend-charts-export.png"));
     EXPECT_TRUE(m_dlg->grab().save(base + "/window-main-with-trend-button.png"));
+
+    // Every temperature on, in the smallest window a technician would use.
+    for (size_t t = 0; t < trend_series().size(); ++t)
+        if (trend_series()[t].chart == trend_series()[kTemperature0].chart)
+            trends.set_series_visible(t, true);
+    trends.resize(600, 400);
+    QTest::qWait(100);
+    trends.redraw();
+    EXPECT_TRUE(trends.grab().save(base + "/trend-window-600x400.png"));
 }
 
 }  // namespace
