@@ -196,7 +196,8 @@ bool CKorvellDlg::OnInitDialog() {
         c_kx_qm* page = found.family() == Family::Kx ? static_cast<c_kx_qm*>(m_kx_page)
                                                      : static_cast<c_kx_qm*>(m_qm_page);
         m_tab->insert_front(QString::fromStdString(found.caption),
-                            DeviceTab{page, found.port, found.family(), found.model, found.serial});
+                            DeviceTab{page, found.port, found.family(), found.model, found.serial,
+                                      found.identification});
         page->hide();
     }
 
@@ -213,6 +214,7 @@ bool CKorvellDlg::OnInitDialog() {
             tab->page->show();
             device_state.g_com_port.store(tab->port);
             device_state.g_device_kind.store(kind_of(tab->family));
+            store_identification(device_state, tab->identification);
         }
     }
     connect(m_tab, &DeviceTabControl::selection_changed, this, [this](int previous, int current) {
@@ -310,6 +312,7 @@ void CKorvellDlg::poll_device_of(const DeviceTab& tab) {
     park_worker(device_state);
     device_state.g_com_port.store(tab.port);
     device_state.g_device_kind.store(kind_of(tab.family));
+    store_identification(device_state, tab.identification);
     // Nothing of the previous device may be shown, or compared with a typed
     // value, until the new device's first pass.
     device_state.g_values_read.store(0);

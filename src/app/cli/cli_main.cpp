@@ -51,7 +51,9 @@ int usage(std::FILE* out) {
                  "port failure or the device does not answer, 2 bad arguments or a refused value,\n"
                  "3 the device holds something else after a write.\n");
     std::fprintf(out,
-                 "\nevery command takes --port COMn|PATH: no search, that port only (%s).\n"
+                 "\nevery command takes --port COMn|PATH: no search, that port only (%s),\n"
+                 "and --serial S/N: the unit with that serial number. When the search finds\n"
+                 "more than one device and neither is given, a command refuses (exit 2).\n"
                  "Ports COMn are $ZORVANE_PORT_DIR/COMn when that variable is set.\n",
                  kPortExamples);
     return out == stdout ? 0 : 2;

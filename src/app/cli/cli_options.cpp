@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace zorvane::cli {
 
@@ -20,6 +21,14 @@ bool take_common_options(int& argc, char** argv) {
             g_options.port = argv[++i];
         } else if (std::strncmp(argv[i], "--port=", 7) == 0 && argv[i][7] != '\0') {
             g_options.port = argv[i] + 7;
+        } else if (std::strcmp(argv[i], "--serial") == 0) {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+                std::fprintf(stderr, "zorvane-cli: --serial needs a serial number\n");
+                return false;
+            }
+            g_options.serial = argv[++i];
+        } else if (std::strncmp(argv[i], "--serial=", 9) == 0 && argv[i][9] != '\0') {
+            g_options.serial = argv[i] + 9;
         } else if (std::strcmp(argv[i], "--follow-serial") == 0) {
             g_options.follow_serial = true;
         } else {
@@ -32,6 +41,10 @@ bool take_common_options(int& argc, char** argv) {
 
 const CommonOptions& common_options() {
     return g_options;
+}
+
+void set_common_options(CommonOptions options) {
+    g_options = std::move(options);
 }
 
 }  // namespace zorvane::cli

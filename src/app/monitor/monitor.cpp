@@ -124,7 +124,7 @@ void Monitor::add_device(const FoundDevice& found) {
 }
 
 bool Monitor::find_devices() {
-    if (cli::common_options().port) {
+    if (cli::common_options().port || cli::common_options().serial) {
         const std::optional<FoundDevice> found = cli::find_polled_device();
         if (!found) {
             return false;
