@@ -175,9 +175,16 @@ std::vector<RetainedMessage> discovery_messages(const DeviceIdentity& device,
         }
         const bool writable = value.kind == ValueKind::Setting && allowed.contains(value.name);
         if (writable) {
+            // What a unit of the model's voltage class may be set to, where
+            // the setting has such a span; the payload's range otherwise.
+            const std::optional<DeviceModel> model = find_model(device.model);
+            const Plausible span =
+                value.setting != nullptr && model
+                    ? value.setting->variable->plausible(model_profile(*model).battery_volts)
+                    : Plausible{};
             object.text("command_topic", topics.command(device, value.name))
-                .raw("min", number_text(value.min))
-                .raw("max", number_text(value.max))
+                .raw("min", number_text(span.set() ? span.low : value.min))
+                .raw("max", number_text(span.set() ? span.high : value.max))
                 .raw("step", number_text(value.step))
                 .text("mode", "box")
                 .text("entity_category", "config");
