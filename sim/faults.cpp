@@ -64,6 +64,16 @@ Fault corrupt(uint8_t code, size_t at, uint8_t flip, int count) {
     return f;
 }
 
+Fault drop_status_reply(int count) {
+    return silence(cmd::kStatus, count);
+}
+
+Fault flip_battery_bit(int after, uint8_t bit) {
+    Fault f = corrupt(cmd::kBatteryProbe, 2, bit, 1);
+    f.after = after;
+    return f;
+}
+
 Fault other_counters_length(int count) {
     return make(FaultKind::OtherCountersLength, cmd::kCounters, count);
 }

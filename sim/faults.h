@@ -61,6 +61,12 @@ Fault ignore_writes(int count = -1);
 Fault hang_up(std::optional<uint8_t> code = {});
 // The write command `code` is acknowledged as usual and changes nothing.
 Fault ignore_write(uint8_t code, int count = -1);
+// The status request (0x4A) goes unanswered `count` times (negative: always).
+Fault drop_status_reply(int count = 1);
+// One bit of the battery probe's reply (0x45) flipped on the line, in the
+// reply to the probe after the first `after`: bit 0 of the high byte turns
+// 48.7 V (0x01E7) into 23.1 V (0x00E7).
+Fault flip_battery_bit(int after = 1, uint8_t bit = 0x01);
 }  // namespace fault
 
 // What the device puts on the line for one request.

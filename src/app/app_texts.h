@@ -49,8 +49,7 @@ inline constexpr const char* kGenerationOffQuestion =
 inline constexpr const char* kSettingsCaption = "Файл настроек";
 inline constexpr const char* kSettingsNotRead = "Файл не удалось прочитать:\n%1\n%2";
 inline constexpr const char* kSettingsRefused = "Файл настроек не принят, ничего не записано.";
-inline constexpr const char* kSettingsOtherVoltage =
-    "Загрузить настройки другого напряжения всё равно?";
+inline constexpr const char* kSettingsOtherVoltage = "Загрузить настройки всё равно?";
 inline constexpr const char* kSettingsNotAnswering =
     "Устройство не отвечает. Проверьте соединительный кабель.";
 inline constexpr const char* kSettingsPortClosed = "Порт COM%1 не открывается.";

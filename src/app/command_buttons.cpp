@@ -31,6 +31,13 @@
 namespace zorvane {
 
 void CKorvellDlg::OnGeneration() {
+    // A unit whose model is not established gets no command; the caption
+    // stays as the device's status has it.
+    if (model_unsure(device_state)) {
+        message_box(this, QMessageBox::Warning, text::kAppName,
+                    QString::fromUtf8(kModelUnsureText));
+        return;
+    }
     // Either family's bit counts: the button serves both pages.
     const bool generating =
         device_state.kx_status1[2].load() != 0 || device_state.qm_status1[2].load() != 0;
@@ -179,25 +186,16 @@ void CKorvellDlg::OnOpenSettingsFile() {
                         .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(read.error)));
         return;
     }
+    const bool unsure = model_unsure(device_state);
     std::vector<FileProblem> problems = file.problems;
+    // What no confirmation overrides is told before the device is read.
     if (problems.empty())
-        problems = check_file_for_device(file, tab->model, false);
-    const bool other_voltage =
-        problems.size() == 1 && problems.front().kind == FileProblem::Kind::OtherVoltage;
-    if (!problems.empty() && !other_voltage) {
+        problems = check_file_for_device(file, tab->model, {}, unsure, true);
+    if (!problems.empty()) {
         message_box(this, QMessageBox::Warning, text::kSettingsCaption,
                     QString::fromUtf8(text::kSettingsRefused) + QStringLiteral("\n\n") +
                         problems_text(problems));
         return;
-    }
-    if (other_voltage) {
-        // Battery thresholds of the other voltage class can drain or
-        // overcharge a bank: only an explicit choice goes on, and No is the
-        // default.
-        if (!confirm_box(this, text::kSettingsCaption,
-                         problems_text(problems) + QStringLiteral("\n\n") +
-                             QString::fromUtf8(text::kSettingsOtherVoltage)))
-            return;
     }
 
     SettingsReading reading;
@@ -206,6 +204,24 @@ void CKorvellDlg::OnOpenSettingsFile() {
             this, QMessageBox::Warning, text::kSettingsCaption,
             failure + QStringLiteral(" ") + QString::fromUtf8(text::kSettingsNothingWritten));
         return;
+    }
+    // The class is judged with the battery thresholds just read; a file of
+    // the other class, a unit whose class is not established, a value beyond
+    // what the class survives or a pair it would invert go on only by an
+    // explicit choice, No being the default.
+    problems =
+        check_file_for_device(file, tab->model, judge_voltage_class(device_state), unsure, false);
+    for (FileProblem& inverted :
+         order_problems(file, diff_settings(file, tab->family, reading.wire), false))
+        problems.push_back(std::move(inverted));
+    if (!problems.empty()) {
+        QMessageBox box(QMessageBox::Warning, QString::fromUtf8(text::kSettingsCaption),
+                        problems_text(problems) + QStringLiteral("\n\n") +
+                            QString::fromUtf8(text::kSettingsOtherVoltage),
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setDefaultButton(QMessageBox::No);
+        if (box.exec() != QMessageBox::Yes)
+            return;
     }
     QString source =
         QString::fromUtf8(text::kSettingsSource)

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "state/device_state.h"
 #include "state/models.h"
 
 class QTabBar;
@@ -23,6 +24,7 @@ struct DeviceTab {
     Family family = Family::None;
     DeviceModel model = DeviceModel::KX24;
     std::string serial;
+    Identification identification;  // how surely the search identified it
 };
 
 class DeviceTabControl : public QWidget {

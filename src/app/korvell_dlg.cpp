@@ -198,7 +198,8 @@ bool CKorvellDlg::OnInitDialog() {
         c_kx_qm* page = found.family() == Family::Kx ? static_cast<c_kx_qm*>(m_kx_page)
                                                      : static_cast<c_kx_qm*>(m_qm_page);
         m_tab->insert_front(QString::fromStdString(found.caption),
-                            DeviceTab{page, found.port, found.family(), found.model, found.serial});
+                            DeviceTab{page, found.port, found.family(), found.model, found.serial,
+                                      found.identification});
         page->hide();
     }
 
@@ -215,6 +216,7 @@ bool CKorvellDlg::OnInitDialog() {
             tab->page->show();
             device_state.g_com_port.store(tab->port);
             device_state.g_device_kind.store(kind_of(tab->family));
+            store_identification(device_state, tab->identification);
         }
     }
     connect(m_tab, &DeviceTabControl::selection_changed, this, [this](int previous, int current) {
@@ -263,8 +265,12 @@ void CKorvellDlg::take_other_unit(const FoundDevice& found) {
     const QString before = m_tab->caption(index);
     c_kx_qm* page = found.family() == Family::Kx ? static_cast<c_kx_qm*>(m_kx_page)
                                                  : static_cast<c_kx_qm*>(m_qm_page);
-    const DeviceTab now{page, tab->port, found.family(), found.model, found.serial};
+    const DeviceTab now{page,        tab->port,    found.family(),
+                        found.model, found.serial, found.identification};
     m_tab->replace(index, QString::fromStdString(found.caption), now);
+    // Writes come from this thread only: the new unit's certainty is in
+    // place before its page can take a value.
+    store_identification(device_state, found.identification);
     if (tab->page != page && tab->page != nullptr)
         tab->page->hide();
     page->show();
@@ -371,6 +377,7 @@ void CKorvellDlg::poll_device_of(const DeviceTab& tab) {
         m_worker->follow(unit);
     device_state.g_com_port.store(tab.port);
     device_state.g_device_kind.store(kind_of(tab.family));
+    store_identification(device_state, tab.identification);
     // Nothing of the previous device may be shown, or compared with a typed
     // value, until the new device's first pass.
     device_state.g_values_read.store(0);

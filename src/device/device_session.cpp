@@ -9,8 +9,7 @@ namespace zorvane {
 DeviceSession::DeviceSession(SerialPort& port, DeviceState& state, FoundDevice device,
                              SessionOptions options)
     : m_port(port), m_state(state), m_device(std::move(device)), m_options(std::move(options)) {
-    m_state.g_com_port.store(m_device.port);
-    m_state.g_device_kind.store(kind_of(m_device.family()));
+    store_polled_device(m_state, m_device);
 }
 
 DeviceSession::~DeviceSession() {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <vector>
 
@@ -68,6 +69,16 @@ std::string_view first_characters(std::string_view text, int limit) {
 
 bool is_c_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+std::string_view trim_text(std::string_view text) {
+    while (!text.empty() && is_c_space(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && is_c_space(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
 }
 
 bool is_digit(char c) {
@@ -201,6 +212,43 @@ SettingDecision refused(const SettingParam& param, const char* what) {
     return decision;
 }
 
+SettingDecision refusal(std::string text, bool overridable = false) {
+    SettingDecision decision;
+    decision.kind = SettingDecision::Kind::Refused;
+    decision.refusal = std::move(text);
+    decision.overridable = overridable;
+    return decision;
+}
+
+Family family_of_page(SettingPage page) {
+    return page == SettingPage::Kx ? Family::Kx : Family::Qm;
+}
+
+// Digits after the point that the setting's scale keeps: 1 for tenths.
+int scale_decimals(int scale) {
+    int decimals = 0;
+    for (int power = 1; power < scale && decimals < 4; power *= 10) {
+        ++decimals;
+    }
+    return decimals;
+}
+
+// `decimals` digits after the point; with `trim`, trailing zeros dropped.
+std::string number_text(double value, int decimals, bool trim = true) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    std::string out = text;
+    if (trim && out.find('.') != std::string::npos) {
+        while (out.back() == '0') {
+            out.pop_back();
+        }
+        if (out.back() == '.') {
+            out.pop_back();
+        }
+    }
+    return out;
+}
+
 bool is_shown_text(const SettingParam& param, std::string_view text, float stored) {
     return text == first_characters(whole_shown_text(param, stored), kTextCharacters);
 }
@@ -214,6 +262,9 @@ void transmit(SerialPort& port, SettingDecision& decision) {
 }
 
 SettingDecision send_frame(SerialPort& port, DeviceState& state, SettingDecision decision) {
+    if (model_unsure(state)) {
+        return refusal(kModelUnsureText);
+    }
     PortLoan loan(port, state);
     // Whatever answers on a lost unit's port is not known to be that unit.
     if (state.g_link_lost_ms.load() != 0) {
@@ -282,8 +333,20 @@ double setting_max_display(const SettingParam& param) {
     return static_cast<double>(max_wire_value(param)) / param.scale;
 }
 
+std::string display_value_text(const SettingParam& param, double wire) {
+    const int decimals = scale_decimals(param.scale);
+    const bool power_of_ten = std::pow(10.0, decimals) == param.scale;
+    // A scale that is no power of ten (days kept in minutes) shows no
+    // trailing zeros; tenths show as the field does ("210.0").
+    return number_text(wire / param.scale, power_of_ten ? decimals : 4, !power_of_ten);
+}
+
+bool model_unsure(const DeviceState& state) {
+    return state.g_model_unsure.load() != 0;
+}
+
 SettingDecision decide_setting_write(const SettingParam& param, std::string_view text,
-                                     float stored_value) {
+                                     float stored_value, bool exact) {
     const std::string_view read = first_characters(text, kTextCharacters);
     if (param.whole_shown_suffix != nullptr && is_shown_text(param, read, stored_value)) {
         return {};
@@ -299,12 +362,81 @@ SettingDecision decide_setting_write(const SettingParam& param, std::string_view
         case Parsed::Number:
             break;
     }
+    // A negative number is refused, even one that truncates to zero (-0.09).
+    if (x < 0 || std::signbit(x)) {
+        return refusal(std::string(param.name) + ": отрицательное значение " +
+                       std::string(trim_text(read)) + " не принимается, ничего не записано");
+    }
     // Exact comparison: the typed number in double precision against the
     // stored single-precision value widened without rounding.
     if (x == static_cast<double>(stored_value)) {
         return {};
     }
-    return decide_setting_wire(param, std::trunc(x * param.scale));
+    const double scaled = x * param.scale;
+    if (!exact || !std::isfinite(scaled)) {
+        return decide_setting_wire(param, std::trunc(scaled));
+    }
+    // Typed text, not a field: a number the device cannot hold is not
+    // silently cut to one it can.
+    const double nearest = std::round(scaled);
+    if (std::fabs(scaled - nearest) > 1e-6 * std::fmax(1.0, std::fabs(scaled))) {
+        const double below = std::floor(scaled);
+        return refusal(std::string(param.name) + ": " + std::string(trim_text(read)) +
+                       " точнее, чем хранит устройство; ближайшие значения " +
+                       display_value_text(param, below) + " и " +
+                       display_value_text(param, below + 1) + ", ничего не записано");
+    }
+    return decide_setting_wire(param, nearest);
+}
+
+SettingDecision judge_setting_value(const DeviceState& state, const SettingParam& param,
+                                    uint16_t wire) {
+    SettingDecision send;
+    send.kind = SettingDecision::Kind::Send;
+    const Variable* v = param.variable;
+    if (v == nullptr) {
+        return send;
+    }
+    const std::string value = display_value_text(param, wire);
+    const VoltageClass judged = judge_voltage_class(state);
+    if (v->class_ranged() && !judged.established()) {
+        return refusal(std::string(param.name) + " = " + value +
+                           ": класс напряжения устройства не установлен (" +
+                           class_doubt_text(judged, true) + "), ничего не записано",
+                       true);
+    }
+    const Plausible span = v->plausible(judged.established() ? judged.volts : 24);
+    if (!span.holds(static_cast<double>(wire) / param.scale)) {
+        const std::string where =
+            v->class_ranged() ? " для устройства " + std::to_string(judged.volts) + " В" : "";
+        return refusal(std::string(param.name) + " = " + value + ": вне диапазона" + where +
+                           " от " + number_text(span.low, 2) + " до " + number_text(span.high, 2) +
+                           " " + v->unit + ", ничего не записано",
+                       true);
+    }
+    const Family family = family_of_page(param.page);
+    for (const SettingOrder& order : setting_orders()) {
+        const bool lower = param.name == std::string_view(order.lower);
+        if (!has_family(order.families, family) ||
+            (!lower && param.name != std::string_view(order.upper))) {
+            continue;
+        }
+        const Variable* partner = find_setting_variable(lower ? order.upper : order.lower, family);
+        if (partner == nullptr) {
+            continue;
+        }
+        const double held = std::round((state.*partner->field).load() * partner->scale);
+        if (lower ? wire < held : wire > held) {
+            continue;
+        }
+        const std::string held_text = display_value_text(param, held);
+        return refusal(std::string(param.name) + " = " + value +
+                           (lower ? " не ниже " : " не выше ") + partner->name_for(family) + " = " +
+                           held_text + ": " + order.lower + " должен быть ниже " + order.upper +
+                           ", ничего не записано",
+                       true);
+    }
+    return send;
 }
 
 SettingDecision decide_setting_wire(const SettingParam& param, double wire) {
@@ -315,7 +447,7 @@ SettingDecision decide_setting_wire(const SettingParam& param, double wire) {
 }
 
 SettingDecision write_setting(SerialPort& port, DeviceState& state, const SettingParam& param,
-                              std::string_view text) {
+                              std::string_view text, const WriteOptions& options) {
     // The stored value is read once the worker is parked, so it is the value
     // of a finished pass.
     PortLoan loan(port, state);
@@ -327,7 +459,20 @@ SettingDecision write_setting(SerialPort& port, DeviceState& state, const Settin
         decision.refusal = std::string(param.name) + ": " + kValueUnknownText;
         return decision;
     }
-    SettingDecision decision = decide_setting_write(param, text, (state.*param.field).load());
+    if (model_unsure(state)) {
+        return refusal(std::string(param.name) + ": " + kModelUnsureText);
+    }
+    SettingDecision decision =
+        decide_setting_write(param, text, (state.*param.field).load(), options.exact);
+    if (decision.kind == SettingDecision::Kind::Send && !options.confirmed) {
+        const auto wire = static_cast<uint16_t>(param.payload_width == 1
+                                                    ? decision.frame[2]
+                                                    : decision.frame[2] * 256 + decision.frame[3]);
+        const SettingDecision judged = judge_setting_value(state, param, wire);
+        if (judged.kind == SettingDecision::Kind::Refused) {
+            return judged;
+        }
+    }
     if (decision.kind == SettingDecision::Kind::Send) {
         transmit(port, decision);
     }

@@ -64,7 +64,21 @@ struct SettingDecision {
     std::array<uint8_t, 5> frame{};
     int frame_length = 0;
     std::string refusal;  // for Refused: the setting's name and the range it accepts
-    bool sent = false;    // the frame went out on an open port
+    // For Refused: a value outside what the unit's class survives, an order
+    // it would invert, or a class not established. A technician at the unit
+    // may write it all the same (WriteOptions::confirmed); a remote path never.
+    bool overridable = false;
+    bool sent = false;  // the frame went out on an open port
+};
+
+struct WriteOptions {
+    // A number finer than the device keeps is refused, naming the two
+    // nearest values it can hold (command line, MQTT); without it the finer
+    // digits are cut off, as the window's fields do.
+    bool exact = false;
+    // The technician at the unit confirmed an overridable refusal (--force,
+    // a confirmation box); never set by a remote path.
+    bool confirmed = false;
 };
 
 // From the field's text (UTF-8) and the stored value: first 9 characters,
@@ -75,7 +89,23 @@ struct SettingDecision {
 // reading ("1,234.5"), or a number that does not fit the payload once scaled,
 // is refused; text with nothing in it writes nothing.
 SettingDecision decide_setting_write(const SettingParam& param, std::string_view text,
-                                     float stored_value);
+                                     float stored_value, bool exact = false);
+
+// Whether a wire value means something on the polled unit: within the span
+// of its voltage class (which must be established where the span depends on
+// it) and keeping the order of every pair the setting belongs to, against
+// what the unit holds. An overridable refusal, or a Send decision unchanged.
+SettingDecision judge_setting_value(const DeviceState& state, const SettingParam& param,
+                                    uint16_t wire);
+// "44.5", "3000", "2.5": a wire value in the setting's display units.
+std::string display_value_text(const SettingParam& param, double wire);
+
+// The refusal of every write to a unit whose model was not established.
+inline constexpr const char* kModelUnsureText =
+    "модель устройства не установлена: его ответ о состоянии не прошёл проверку при поиске, "
+    "ничего не записано. Проверьте соединительный кабель и повторите поиск";
+// Nothing goes to a unit whose model is not established.
+bool model_unsure(const DeviceState& state);
 
 // A value already in wire units (from a settings file): the range and the
 // frame of a typed value, without the comparison (the caller knows the value
@@ -86,7 +116,7 @@ SettingDecision decide_setting_wire(const SettingParam& param, double wire);
 // read-only state); borrows the port, decides, sends, returns the port.
 // Refuses, sending nothing, while the device's values are not current.
 SettingDecision write_setting(SerialPort& port, DeviceState& state, const SettingParam& param,
-                              std::string_view text);
+                              std::string_view text, const WriteOptions& options = {});
 
 // The write of a wire value through the same borrowing path.
 SettingDecision write_setting_wire(SerialPort& port, DeviceState& state, const SettingParam& param,
@@ -99,8 +129,9 @@ inline constexpr const char* kValueUnknownText =
 inline constexpr const char* kLinkDownText = "нет связи с устройством, ничего не записано";
 
 // Fixed-value writes and actions through the same borrowing path: a Send
-// decision, with `sent` telling whether the port opened, or a refusal
-// (kLinkDownText) while the link of the polled unit is down.
+// decision, with `sent` telling whether the port opened, or a refusal while
+// the link of the polled unit is down (kLinkDownText) or for a unit whose
+// model is not established.
 SettingDecision write_fixed_u8(SerialPort& port, DeviceState& state, uint8_t command,
                                uint8_t value);
 SettingDecision write_fixed_u16(SerialPort& port, DeviceState& state, uint8_t command,

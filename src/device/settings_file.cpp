@@ -150,7 +150,8 @@ Number parse_exact(std::string_view text, int decimals, long long& scaled) {
     long long power = 1;
     for (int i = 0; i < decimals; ++i) power *= 10;
     scaled = whole * power + fraction;
-    if (negative && scaled != 0)
+    // "-0.0" is no setting either: a negative number is refused, zero or not.
+    if (negative)
         return Number::OutOfRange;
     return Number::Ok;
 }
@@ -392,18 +393,87 @@ ParsedSettingsFile parse_settings_file(std::string_view text) {
 }
 
 std::vector<FileProblem> check_file_for_device(const ParsedSettingsFile& file, DeviceModel device,
+                                               const VoltageClass& judged, bool model_unsure,
                                                bool force) {
     std::vector<FileProblem> problems;
     if (!file.model)
         return problems;
     const ModelProfile& in_file = model_profile(*file.model);
     const ModelProfile& on_device = model_profile(device);
+    if (model_unsure) {
+        problems.push_back({FileProblem::Kind::ModelUnsure, 0, on_device.name, {}, {}});
+        return problems;
+    }
     if (in_file.family != on_device.family) {
         problems.push_back(
             {FileProblem::Kind::OtherFamily, file.model_line, in_file.name, on_device.name, {}});
-    } else if (in_file.battery_volts != on_device.battery_volts && !force) {
+        return problems;
+    }
+    if (force)
+        return problems;
+    if (!judged.established()) {
+        problems.push_back({FileProblem::Kind::ClassUnknown, 0, on_device.name,
+                            class_doubt_text(judged, false), class_doubt_text(judged, true)});
+        return problems;
+    }
+    if (in_file.battery_volts != judged.volts) {
         problems.push_back(
             {FileProblem::Kind::OtherVoltage, file.model_line, in_file.name, on_device.name, {}});
+        return problems;
+    }
+    for (const FileEntry& entry : file.entries) {
+        const Variable& v = *entry.setting->variable;
+        const Plausible span = v.plausible(judged.volts);
+        if (!span.holds(static_cast<double>(entry.wire) / v.scale)) {
+            const FileSetting& s = *entry.setting;
+            const auto bound = [&s](double display) {
+                return format_file_value(
+                    s, static_cast<uint16_t>(std::lround(display * s.variable->scale)));
+            };
+            problems.push_back({FileProblem::Kind::Implausible, entry.line, s.name,
+                                format_file_value(s, entry.wire),
+                                bound(span.low) + " - " + bound(span.high) +
+                                    (s.unit.empty() ? "" : " " + s.unit)});
+        }
+    }
+    return problems;
+}
+
+std::vector<FileProblem> order_problems(const ParsedSettingsFile& file,
+                                        std::span<const SettingDiff> rows, bool force) {
+    std::vector<FileProblem> problems;
+    if (force)
+        return problems;
+    const auto find = [&rows](const char* name) -> const SettingDiff* {
+        for (const SettingDiff& row : rows) {
+            if (std::string_view(row.setting->name) == name)
+                return &row;
+        }
+        return nullptr;
+    };
+    const auto line_of = [&file](const SettingDiff& row) {
+        for (const FileEntry& entry : file.entries) {
+            if (entry.setting == row.setting)
+                return entry.line;
+        }
+        return 0;
+    };
+    for (const SettingOrder& order : setting_orders()) {
+        const SettingDiff* lower = find(order.lower);
+        const SettingDiff* upper = find(order.upper);
+        if (lower == nullptr || upper == nullptr || (!lower->file && !upper->file))
+            continue;
+        const uint16_t low = lower->file.value_or(lower->device);
+        const uint16_t high = upper->file.value_or(upper->device);
+        if (low < high)
+            continue;
+        const int line = lower->file ? line_of(*lower) : line_of(*upper);
+        problems.push_back(
+            {FileProblem::Kind::Inverted,
+             line,
+             std::string(order.lower) + " = " + format_file_value(*lower->setting, low),
+             std::string(order.upper) + " = " + format_file_value(*upper->setting, high),
+             {}});
     }
     return problems;
 }
@@ -491,6 +561,24 @@ std::string describe_problem(const FileProblem& p, bool ru) {
         case K::TooLarge:
             return ru ? "файл больше 64 КБ: это не файл настроек"
                       : "the file is larger than 64 KiB: not a settings file";
+        case K::ClassUnknown:
+            return ru ? "класс напряжения устройства " + n + " не установлен: " + p.extra
+                      : "the voltage class of the " + n + " is not established: " + v;
+        case K::Implausible:
+            return at + n + " = " + v +
+                   (ru ? ": вне допустимого для класса напряжения диапазона "
+                       : ": outside the span of the unit's voltage class, ") +
+                   p.extra;
+        case K::Inverted:
+            return at + n + (ru ? " не ниже " : " is not below ") + v;
+        case K::ModelUnsure:
+            return ru ? std::string(
+                            "модель устройства не установлена (ответ о состоянии не прошёл "
+                            "проверку): ничего не записано; проверьте кабель и повторите поиск")
+                      : std::string(
+                            "the unit's model is not established (its status reply failed "
+                            "its checks): nothing is written; check the cable and search "
+                            "again");
     }
     return at;
 }

@@ -85,6 +85,11 @@ struct FileProblem {
         OtherFamily,   // a KX file on a QM device or the other way round
         OtherVoltage,  // a 24 V file on a 48 V device or the other way round
         TooLarge,
+        ClassUnknown,  // the unit's voltage class is not established: value (English), extra
+                       // (Russian)
+        Implausible,   // outside what a unit of the class survives: extra the span
+        Inverted,      // a pair out of order once loaded: name "UbatMin = 45.0", value the other
+        ModelUnsure,   // the unit's model is not established
     };
     Kind kind;
     int line = 0;       // 1-based; 0 when the problem is the file as a whole
@@ -124,8 +129,13 @@ ParsedSettingsFile parse_settings_file(std::string_view text);
 FileOutcome read_settings_file(const std::string& path, ParsedSettingsFile& file);
 
 // The problems of loading a well-formed file onto a device of `device`
-// model. A file of the other voltage class is a problem unless `force`.
+// model whose voltage class is `judged` (judge_voltage_class once its
+// settings are read). A file of the other family, or for a unit whose model
+// is not established, is always refused; a file of the other voltage class,
+// for a unit whose class is not established, or with a value outside the
+// class's span, only unless `force` (the technician at the unit overrides).
 std::vector<FileProblem> check_file_for_device(const ParsedSettingsFile& file, DeviceModel device,
+                                               const VoltageClass& judged, bool model_unsure,
                                                bool force);
 
 // One row of a preview: every setting of the device's family.
@@ -143,6 +153,11 @@ struct SettingDiff {
 // `device_wire` holds one value per row of file_settings(family).
 std::vector<SettingDiff> diff_settings(const ParsedSettingsFile& file, Family family,
                                        std::span<const uint16_t> device_wire);
+
+// The pairs of setting_orders() that the device would hold inverted once the
+// file is loaded, each naming both values; none when `force`.
+std::vector<FileProblem> order_problems(const ParsedSettingsFile& file,
+                                        std::span<const SettingDiff> rows, bool force);
 
 // "2026-12-10T09:30:00Z" for the current time.
 std::string utc_timestamp_now();

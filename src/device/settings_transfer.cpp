@@ -1,5 +1,8 @@
 #include "device/settings_transfer.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "device/handover.h"
 #include "device/poll_cycle.h"
 #include "link/reply_catalogue.h"
@@ -33,6 +36,55 @@ class ParkedWorker {
     bool m_was_paused;
 };
 
+// Whether writing `row` now creates an inverted pair that was not inverted
+// before, with `held` the values the device holds at that moment.
+bool inverts_a_pair(std::span<const SettingDiff> rows, const std::vector<uint16_t>& held,
+                    size_t row) {
+    const auto index = [&rows](const char* name) {
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (std::string_view(rows[i].setting->name) == name)
+                return i;
+        }
+        return rows.size();
+    };
+    for (const SettingOrder& order : setting_orders()) {
+        const size_t low = index(order.lower);
+        const size_t high = index(order.upper);
+        if (low == rows.size() || high == rows.size() || (row != low && row != high))
+            continue;
+        std::vector<uint16_t> after = held;
+        after[row] = *rows[row].file;
+        if (held[low] < held[high] && after[low] >= after[high])
+            return true;
+    }
+    return false;
+}
+
+// The changed rows in an order that never makes the device hold an inverted
+// pair on the way (raising UbatLow before UbatMin follows it up): each step
+// the first row that inverts nothing. Rows that cannot go without an
+// inversion (the file itself inverts a pair; refused before) keep file order.
+std::vector<size_t> write_order(std::span<const SettingDiff> rows) {
+    std::vector<uint16_t> held;
+    std::vector<size_t> pending;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        held.push_back(rows[i].device);
+        if (rows[i].changed())
+            pending.push_back(i);
+    }
+    std::vector<size_t> order;
+    while (!pending.empty()) {
+        auto next = std::find_if(pending.begin(), pending.end(),
+                                 [&](size_t i) { return !inverts_a_pair(rows, held, i); });
+        if (next == pending.end())
+            next = pending.begin();
+        held[*next] = *rows[*next].file;
+        order.push_back(*next);
+        pending.erase(next);
+    }
+    return order;
+}
+
 }  // namespace
 
 SettingsReading read_all_settings(SerialPort& port, DeviceState& state, Family family) {
@@ -65,9 +117,8 @@ ApplyResult apply_settings(SerialPort& port, DeviceState& state, Family family,
                            std::span<const SettingDiff> rows) {
     ApplyResult result;
     ParkedWorker parked(state);
-    for (const SettingDiff& row : rows) {
-        if (!row.changed())
-            continue;
+    for (const size_t index : write_order(rows)) {
+        const SettingDiff& row = rows[index];
         AppliedSetting applied{row.setting, row.device, *row.file, true, false, std::nullopt};
         if (result.all_sent) {
             const SettingDecision decision =
@@ -85,14 +136,17 @@ ApplyResult apply_settings(SerialPort& port, DeviceState& state, Family family,
     // reported as matching.
     const std::span<const FileSetting> all = file_settings(family);
     std::vector<AppliedSetting> checked;
-    auto next = result.settings.begin();
     for (const SettingDiff& row : rows) {
         if (!row.file)
             continue;
         const uint16_t held = result.read_back.wire[static_cast<size_t>(row.setting - all.data())];
         if (row.changed()) {
-            next->held = held;
-            checked.push_back(*next++);
+            // Reported in file order, whatever order they were written in.
+            const auto written =
+                std::find_if(result.settings.begin(), result.settings.end(),
+                             [&row](const AppliedSetting& s) { return s.setting == row.setting; });
+            written->held = held;
+            checked.push_back(*written);
         } else if (row.applies && held != *row.file) {
             checked.push_back({row.setting, row.device, *row.file, false, false, held});
         }

@@ -38,11 +38,17 @@ std::optional<FoundDevice> identify(SerialPort& port, const PortInfo& target,
     // Wake-up: a line of zero bytes; whatever comes back is ignored.
     transact(port, buffer, kWakeUpLength, 0);
 
-    // The battery probe goes out twice; only the second answer is looked at.
+    // The battery probe goes out twice; the voltage class rests on both
+    // answers, the model on the second. A first answer that fails its checks
+    // is made up for by further probes, so that two readings are compared.
     if (!probe_goes_on(port, stop)) {
         return std::nullopt;
     }
-    request(port, buffer, cmd::kBatteryProbe, 0);
+    const int first_count = request(port, buffer, cmd::kBatteryProbe, 0);
+    std::optional<float> first;
+    if (battery_reply_valid(buffer.data(), first_count)) {
+        first = decode_battery_voltage(buffer.data());
+    }
     if (!probe_goes_on(port, stop)) {
         return std::nullopt;
     }
@@ -51,15 +57,36 @@ std::optional<FoundDevice> identify(SerialPort& port, const PortInfo& target,
         return std::nullopt;
     }
     const float battery_voltage = decode_battery_voltage(buffer.data());
+    for (int extra = 0; !first && extra < kExtraBatteryProbes; ++extra) {
+        const int count = request(port, buffer, cmd::kBatteryProbe, 0);
+        if (!probe_goes_on(port, stop)) {
+            return std::nullopt;
+        }
+        if (battery_reply_valid(buffer.data(), count)) {
+            first = decode_battery_voltage(buffer.data());
+        }
+    }
 
     // The reply's form (5 bytes for a KX, 6 for a QM) tells the families
-    // apart; the reads end as soon as either form is whole.
-    const int status_length = build_request(buffer, cmd::kStatus);
-    const int status_count = transact_until(port, buffer, status_length, status_probe_complete);
-    const DeviceModel model = identify_model(buffer.data(), status_count, battery_voltage);
-    if (!probe_goes_on(port, stop)) {
-        return std::nullopt;
+    // apart; the reads end as soon as either form is whole. A reply that
+    // fails its checks is asked for again, as every other read is: one lost
+    // reply must not make a QM a KX-24.
+    int status_count = 0;
+    bool status_passed = false;
+    for (int attempt = 0; attempt < kStatusProbeAttempts && !status_passed; ++attempt) {
+        const int status_length = build_request(buffer, cmd::kStatus);
+        status_count = transact_until(port, buffer, status_length, status_probe_complete);
+        if (!probe_goes_on(port, stop)) {
+            return std::nullopt;
+        }
+        status_passed = status_reply_valid(buffer.data(), status_count);
     }
+    const DeviceModel model = identify_model(buffer.data(), status_count, battery_voltage);
+    Identification identification;
+    identification.model_established = status_passed;
+    identification.battery_readings = {first.value_or(battery_voltage), battery_voltage};
+    identification.battery_class = first ? class_of_readings(*first, battery_voltage)
+                                         : (battery_voltage > kBatterySplitVolts ? 48 : 24);
 
     const int serial_count = request(port, buffer, cmd::kSerialNumber, kSerialNumberLength);
     if (!serial_reply_valid(buffer.data(), serial_count)) {
@@ -71,6 +98,7 @@ std::optional<FoundDevice> identify(SerialPort& port, const PortInfo& target,
     found.path = target.path;
     found.model = model;
     found.serial = decode_serial_number(buffer.data());
+    found.identification = identification;
     found.caption = std::string(model_profile(model).name) + ". " + kSerialLabel + found.serial;
     return found;
 }
@@ -86,6 +114,21 @@ DeviceModel identify_model(const uint8_t* status_reply, int count, float battery
         return high_voltage ? DeviceModel::KX48 : DeviceModel::KX24;
     }
     return high_voltage ? DeviceModel::QM48 : DeviceModel::QM24;
+}
+
+int32_t class_of_readings(float first, float second) {
+    const bool high_first = first > kBatterySplitVolts;
+    const bool high_second = second > kBatterySplitVolts;
+    if (high_first != high_second) {
+        return kClassReadingsDisagree;
+    }
+    return high_first ? 48 : 24;
+}
+
+void store_polled_device(DeviceState& state, const FoundDevice& device) {
+    state.g_com_port.store(device.port);
+    state.g_device_kind.store(kind_of(device.family()));
+    store_identification(state, device.identification);
 }
 
 bool status_probe_complete(const uint8_t*, int count) {
@@ -185,8 +228,7 @@ SearchResult search_devices(DeviceState& state, const SearchOptions& options) {
         }
         // Each find replaces the previous one: the device on the highest
         // port is the one that will be polled.
-        state.g_com_port.store(device->port);
-        state.g_device_kind.store(kind_of(device->family()));
+        store_polled_device(state, *device);
         result.found.push_back(std::move(*device));
     }
     return result;

@@ -20,6 +20,10 @@ struct FoundDevice {
     DeviceModel model = DeviceModel::KX24;
     std::string serial;   // as decoded; "не назначен" when the device has none
     std::string caption;  // "QM-48. S/N: 12345"
+    // Whether its status reply passed (else `model` is the fallback the
+    // caption shows, and nothing may be written to it), and the voltage
+    // class its two battery readings gave.
+    Identification identification{};
     Family family() const { return model_profile(model).family; }
     // The same unit: same model and same serial number.
     bool same_unit(const FoundDevice& other) const {
@@ -33,6 +37,20 @@ inline constexpr int kFirstComPort = 1;
 inline constexpr int kLastComPort = 255;
 
 DeviceModel identify_model(const uint8_t* status_reply, int count, float battery_voltage);
+
+// The voltage class of two battery readings: 24 or 48 when both lie on one
+// side of kBatterySplitVolts, else kClassReadingsDisagree.
+int32_t class_of_readings(float first, float second);
+
+// Makes `device` the polled one: g_com_port, g_device_kind and how surely it
+// was identified.
+void store_polled_device(DeviceState& state, const FoundDevice& device);
+
+// The status probe is asked this often at most until a reply passes.
+inline constexpr int kStatusProbeAttempts = 6;
+// Battery probes sent after the two of the search until a second reading
+// passes.
+inline constexpr int kExtraBatteryProbes = 4;
 
 // Whether the status probe may stop reading: once 5 bytes have come (a read
 // stopped there before too) or 6 (a frame of the long form, or bytes that
@@ -80,7 +98,7 @@ struct SearchResult {
 
 // Probes the ports concurrently; the finds keep the order of the ports.
 // The last device found (the one on the highest port) is stored in
-// g_com_port and g_device_kind, as it will be polled.
+// g_com_port and g_device_kind (store_polled_device), as it will be polled.
 SearchResult search_devices(DeviceState& state, const SearchOptions& options = {});
 
 // The listing of the finds alone.

@@ -3,6 +3,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
 
 #include "device/setting_write.h"
 
@@ -74,12 +76,22 @@ void c_tab_4::OnEGenUbatSelChange(int index) {
         on_time->setReadOnly(true);
         on_time->setText(QString::fromUtf8(kZeroTimeText));
     }
-    write_fixed_u8(serial_port(), device_state, kEGenUbatWrite, static_cast<uint8_t>(index));
+    tell_refusal(
+        write_fixed_u8(serial_port(), device_state, kEGenUbatWrite, static_cast<uint8_t>(index)));
 }
 
 void c_tab_4::OnTrainingClicked(bool checked) {
     get<QLineEdit>(kEGenWork)->setReadOnly(!checked);
-    write_fixed_u16(serial_port(), device_state, kEGenWorkWrite, checked ? kTrainingOnSeconds : 0);
+    tell_refusal(write_fixed_u16(serial_port(), device_state, kEGenWorkWrite,
+                                 checked ? kTrainingOnSeconds : 0));
+}
+
+void c_tab_4::tell_refusal(const SettingDecision& decision) {
+    if (decision.kind != SettingDecision::Kind::Refused)
+        return;
+    const QString text = QString::fromStdString(decision.refusal);
+    QTimer::singleShot(
+        0, this, [this, text] { QMessageBox::warning(window(), QStringLiteral("Zorvane"), text); });
 }
 
 }  // namespace zorvane

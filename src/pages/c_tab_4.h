@@ -20,6 +20,8 @@ inline constexpr int kTraining = 1089;       // check box: training runs on or o
 inline constexpr int kEGenTypeLabel = 1138;  // Enter/Esc focus target
 }  // namespace tab4_id
 
+struct SettingDecision;
+
 class c_tab_4 : public c_settings_tab {
     Q_OBJECT
   public:
@@ -33,6 +35,8 @@ class c_tab_4 : public c_settings_tab {
     // sets send nothing.
     void OnEGenUbatSelChange(int index);
     void OnTrainingClicked(bool checked);
+    // A refused fixed write says why, once the click has been handled.
+    void tell_refusal(const SettingDecision& decision);
 };
 
 }  // namespace zorvane

@@ -5,12 +5,17 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
+#include <string>
 
 #include "device/setting_write.h"
 
 namespace zorvane {
 
 namespace {
+
+constexpr const char* kWriteAnyway = "Записать это значение всё равно?";
+constexpr const char* kOtherDevice =
+    "Выбрано другое устройство: значение не записано ни на одно из них.";
 
 class SettingEditFilter : public QObject {
   public:
@@ -49,15 +54,46 @@ class SettingEditFilter : public QObject {
             return;
         const SettingDecision decision =
             write_setting(serial_port(), device_state, m_param, m_edit->text().toStdString());
-        if (decision.kind == SettingDecision::Kind::Refused) {
-            // Shown once the focus change has finished, so the box does not
-            // take part in it.
-            QWidget* window = m_edit->window();
-            const QString text = QString::fromStdString(decision.refusal);
-            QTimer::singleShot(0, window, [window, text] {
-                QMessageBox::warning(window, QStringLiteral("Zorvane"), text);
+        if (decision.kind != SettingDecision::Kind::Refused)
+            return;
+        // Shown once the focus change has finished, so the box does not
+        // take part in it.
+        QWidget* window = m_edit->window();
+        const QString refusal = QString::fromStdString(decision.refusal);
+        if (!decision.overridable) {
+            QTimer::singleShot(0, window, [window, refusal] {
+                QMessageBox::warning(window, QStringLiteral("Zorvane"), refusal);
             });
+            return;
         }
+        // A value beyond what the unit's class survives, or one inverting an
+        // ordered pair: the technician at the unit may write it all the same,
+        // by an explicit choice (No is the default).
+        const SettingParam* param = &m_param;
+        const std::string typed = m_edit->text().toStdString();
+        const int port = device_state.g_com_port.load();
+        const int kind = device_state.g_device_kind.load();
+        QTimer::singleShot(0, window, [window, refusal, param, typed, port, kind] {
+            QMessageBox box(QMessageBox::Warning, QStringLiteral("Zorvane"),
+                            refusal + QStringLiteral("\n\n") + QString::fromUtf8(kWriteAnyway),
+                            QMessageBox::Yes | QMessageBox::No, window);
+            box.setDefaultButton(QMessageBox::No);
+            if (box.exec() != QMessageBox::Yes)
+                return;
+            // The answer is for the unit it was typed for: another device tab
+            // chosen meanwhile gets nothing.
+            if (device_state.g_com_port.load() != port ||
+                device_state.g_device_kind.load() != kind) {
+                QMessageBox::warning(window, QStringLiteral("Zorvane"),
+                                     QString::fromUtf8(kOtherDevice));
+                return;
+            }
+            const SettingDecision again = write_setting(serial_port(), device_state, *param, typed,
+                                                        WriteOptions{.confirmed = true});
+            if (again.kind == SettingDecision::Kind::Refused)
+                QMessageBox::warning(window, QStringLiteral("Zorvane"),
+                                     QString::fromStdString(again.refusal));
+        });
     }
 
     QLineEdit* m_edit;

@@ -46,6 +46,14 @@ void zero_all(Array& array) {
 }
 }  // namespace
 
+void store_identification(DeviceState& state, const Identification& identification) {
+    state.g_model_unsure.store(identification.model_established ? 0 : 1);
+    state.g_battery_class.store(identification.battery_class);
+    for (size_t i = 0; i < identification.battery_readings.size(); ++i) {
+        state.g_battery_readings[i].store(identification.battery_readings[i]);
+    }
+}
+
 void DeviceState::clear_device_values() {
     for (const Variable& v : variables()) {
         if (v.is_array()) {

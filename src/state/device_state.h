@@ -13,6 +13,8 @@
 namespace zorvane {
 
 inline constexpr int kCounterCount = 17;
+// g_battery_class when the battery readings of the search did not agree.
+inline constexpr int32_t kClassReadingsDisagree = -1;
 using CounterValues = std::array<int32_t, kCounterCount>;
 
 // Single writer (the poll cycle), any number of readers. A reader retries while
@@ -34,6 +36,15 @@ struct DeviceState {
     // Connection and threads.
     std::atomic<int32_t> g_com_port{0};
     std::atomic<int32_t> g_device_kind{0};  // 1 = KX, 2 = QM, 0 = none
+    // How surely the polled device was identified, stored with g_device_kind.
+    // A device whose status reply never passed its checks is polled as the
+    // model the search fell back to, but nothing is written to it.
+    std::atomic<uint8_t> g_model_unsure{0};
+    // The voltage class its battery readings at the search gave: 24 or 48;
+    // kClassReadingsDisagree when they did not agree; 0 when no search told.
+    // The two readings themselves, in volts, for the messages that name them.
+    std::atomic<int32_t> g_battery_class{0};
+    std::array<std::atomic<float>, 2> g_battery_readings{};
     std::atomic<uint32_t> g_main_thread_id{0};
     std::atomic<uint8_t> g_worker_idle{0};
     std::atomic<uint8_t> g_poll_pause{0};
@@ -118,6 +129,16 @@ static_assert(std::atomic<int32_t>::is_always_lock_free);
 static_assert(std::atomic<uint32_t>::is_always_lock_free);
 static_assert(std::atomic<int64_t>::is_always_lock_free);
 static_assert(std::atomic<uint8_t>::is_always_lock_free);
+
+// How surely the search identified a device, as it stores it in
+// g_model_unsure, g_battery_class and g_battery_readings.
+struct Identification {
+    bool model_established = true;  // its status reply passed
+    int32_t battery_class = 0;      // 24, 48, kClassReadingsDisagree; 0: not told
+    std::array<float, 2> battery_readings{};
+};
+// Stored with g_com_port and g_device_kind whenever the polled device changes.
+void store_identification(DeviceState& state, const Identification& identification);
 
 // The process-wide instance.
 extern DeviceState device_state;

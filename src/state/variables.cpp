@@ -1,6 +1,7 @@
 #include "state/variables.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace zorvane {
@@ -106,6 +107,33 @@ constexpr Variable operator+(Label label, Variable v) {
     return v;
 }
 
+// The spans a technician may set on a 24 V and on a 48 V unit.
+constexpr Variable ranged(double low24, double high24, double low48, double high48, Variable v) {
+    v.range24 = {low24, high24};
+    v.range48 = {low48, high48};
+    return v;
+}
+constexpr Variable ranged(double low, double high, Variable v) {
+    return ranged(low, high, low, high, v);
+}
+
+// Battery thresholds: a 24 V bank (12 lead-acid or 8 lithium iron phosphate
+// cells) is flat below 18 V (1.5 V a lead-acid cell) and gasses or is
+// overcharged above 32 V; a 48 V bank has twice the cells. The two spans do
+// not overlap, so the thresholds a unit holds tell its class.
+constexpr double kBank24Low = 18.0;
+constexpr double kBank24High = 32.0;
+constexpr double kBank48Low = 36.0;
+constexpr double kBank48High = 64.0;
+constexpr Variable battery_threshold(Variable v) {
+    return ranged(kBank24Low, kBank24High, kBank48Low, kBank48High, v);
+}
+// Output power: from a token load up to the largest rating of the class's
+// models (24 V models up to 4000 VA, 48 V models up to 6000 VA).
+constexpr Variable class_power(Variable v) {
+    return ranged(100, 4000, 100, 6000, v);
+}
+
 constexpr Variable applies_while_zero(FloatField other, Variable v) {
     v.applies_while_zero = other;
     return v;
@@ -141,54 +169,76 @@ constexpr Variable kVariables[] = {
     //      name            key                  families measure unit  read width scale field
     //      format    KX    QM    QM tab         sim 24 V  48 V
     Label{"Nominal output voltage"} +
-    qm_named("UrmsNom", setting("UoutNom", "set_uout_nom", Both, Voltage, "V", 0x4C, 2, 10,
+    ranged(100.0, 250.0, qm_named("UrmsNom", setting("UoutNom", "set_uout_nom", Both, Voltage, "V", 0x4C, 2, 10,
             &S::set_uout_nom, kVolts, 1037, 1094, Inverter, 230.0, 230.0,
-            "nominal output voltage")),
+            "nominal output voltage; 100 to 250 V spans the mains standards (100 V to 240 V)"))),
     Label{"Battery low voltage"} +
-    setting("UbatLow", "set_ubat_low", Both, Voltage, "V", 0x4E, 2, 10, &S::set_ubat_low,
-            kVolts, 1039, 1090, Inverter, 22.0, 44.0, "battery voltage that warns of a low battery"),
+    battery_threshold(setting("UbatLow", "set_ubat_low", Both, Voltage, "V", 0x4E, 2, 10,
+            &S::set_ubat_low, kVolts, 1039, 1090, Inverter, 22.0, 44.0,
+            "battery voltage that warns of a low battery; 18-32 V (24 V) or 36-64 V (48 V): "
+            "a bank is flat below, overcharged above")),
     Label{"Battery cut-off voltage"} +
-    setting("UbatMin", "set_ubat_min", Both, Voltage, "V", 0x50, 2, 10, &S::set_ubat_min,
-            kVolts, 1042, 1091, Inverter, 21.0, 42.0, "battery voltage that stops generation"),
+    battery_threshold(setting("UbatMin", "set_ubat_min", Both, Voltage, "V", 0x50, 2, 10,
+            &S::set_ubat_min, kVolts, 1042, 1091, Inverter, 21.0, 42.0,
+            "battery voltage that stops generation; 18-32 V (24 V) or 36-64 V (48 V): "
+            "a bank is flat below, overcharged above")),
     Label{"Battery restart voltage"} +
-    setting("UbatMinOn", "set_ubat_min_on", Both, Voltage, "V", 0x40, 2, 10, &S::set_ubat_min_on,
-            kVolts, 1041, 1092, Inverter, 24.0, 48.0,
-            "battery voltage at which generation may start again"),
+    battery_threshold(setting("UbatMinOn", "set_ubat_min_on", Both, Voltage, "V", 0x40, 2, 10,
+            &S::set_ubat_min_on, kVolts, 1041, 1092, Inverter, 24.0, 48.0,
+            "battery voltage at which generation may start again; 18-32 V (24 V) or 36-64 V "
+            "(48 V): a bank is flat below, overcharged above")),
     Label{"Maximum output power"} +
-    setting("Pmax", "set_pmax", Both, ApparentPower, "VA", 0x52, 2, 1, &S::set_pmax,
-            kPower, 1040, 1093, Inverter, 3000, 5000, "largest output power"),
+    class_power(setting("Pmax", "set_pmax", Both, ApparentPower, "VA", 0x52, 2, 1, &S::set_pmax,
+            kPower, 1040, 1093, Inverter, 3000, 5000,
+            "largest output power; 100 VA up to the class's largest rating (4000 VA for 24 V, "
+            "6000 VA for 48 V)")),
+    // Mains transfer: the lower threshold of each direction under its upper one.
     Label{"Low mains lower threshold"} +
-    setting("UrmslowL", "set_urms_low_l", Qm, Voltage, "V", 0x58, 2, 10, &S::set_urms_low_l,
-            kVolts, 0, 1095, MainsTransfer, 170.0, 170.0, "low mains voltage, lower threshold"),
+    ranged(80.0, 240.0, setting("UrmslowL", "set_urms_low_l", Qm, Voltage, "V", 0x58, 2, 10,
+            &S::set_urms_low_l, kVolts, 0, 1095, MainsTransfer, 170.0, 170.0,
+            "lowest input RMS voltage kept, mains to batteries; 80-240 V: below the mains "
+            "standards' low limits")),
     Label{"Low mains upper threshold"} +
-    setting("UrmslowH", "set_urms_low_h", Qm, Voltage, "V", 0x5A, 2, 10, &S::set_urms_low_h,
-            kVolts, 0, 1096, MainsTransfer, 180.0, 180.0, "low mains voltage, upper threshold"),
+    ranged(80.0, 240.0, setting("UrmslowH", "set_urms_low_h", Qm, Voltage, "V", 0x5A, 2, 10,
+            &S::set_urms_low_h, kVolts, 0, 1096, MainsTransfer, 180.0, 180.0,
+            "lowest input RMS voltage, batteries to mains; 80-240 V: below the mains "
+            "standards' low limits")),
     Label{"High mains upper threshold"} +
-    setting("UrmshighH", "set_urms_high_h", Qm, Voltage, "V", 0x5C, 2, 10, &S::set_urms_high_h,
-            kVolts, 0, 1097, MainsTransfer, 250.0, 250.0, "high mains voltage, upper threshold"),
+    ranged(180.0, 300.0, setting("UrmshighH", "set_urms_high_h", Qm, Voltage, "V", 0x5C, 2, 10,
+            &S::set_urms_high_h, kVolts, 0, 1097, MainsTransfer, 250.0, 250.0,
+            "highest input RMS voltage kept, mains to batteries; 180-300 V: above the mains "
+            "standards' high limits")),
     Label{"High mains lower threshold"} +
-    setting("UrmshighL", "set_urms_high_l", Qm, Voltage, "V", 0x5E, 2, 10, &S::set_urms_high_l,
-            kVolts, 0, 1098, MainsTransfer, 245.0, 245.0, "high mains voltage, lower threshold"),
+    ranged(180.0, 300.0, setting("UrmshighL", "set_urms_high_l", Qm, Voltage, "V", 0x5E, 2, 10,
+            &S::set_urms_high_l, kVolts, 0, 1098, MainsTransfer, 245.0, 245.0,
+            "highest input RMS voltage, batteries to mains; 180-300 V: above the mains "
+            "standards' high limits")),
     Label{"Nominal charge current"} +
-    setting("IchrgNom", "set_ichrg_nom", Qm, Current, "A", 0x60, 2, 10, &S::set_ichrg_nom,
-            kAmps1, 0, 1102, Charger, 20.0, 10.0, "nominal charge current"),
+    ranged(1.0, 100.0, setting("IchrgNom", "set_ichrg_nom", Qm, Current, "A", 0x60, 2, 10,
+            &S::set_ichrg_nom, kAmps1, 0, 1102, Charger, 20.0, 10.0,
+            "nominal charge current; 1-100 A: the charger's span")),
     Label{"Absorption end factor"} +
-    setting("AbsEndFactor", "set_abs_end_factor", Qm, Count, "", 0x62, 1, 1,
+    ranged(1, 100, setting("AbsEndFactor", "set_abs_end_factor", Qm, Count, "", 0x62, 1, 1,
             &S::set_abs_end_factor, "%.0f ", 0, 1084, Charger, 10, 10,
-            "drop factor of the charge current that ends Absorption and starts Float"),
+            "drop factor of the charge current that ends Absorption and starts Float; 1-100: "
+            "0 would never end Absorption")),
     Label{"Absorption time limit"} +
-    setting("AbsTime", "set_abs_time", Qm, Duration, "min", 0x64, 2, 1, &S::set_abs_time,
-            kMinutes, 0, 1086, Charger, 120, 120, "longest Absorption stage"),
+    ranged(10, 1440, setting("AbsTime", "set_abs_time", Qm, Duration, "min", 0x64, 2, 1,
+            &S::set_abs_time, kMinutes, 0, 1086, Charger, 120, 120,
+            "longest Absorption stage; 10 min to a day: longer overcharges the bank")),
     Label{"Float time"} +
-    setting("FloatTime", "set_float_time", Qm, Duration, "min", 0x66, 2, 1, &S::set_float_time,
-            kMinutes, 0, 1099, Charger, 480, 480, "length of the Float stage"),
+    ranged(10, 10080, setting("FloatTime", "set_float_time", Qm, Duration, "min", 0x66, 2, 1,
+            &S::set_float_time, kMinutes, 0, 1099, Charger, 480, 480,
+            "length of the Float stage; 10 min to a week")),
     Label{"Repeated float interval"} +
-    setting("RFloatTime", "set_rfloat_time", Qm, Duration, "d", 0x68, 2, 1440,
+    ranged(1, 180, setting("RFloatTime", "set_rfloat_time", Qm, Duration, "d", 0x68, 2, 1440,
             &S::set_rfloat_time, kDays, 0, 1100, Charger, 7, 7,
-            "interval of the repeated Float charge (kept in minutes by the device)"),
+            "interval of the repeated Float charge (kept in minutes by the device); 1 to 180 "
+            "days: a standing bank self-discharges in longer")),
     Label{"Repeated absorption time"} +
-    setting("RAbsTime", "set_rabs_time", Qm, Duration, "min", 0x6A, 2, 1, &S::set_rabs_time,
-            kMinutes, 0, 1101, Charger, 30, 30, "length of the repeated Absorption stage"),
+    ranged(1, 1440, setting("RAbsTime", "set_rabs_time", Qm, Duration, "min", 0x6A, 2, 1,
+            &S::set_rabs_time, kMinutes, 0, 1101, Charger, 30, 30,
+            "length of the repeated Absorption stage; 1 min to a day")),
     Label{"Generator type"} +
     setting("EGenType", "set_egen_type", Qm, Count, "", 0x6C, 1, 1, &S::set_egen_type,
             "%.0f", 0, 1126, Generator, 1, 1, "external generator type (a device code)"),
@@ -199,20 +249,24 @@ constexpr Variable kVariables[] = {
             "external generator start: 0 on mains failure, 1 on battery discharge")),
     // Started on battery discharge, the generator has no start delay.
     Label{"Generator start delay"} +
-    applies_while_zero(&S::set_egen_ubat, setting("EGenOnTime", "set_egen_on_time", Qm,
-            Duration, "s", 0x70, 2, 1, &S::set_egen_on_time, kSeconds, 0, 1082, Generator, 60,
-            60, "delay from a mains failure to the generator start")),
+    ranged(0, 3600, applies_while_zero(&S::set_egen_ubat, setting("EGenOnTime",
+            "set_egen_on_time", Qm, Duration, "s", 0x70, 2, 1, &S::set_egen_on_time, kSeconds, 0,
+            1082, Generator, 60, 60,
+            "delay from a mains failure to the generator start; up to an hour on batteries"))),
     Label{"Generator maximum power"} +
-    setting("EGenPmax", "set_egen_pmax", Qm, ApparentPower, "VA", 0x72, 2, 1,
+    class_power(setting("EGenPmax", "set_egen_pmax", Qm, ApparentPower, "VA", 0x72, 2, 1,
             &S::set_egen_pmax, kPower, 0, 1080, Generator, 2000, 4000,
-            "largest power drawn from the external generator"),
+            "largest power drawn from the external generator; 100 VA up to the class's largest "
+            "rating (4000 VA for 24 V, 6000 VA for 48 V)")),
     Label{"Generator training interval"} +
-    setting("EGenSleep", "set_egen_sleep", Qm, Duration, "d", 0x74, 1, 1, &S::set_egen_sleep,
-            kDays, 0, 1081, Generator, 7, 7, "interval between generator training runs"),
+    ranged(0, 90, setting("EGenSleep", "set_egen_sleep", Qm, Duration, "d", 0x74, 1, 1,
+            &S::set_egen_sleep, kDays, 0, 1081, Generator, 7, 7,
+            "interval between generator training runs; up to 90 days, a generator left longer "
+            "may not start")),
     Label{"Generator training run length"} +
-    setting("EGenWork", "set_egen_work", Qm, Duration, "s", 0x76, 2, 1, &S::set_egen_work,
-            kSeconds, 0, 1083, Generator, 20, 20,
-            "length of a generator training run; 0 switches training runs off"),
+    ranged(0, 3600, setting("EGenWork", "set_egen_work", Qm, Duration, "s", 0x76, 2, 1,
+            &S::set_egen_work, kSeconds, 0, 1083, Generator, 20, 20,
+            "length of a generator training run; 0 switches training runs off; up to an hour")),
 
     Variable{.name = "temp_raw", .key = "temp_raw", .families = Both, .measure = Count,
              .unit = "", .read_code = 0x46, .word = 8, .width = 2, .scale = 1,
@@ -227,6 +281,16 @@ constexpr Variable kVariables[] = {
              .label = "temperature", .each_place = kThermistorPlaces},
 };
 // clang-format on
+
+// The mains transfer tab pairs its thresholds by column: UrmslowL and
+// UrmshighH bound the mains to batteries transfer, UrmslowH and UrmshighL the
+// return; their names alone would pair them wrongly.
+constexpr SettingOrder kOrders[] = {
+    {"UbatMin", "UbatLow", Both},
+    {"UbatMin", "UbatMinOn", Both},
+    {"UrmslowL", "UrmshighH", Qm},
+    {"UrmslowH", "UrmshighL", Qm},
+};
 
 constexpr StatusBit kStatusBits[] = {
     {"three_phase_slave", Family::Kx, &S::kx_status1, 0, "three-phase mode, slave"},
@@ -374,6 +438,86 @@ const Variable* find_written_variable(uint8_t write_code) {
 
 uint16_t wire_value(const Variable& v, double display) {
     return static_cast<uint16_t>(std::lround(std::fmax(display * v.scale, 0.0)));
+}
+
+std::span<const SettingOrder> setting_orders() {
+    return kOrders;
+}
+
+namespace {
+
+constexpr FloatField kThresholds[] = {&S::set_ubat_low, &S::set_ubat_min, &S::set_ubat_min_on};
+
+// The class whose span holds every battery threshold, or 0.
+int class_of_thresholds(const DeviceState& state) {
+    const Variable* low = find_variable("UbatLow");
+    for (const int volts : {24, 48}) {
+        bool all = true;
+        for (const FloatField field : kThresholds) {
+            const double value = (state.*field).load();
+            all = all && low->plausible(volts).holds(value);
+        }
+        if (all) {
+            return volts;
+        }
+    }
+    return 0;
+}
+
+std::string volts_text(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
+}  // namespace
+
+VoltageClass judge_voltage_class(const DeviceState& state) {
+    VoltageClass judged;
+    judged.by_readings = state.g_battery_class.load();
+    judged.readings[0] = state.g_battery_readings[0].load();
+    judged.readings[1] = state.g_battery_readings[1].load();
+    for (size_t i = 0; i < std::size(kThresholds); ++i) {
+        judged.thresholds[i] = (state.*kThresholds[i]).load();
+    }
+    // Thresholds not read yet are zero, in no class's span.
+    judged.by_thresholds = class_of_thresholds(state);
+    const int readings = judged.by_readings;
+    const int thresholds = judged.by_thresholds;
+    if (readings == kClassReadingsDisagree ||
+        (readings != 0 && thresholds != 0 && readings != thresholds)) {
+        return judged;
+    }
+    judged.volts = readings != 0 ? readings : thresholds;
+    return judged;
+}
+
+std::string class_doubt_text(const VoltageClass& judged, bool russian) {
+    if (judged.established()) {
+        return {};
+    }
+    const std::string first = volts_text(judged.readings[0]);
+    const std::string second = volts_text(judged.readings[1]);
+    if (judged.by_readings == kClassReadingsDisagree) {
+        return russian ? "напряжение батареи прочитано как " + first + " В и " + second + " В"
+                       : "the battery read " + first + " V and " + second + " V";
+    }
+    const std::string held = volts_text(judged.thresholds[0]) + "/" +
+                             volts_text(judged.thresholds[1]) + "/" +
+                             volts_text(judged.thresholds[2]);
+    if (judged.by_readings != 0 && judged.by_thresholds != 0) {
+        const std::string reading_class = std::to_string(judged.by_readings);
+        const std::string held_class = std::to_string(judged.by_thresholds);
+        return russian ? "напряжение батареи " + second + " В (класс " + reading_class +
+                             " В), а пороги UbatLow/UbatMin/UbatMinOn в устройстве " + held +
+                             " В (класс " + held_class + " В)"
+                       : "the battery reads " + second + " V (" + reading_class +
+                             " V class) but the unit holds UbatLow/UbatMin/UbatMinOn " + held +
+                             " V (" + held_class + " V class)";
+    }
+    return russian ? "ни показания батареи, ни её пороги не указывают класс напряжения"
+                   : "neither the battery readings nor the battery thresholds tell the voltage "
+                     "class";
 }
 
 std::span<const StatusBit> status_bits() {

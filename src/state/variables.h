@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "state/device_state.h"
@@ -56,6 +57,15 @@ enum class QmTab : int8_t {
 };
 
 using TemperatureArray = std::array<std::atomic<double>, 8> DeviceState::*;
+
+// The span a technician may set on a unit of one voltage class, in display
+// units: values no bank or load of that class survives lie outside it.
+struct Plausible {
+    double low = 0;
+    double high = 0;
+    bool set() const { return high > low; }
+    bool holds(double value) const { return !set() || (value >= low && value <= high); }
+};
 
 struct Variable {
     const char* name;  // the technician's name ("UbatLow"); a reading's is its key
@@ -103,6 +113,10 @@ struct Variable {
     double sim48 = 0;
     const double* sim_each = nullptr;
 
+    // What a 24 V and a 48 V unit may be set to (unset: the wire range alone).
+    Plausible range24{};
+    Plausible range48{};
+
     const char* description = "";
     // The short English name a dashboard shows ("Battery low voltage"); an
     // array's is put after the name of each element's place ("Left inner
@@ -128,6 +142,13 @@ struct Variable {
     bool applies(const DeviceState& state) const {
         return applies_while_zero == nullptr || (state.*applies_while_zero).load() == 0.0f;
     }
+    // The span for a unit of `volts` (24 or 48); unset for any other class.
+    Plausible plausible(int volts) const {
+        return volts == 24 ? range24 : volts == 48 ? range48 : Plausible{};
+    }
+    // Whether the span differs between the two classes, so that a value can
+    // only be judged once the unit's class is known.
+    bool class_ranged() const { return range24.low != range48.low || range24.high != range48.high; }
     // Shown as a whole number though the device keeps it finer (RFloatTime:
     // days shown, minutes kept): the unit text after the number, else null.
     const char* whole_shown_suffix() const;
@@ -146,6 +167,34 @@ const Variable* find_written_variable(uint8_t write_code);
 // The wire value that stores `display` (the inverse of the row's scaling),
 // for Scaled rows.
 uint16_t wire_value(const Variable& v, double display);
+
+// Pairs of settings whose order is certain: `lower` below `upper` on every
+// unit (the battery cut-off under the thresholds above it; each mains
+// transfer threshold under its partner of the same direction).
+struct SettingOrder {
+    const char* lower;  // the technician's names
+    const char* upper;
+    Families families;
+};
+std::span<const SettingOrder> setting_orders();
+
+// The voltage class of the polled unit as far as it is established: the
+// battery readings of the search (g_battery_class) checked against the
+// battery thresholds the unit holds (UbatLow, UbatMin and UbatMinOn in one
+// class's span).
+struct VoltageClass {
+    int volts = 0;             // 24 or 48; 0 while not established
+    int by_readings = 0;       // 24, 48, kClassReadingsDisagree or 0 (not told)
+    int by_thresholds = 0;     // 24, 48 or 0 (not read yet, or in no one span)
+    float readings[2] = {};    // the search's battery readings, volts
+    float thresholds[3] = {};  // UbatLow, UbatMin, UbatMinOn as held
+    bool established() const { return volts != 0; }
+};
+VoltageClass judge_voltage_class(const DeviceState& state);
+// What stands against the class, naming both sides, in English or Russian:
+// "battery read 48.7 V and 23.1 V" or "battery read 25.0 V (24 V), battery
+// thresholds held 44.0/42.0/48.0 V (48 V)". Empty when established.
+std::string class_doubt_text(const VoltageClass& judged, bool russian);
 
 // Status bits: element `bit` of one of the five status arrays.
 using StatusArray = StatusBits DeviceState::*;

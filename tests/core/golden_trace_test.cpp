@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -226,7 +228,13 @@ TEST(GoldenTrace, EverySettingWrite) {
             rig.bench.log += "# " + std::string(param->name) + " " +
                              std::to_string(param->control_id) + " " + text + "\n";
             const SettingDecision decision = write_setting(rig.port, *rig.state, *param, text);
-            EXPECT_EQ(decision.kind, SettingDecision::Kind::Send) << param->name;
+            EXPECT_EQ(decision.kind, SettingDecision::Kind::Send)
+                << param->name << decision.refusal;
+            // What the next pass would read back: the next threshold is
+            // judged against the one just written, as on a live unit.
+            (rig.state.get()->*param->field)
+                .store(
+                    static_cast<float>(std::trunc(std::atof(text) * param->scale) / param->scale));
         }
         if (family == 2) {
             rig.bench.log += "# fixed writes and actions\n";

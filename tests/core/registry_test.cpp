@@ -125,5 +125,36 @@ TEST(Registry, ModelProfilesAgreeWithTheirFamily) {
     EXPECT_EQ(family_of_kind(0), Family::None);
 }
 
+// The spans are for values no unit of the class survives, not for taste:
+// every simulated device's defaults lie inside them and keep every order,
+// and the battery threshold spans of the two classes do not meet, so the
+// thresholds a unit holds tell its class.
+TEST(Registry, EverySimulatedDefaultIsWritableWithoutOverride) {
+    for (const ModelProfile& model : model_profiles()) {
+        const int volts = model.battery_volts;
+        DeviceState state;
+        for (const Variable& v : variables()) {
+            if (!v.writable() || !has_family(v.families, model.family))
+                continue;
+            const double value = volts == 24 ? v.sim24 : v.sim48;
+            EXPECT_TRUE(v.plausible(volts).holds(value)) << model.name << " " << v.name;
+            (state.*v.field).store(static_cast<float>(value));
+        }
+        for (const SettingOrder& order : setting_orders()) {
+            if (!has_family(order.families, model.family))
+                continue;
+            const Variable* lower = find_setting_variable(order.lower, model.family);
+            const Variable* upper = find_setting_variable(order.upper, model.family);
+            ASSERT_TRUE(lower && upper) << order.lower << " " << order.upper;
+            EXPECT_LT((state.*lower->field).load(), (state.*upper->field).load()) << model.name;
+        }
+        state.g_battery_class.store(volts);
+        EXPECT_EQ(judge_voltage_class(state).volts, volts) << model.name;
+    }
+    const Variable& low = *find_variable("UbatLow");
+    EXPECT_LT(low.range24.high, low.range48.low);
+    EXPECT_TRUE(low.plausible(24).holds(26.5));  // typed on a KX-24 holding 24.0
+}
+
 }  // namespace
 }  // namespace zorvane

@@ -72,7 +72,6 @@ TEST(SettingWrite, WorkedExamplesGiveTheirFrames) {
         {"UbatLow", 1, "6553.59", 0.0f, {0xBE, 0x4D, 0xFF, 0xFF, 0xAA}},
         {"AbsEndFactor", 2, "255", 0.0f, {0xBE, 0x61, 0xFF, 0xAA}},
         {"RFloatTime", 2, "45.5", 0.0f, {0xBE, 0x67, 0xFF, 0xF0, 0xAA}},
-        {"Pmax", 1, "-0.5", 7.0f, {0xBE, 0x51, 0x00, 0x00, 0xAA}},
     };
     for (const FrameCase& c : cases) {
         const SettingDecision d = decide_setting_write(setting(c.name, c.family), c.text, c.stored);
@@ -169,13 +168,19 @@ TEST(SettingWrite, NumbersThatDoNotFitOrAreNoNumbersAreRefused) {
     const Case cases[] = {
         {"UbatLow", 1, "7000", "UbatLow: допустимые значения от 0 до 6553.5"},
         {"UbatLow", 1, "6553.6", "UbatLow: допустимые значения от 0 до 6553.5"},
-        {"UbatLow", 1, "-1", "UbatLow: допустимые значения от 0 до 6553.5"},
+        // A negative number, even one that truncates to zero, is refused.
+        {"UbatLow", 1, "-1",
+         "UbatLow: отрицательное значение -1 не принимается, ничего не записано"},
+        {"UbatLow", 1, "-0.09",
+         "UbatLow: отрицательное значение -0.09 не принимается, ничего не записано"},
+        {"Pmax", 1, "-0.5", "Pmax: отрицательное значение -0.5 не принимается, ничего не записано"},
         {"Pmax", 1, "65536", "Pmax: допустимые значения от 0 до 65535"},
         {"Pmax", 1, "4294967296", "Pmax: допустимые значения от 0 до 65535"},
         {"Pmax", 1, "1e300", "Pmax: допустимые значения от 0 до 65535"},
         {"EGenPmax", 2, "9e999", "EGenPmax: введите число от 0 до 65535"},
         {"AbsEndFactor", 2, "256", "AbsEndFactor: допустимые значения от 0 до 255"},
-        {"EGenType", 2, "-3", "EGenType: допустимые значения от 0 до 255"},
+        {"EGenType", 2, "-3",
+         "EGenType: отрицательное значение -3 не принимается, ничего не записано"},
         {"RFloatTime", 2, "46", "RFloatTime: допустимые значения от 0 до 45.51"},
         {"UbatMin", 2, "abc", "UbatMin: введите число от 0 до 6553.5"},
         {"UbatMin", 2, "inf", "UbatMin: введите число от 0 до 6553.5"},

@@ -127,7 +127,8 @@ TEST(SettingsFile, EveryModelSavedThenLoadedBackWritesNothing) {
         const ParsedSettingsFile file = parse_settings_file(text);
         ASSERT_TRUE(file.ok()) << describe_problem(file.problems.front(), false);
         EXPECT_EQ(file.entries.size(), file_settings(rig.family()).size());
-        EXPECT_TRUE(check_file_for_device(file, model, false).empty());
+        const VoltageClass judged{.volts = model_profile(model).battery_volts};
+        EXPECT_TRUE(check_file_for_device(file, model, judged, false, false).empty());
 
         TempDir dir;
         const std::string path = dir.file("unit.set", text);
@@ -328,7 +329,7 @@ TEST(SettingsFile, WithoutATerminalLoadRefusesToWriteAndMissingSettingsAreKept) 
     const auto rows = file_settings(Family::Qm);
     // Only one setting in the file, different from the device's.
     const std::string text = "[device]\nformat = 1\nmodel = QM-24\n[settings]\n" +
-                             std::string(rows[0].name) + " = " + format_file_value(rows[0], 1) +
+                             std::string(rows[0].name) + " = " + format_file_value(rows[0], 2201) +
                              "\n";
     const std::string path = dir.file("one.qmf", text);
     std::FILE* saved_stdin = std::freopen("/dev/null", "r", stdin);
@@ -337,7 +338,7 @@ TEST(SettingsFile, WithoutATerminalLoadRefusesToWriteAndMissingSettingsAreKept) 
     EXPECT_EQ(write_frames(rig.sim), 0);
     EXPECT_EQ(rig.cli({"load", path, "--yes"}), 0);
     EXPECT_EQ(write_frames(rig.sim), 1);
-    EXPECT_EQ(rig.sim.line->device.value(read_code(rows[0])), 1);
+    EXPECT_EQ(rig.sim.line->device.value(read_code(rows[0])), 2201);
 }
 
 // Removes CAP_DAC_OVERRIDE from this thread for the scope, so that a

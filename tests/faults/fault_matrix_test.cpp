@@ -356,8 +356,11 @@ TEST_F(FaultMatrix, NonsenseAnswersToWritesChangeNothingAndTheValueIsReadBack) {
             }
             const float value =
                 static_cast<float>(static_cast<int>((state.*param.field).load()) + 1);
+            // One more each, whatever the order of the pairs: confirmed, as
+            // a technician at the unit may.
             const SettingDecision d =
-                write_setting(p.port, state, param, std::to_string(static_cast<int>(value)));
+                write_setting(p.port, state, param, std::to_string(static_cast<int>(value)),
+                              WriteOptions{.confirmed = true});
             ASSERT_EQ(d.kind, SettingDecision::Kind::Send) << param.name;
             EXPECT_TRUE(d.sent) << param.name;
             written.emplace_back(&param, value);

@@ -39,7 +39,10 @@ TEST(HeldPort, RetriedWithoutAMessageUntilTheOtherProgramLetsGo) {
     state.g_com_port.store(7);
     state.g_device_kind.store(1);
     state.g_main_thread_id.store(1);
-    state.g_values_read.store(1);  // read before the other program took the port
+    state.g_values_read.store(1);     // read before the other program took the port
+    state.set_ubat_low.store(22.0f);  // a KX-24's battery thresholds, as read
+    state.set_ubat_min.store(21.0f);
+    state.set_ubat_min_on.store(24.0f);
 
     // The other program: it has the terminal open and exclusive.
     ASSERT_EQ(::ioctl(pty.slave(), TIOCEXCL), 0);

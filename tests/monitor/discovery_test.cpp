@@ -104,8 +104,9 @@ std::string render(const std::string& tmpl, const QJsonObject& state) {
     return {};
 }
 
-// A state with every value set, finer than any is shown.
-void fill(DeviceState& state) {
+// A state with every value set, finer than any is shown; a setting with a
+// span for the `volts` class sits inside it.
+void fill(DeviceState& state, int volts) {
     state.g_values_read.store(1);
     for (const Variable& v : variables()) {
         if (v.is_array()) {
@@ -113,7 +114,9 @@ void fill(DeviceState& state) {
                 (state.*v.array)[i].store(31.23456789 + static_cast<double>(i));
             }
         } else {
-            (state.*v.field).store(v.choice ? 1.0f : 12.34567f);
+            const Plausible span = v.plausible(volts);
+            const double inside = span.set() ? (span.low + span.high) / 2 + 0.00567 : 12.34567;
+            (state.*v.field).store(v.choice ? 1.0f : static_cast<float>(inside));
         }
     }
     for (const StatusArrayRow& row : status_arrays()) {
@@ -237,12 +240,12 @@ void check_config(const Config& c, const QJsonObject& state, const Topics& topic
 // finds its value in the state, no finer than it is shown.
 TEST(MonitorDiscovery, EveryConfigAsHomeAssistantDocumentsIt) {
     const Topics topics{"zorvane", "host-1", "ha"};
-    DeviceState state;
-    fill(state);
-    const QJsonObject json =
-        QJsonDocument::fromJson(QByteArray::fromStdString(cli::device_state_json(state, true)))
-            .object();
     for (const Family family : {Family::Kx, Family::Qm}) {
+        DeviceState state;
+        fill(state, family == Family::Kx ? 24 : 48);
+        const QJsonObject json =
+            QJsonDocument::fromJson(QByteArray::fromStdString(cli::device_state_json(state, true)))
+                .object();
         const DeviceIdentity device{family == Family::Kx ? "kx24_com5" : "qm48_00042",
                                     family == Family::Kx ? "KX-24" : "QM-48",
                                     family == Family::Kx ? "" : "00042", family};

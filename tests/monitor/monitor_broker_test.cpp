@@ -159,7 +159,7 @@ TEST(MonitorBroker, TwoDevicesDiscoveryStateWritesAndCleanStop) {
     EXPECT_EQ(text(ubat_low["device_class"]), "voltage");
     EXPECT_EQ(text(ubat_low["device"]["serial_number"]), "00042");
     EXPECT_EQ(text(ubat_low["device"]["model"]), "QM-48");
-    EXPECT_DOUBLE_EQ(ubat_low["max"].toDouble(), 6553.5);
+    EXPECT_DOUBLE_EQ(ubat_low["max"].toDouble(), 64);  // the 48 V class's span
     EXPECT_DOUBLE_EQ(ubat_low["step"].toDouble(), 0.1);
     // A setting not allowed has no number entity (one left by an earlier
     // run is removed).
@@ -476,6 +476,38 @@ TEST(MonitorBroker, TwoInstancesStopApart) {
         EXPECT_FALSE(r.topic == "zorvane/bridge/b/availability" && r.payload == "offline");
         EXPECT_FALSE(r.topic == "zorvane/kx48_22/link" && r.payload == "down");
     }
+}
+
+// Remote commands are judged as text typed on the command line is: a
+// negative number, one finer than the device keeps and one outside the
+// span of the unit's class are refused, and nothing from the broker
+// overrides a refusal. Home Assistant is offered the class's span and the
+// device's step.
+TEST(MonitorBroker, RemoteCommandsAreJudgedAndNeverOverridden) {
+    TempDir dir;
+    sim::PortDirectory ports;
+    sim::SimulatedPort* qm = ports.add(3, {DeviceModel::QM48, "00042", {}});
+    ASSERT_TRUE(qm);
+    Broker broker(dir.path);
+    Subscriber sub(broker.port());
+    MonitorRun monitor(dir.path, ports.path(),
+                       {"--mqtt", broker.url(), "--interval", "1", "--allow-writes", "UbatLow"});
+    const auto config = sub.wait_for_topic("homeassistant/number/qm48_00042/UbatLow/config");
+    ASSERT_TRUE(config) << monitor.log();
+    const QJsonObject number = parse(config->payload);
+    EXPECT_DOUBLE_EQ(number["min"].toDouble(), 36);
+    EXPECT_DOUBLE_EQ(number["max"].toDouble(), 64);
+    EXPECT_DOUBLE_EQ(number["step"].toDouble(), 0.1);
+    ASSERT_TRUE(sub.wait_for_topic("zorvane/qm48_00042/state")) << monitor.log();
+    qm->clear_log();
+    for (const char* value : {"-0.09", "44.55", "99"}) {
+        const size_t from = sub.count();
+        sub.publish("zorvane/qm48_00042/set/UbatLow", value);
+        const auto reply = sub.wait_for_topic("zorvane/qm48_00042/result", from);
+        ASSERT_TRUE(reply) << value << "\n" << monitor.log();
+        EXPECT_EQ(text(parse(reply->payload)["result"]), "refused") << reply->payload;
+    }
+    EXPECT_FALSE(has_command(*qm, 0x4D));  // UbatLow
 }
 
 }  // namespace

@@ -150,9 +150,25 @@ TEST_F(QmWrites, InverterAndMainsTransferPages) {
     type_and_leave(tab_edit(1, tab2_id::kUrmsHighL), "250.5", Qt::Key_Enter);
     EXPECT_EQ(sent_then_poll(), (Frames{{0xBE, 0x5D, 0x09, 0xC9, 0xAA}}));
     EXPECT_EQ(QApplication::focusWidget(), tab(1)->control(tab2_id::kVoltageHeading));
-    // A lower threshold above the upper one goes out as typed.
+    // A lower threshold above its partner of the same direction (the return
+    // to mains: UrmslowH under UrmshighL) is refused naming both, and a box
+    // asks; answered No, nothing goes out.
+    type_and_leave(tab_edit(1, tab2_id::kUrmsHighL), "200", Qt::Key_Tab);
+    EXPECT_EQ(sent_then_poll(), (Frames{{0xBE, 0x5D, 0x07, 0xD0, 0xAA}}));
+    type_and_leave(tab_edit(1, tab2_id::kUrmsLowH), "210", Qt::Key_Return);
+    QTest::qWait(50);
+    EXPECT_EQ(sent(), Frames{});
+    ASSERT_FALSE(m_boxes.seen().empty());
+    EXPECT_NE(m_boxes.seen().back().text.find("UrmslowH = 210.0 не ниже UrmshighL = 200.0"),
+              std::string::npos)
+        << m_boxes.seen().back().text;
+    activate_host();
+    // Out of the span of a mains threshold: the same, naming the span.
     type_and_leave(tab_edit(1, tab2_id::kUrmsLowH), "300", Qt::Key_Return);
-    EXPECT_EQ(sent(), (Frames{{0xBE, 0x59, 0x0B, 0xB8, 0xAA}}));
+    QTest::qWait(50);
+    EXPECT_EQ(sent(), Frames{});
+    EXPECT_NE(m_boxes.seen().back().text.find("от 80 до 240 V"), std::string::npos)
+        << m_boxes.seen().back().text;
 }
 
 TEST_F(QmWrites, ChargerPage) {

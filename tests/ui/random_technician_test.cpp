@@ -7,16 +7,20 @@
 // Oracle: every frame with a payload that a device receives is the write of a
 // field whose text the technician changed since entering it, sent to the
 // device whose tab was selected when it was typed, carrying trunc(number ×
-// scale) within range; or the list's or the check box's frame right after
-// the technician used it; the generation button's switch-off only when the
-// technician confirmed it; and nothing else is ever written. No key ends
-// the window.
+// scale) within range, never of a negative number; a value outside the span
+// of the unit's voltage class, or one inverting an ordered pair, only after
+// the technician answered Yes to the box that asked; or the list's or the
+// check box's frame right after the technician used it; the generation
+// button's switch-off only when the technician confirmed it; and nothing
+// else is ever written. No key ends the window.
 //
 // ZORVANE_FUZZ_SEED replays a run (the seed is printed on failure);
 // ZORVANE_FUZZ_ACTIONS sets the number of actions.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFocusEvent>
+#include <QMessageBox>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +29,7 @@
 #include <random>
 
 #include "pages/c_tab_4.h"
+#include "state/variables.h"
 #include "ui_fixture.h"
 
 namespace zorvane::testing {
@@ -54,7 +59,28 @@ class Technician : public TwoDevices, public QObject {
 
     int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
 
-    Typed grammar() {
+    // A number around the field's span for the selected unit's class: inside,
+    // just outside either end, or a small negative one that truncates to 0.
+    Typed near_span(const SettingParam* p) {
+        const Plausible span = p != nullptr
+                                   ? p->variable->plausible(judge_voltage_class(device_state).volts)
+                                   : Plausible{};
+        if (!span.set() || pick(4) == 0) {
+            const int hundredths = 1 + pick(99);
+            return {QStringLiteral("-0.%1").arg(hundredths, 2, 10, QLatin1Char('0')),
+                    -hundredths / 100.0};
+        }
+        const double step = 1.0 / p->scale;
+        const double value = pick(3) == 0   ? span.low - step
+                             : pick(2) == 0 ? span.high + step
+                                            : span.low + (span.high - span.low) * pick(100) / 100.0;
+        const double typed = std::round(value * 10) / 10;
+        return {QString::number(typed, 'f', 1), typed};
+    }
+
+    Typed grammar(const SettingParam* p) {
+        if (pick(8) == 0)
+            return near_span(p);
         static const char* units[] = {"", " B", "BA", " A", " мин", "B"};
         static const char* separators[] = {" ", "\u00A0", "\u2009"};
         static const char* garbage[] = {"abc",  "B 12", "x",       ".",     "--5",
@@ -111,6 +137,8 @@ class Technician : public TwoDevices, public QObject {
         Bytes frame;  // exact frame, or empty with `param` set: any value
         const SettingParam* param = nullptr;
         bool optional = false;  // the device may already hold it
+        // A value the write refuses unless confirmed: it comes only after Yes.
+        bool asks = false;
     };
 
     std::map<QObject*, FieldState> m_fields;
@@ -156,8 +184,58 @@ class Technician : public TwoDevices, public QObject {
         const int held = f.device->with_device(
             [&](sim::SimDevice& d) { return static_cast<int>(d.value(p.write_command + 1)); });
         const bool as_read = *f.number == static_cast<double>((device_state.*p.field).load());
+        if (std::signbit(*f.number))
+            return;  // a negative number is refused, even one that truncates to 0
         m_expected.push_back({f.device, write_frame(p, static_cast<int>(wire)), &p,
-                              static_cast<int>(wire) == held || as_read});
+                              static_cast<int>(wire) == held || as_read,
+                              !as_read && asks_first(p, wire)});
+    }
+
+    // Whether the write of `wire` needs the technician's Yes: outside the span
+    // of the unit's class (or the class unknown where it matters), or at or
+    // beyond a partner of an ordered pair as last read.
+    bool asks_first(const SettingParam& p, double wire) {
+        const VoltageClass judged = judge_voltage_class(device_state);
+        if (p.variable->class_ranged() && !judged.established())
+            return true;
+        if (!p.variable->plausible(judged.established() ? judged.volts : 24).holds(wire / p.scale))
+            return true;
+        const Family family = family_of(p);
+        for (const SettingOrder& order : setting_orders()) {
+            const bool lower = std::string_view(p.name) == order.lower;
+            if (!has_family(order.families, family) ||
+                (!lower && std::string_view(p.name) != order.upper))
+                continue;
+            const Variable* partner =
+                find_setting_variable(lower ? order.upper : order.lower, family);
+            const double other = std::round((device_state.*partner->field).load() * partner->scale);
+            if (lower ? wire >= other : wire <= other)
+                return true;
+        }
+        return false;
+    }
+
+    // The box that asks: Yes or No at random. Yes makes the frame due, No
+    // forbids it. A box the oracle did not foresee (a pass changed a partner
+    // meanwhile) leaves the latest write free either way.
+    bool answer_box(QDialog& dialog) {
+        auto* box = qobject_cast<QMessageBox*>(&dialog);
+        if (box == nullptr || box->button(QMessageBox::Yes) == nullptr)
+            return false;
+        EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
+        const bool yes = pick(2) == 0;
+        auto asked = std::find_if(m_expected.rbegin(), m_expected.rend(),
+                                  [](const Expected& e) { return e.asks; });
+        if (asked != m_expected.rend()) {
+            asked->asks = false;
+            // A Yes given after another device tab was chosen writes nothing.
+            if (!yes || asked->device != selected())
+                m_expected.erase(std::next(asked).base());
+        } else if (!m_expected.empty()) {
+            m_expected.back().optional = true;
+        }
+        box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+        return true;
     }
 
     // Every payload frame and action the devices received since the last look
@@ -192,9 +270,10 @@ class Technician : public TwoDevices, public QObject {
             device->clear_log();
         }
         for (const Expected& e : m_expected)
-            ASSERT_TRUE(e.optional) << "missing frame on " << (e.device == m_kx ? "KX" : "QM")
-                                    << " for " << (e.param ? e.param->name : "?")
-                                    << " after action " << action << " (" << what << ")";
+            ASSERT_TRUE(e.optional || e.asks)
+                << "missing frame on " << (e.device == m_kx ? "KX" : "QM") << " for "
+                << (e.param ? e.param->name : "?") << " after action " << action << " (" << what
+                << ")";
         m_expected.clear();
     }
 
@@ -233,7 +312,8 @@ class Technician : public TwoDevices, public QObject {
             return "enter field";
         }
         if (roll < 55 && focus != nullptr) {
-            const Typed typed = grammar();
+            const auto at = m_fields.find(focus);
+            const Typed typed = grammar(at != m_fields.end() ? at->second.param : nullptr);
             const bool replace = pick(4) != 0;
             const QString before = focus->text();
             if (replace)
@@ -329,6 +409,7 @@ TEST_F(Technician, WritesOnlyWhatWasTypedToTheDeviceItWasTypedFor) {
     RecordProperty("seed", std::to_string(seed));
     RecordProperty("actions", std::to_string(actions));
 
+    m_boxes.answer = [this](QDialog& dialog) { return answer_box(dialog); };
     open_window();
     for (const SettingParam& p : setting_params()) {
         QLineEdit* edit = field(p);

@@ -47,6 +47,7 @@ inline void reset_device_state() {
     s.clear_device_values();
     s.g_com_port.store(0);
     s.g_device_kind.store(0);
+    store_identification(s, {});
     s.g_main_thread_id.store(0);
     s.g_poll_pause.store(0);
     s.g_settings_shown.store(0);

@@ -144,5 +144,39 @@ TEST_F(WriteSafety, AKxPageTornDownWhileTypedIntoWritesNothing) {
     EXPECT_TRUE(writes_of(m_kx).empty());
 }
 
+// A unit whose status reply never passes its checks: the window shows it as
+// the search's fallback (a KX-24) and polls it, but no field and no button
+// writes to it, each refusal saying why and what to do. (A KX unit, so that
+// the fallback's pass suits it and the test is quick.)
+using ModelNotEstablished = UiFixture;
+
+TEST_F(ModelNotEstablished, NoFieldAndNoButtonWritesToTheUnit) {
+    sim::SimulatedPort* unit = add_device(3, DeviceModel::KX24, "Q9");
+    ASSERT_NE(unit, nullptr);
+    unit->inject(sim::fault::garbage(cmd::kStatus));
+    open_window();
+    ASSERT_EQ(m_dlg->tabs()->count(), 1);
+    EXPECT_EQ(m_dlg->tabs()->caption(0).toStdString(), "KX-24. S/N: Q9");
+    const SettingParam& low = *find_setting("UbatLow", Family::Kx);
+    QLineEdit* edit = field(low);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !edit->isReadOnly(); }, 10000));
+    const size_t announced = m_boxes.seen().size();  // the search's announcement
+    leave(edit, QStringLiteral("23"), Qt::Key_Tab);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_boxes.seen().size() > announced; }, 10000));
+    EXPECT_NE(m_boxes.seen().back().text.find("модель устройства не установлена"),
+              std::string::npos)
+        << m_boxes.seen().back().text;
+    const size_t boxes = m_boxes.seen().size();
+    m_dlg->activateWindow();
+    m_dlg->gen_button()->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_boxes.seen().size() > boxes; }, 2000));
+    EXPECT_NE(m_boxes.seen().back().text.find("Проверьте соединительный кабель"),
+              std::string::npos);
+    for (const Bytes& frame : unit->received())
+        EXPECT_TRUE(frame.size() <= 3 && frame[1] != cmd::kGenerationOn &&
+                    frame[1] != cmd::kGenerationOff);
+    EXPECT_TRUE(writes_of(unit).empty());
+}
+
 }  // namespace
 }  // namespace zorvane::testing

@@ -31,7 +31,7 @@ int run_settings(int argc, char** argv, SerialPort& port, const DeviceFinder& fi
 
 // The parts of `set` and `gen` after the device search: a pass, the write,
 // and a pass that reads back what the device holds.
-int set_after_search(std::string_view name, std::string_view text);
+int set_after_search(std::string_view name, std::string_view text, bool force = false);
 int gen_after_search(bool on);
 
 // One line of the scan listing: "COM<n>" (the path, for a port outside the

@@ -1,5 +1,6 @@
 #include "app/cli/cli_device.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "app/cli/cli_link.h"
@@ -15,6 +16,8 @@
 namespace zorvane::cli {
 
 namespace {
+
+int g_no_device_status = 1;
 
 void tell_unusable(const std::vector<PortInfo>& ports) {
     const std::string report = unusable_ports_report(ports, Language::English);
@@ -75,25 +78,94 @@ std::string device_port_label(const FoundDevice& device) {
     return port_label(port);
 }
 
-std::optional<FoundDevice> find_polled_device() {
-    std::optional<FoundDevice> chosen;
-    if (const auto& named = common_options().port) {
-        chosen = device_on_named_port(*named);
-    } else {
-        SearchResult result = search_devices(device_state);
-        tell_search(result);
-        if (result.found.empty()) {
-            return std::nullopt;
+namespace {
+
+// The option that selects `device` among `found`: its serial number where
+// that tells it apart, else its port.
+std::string selecting_option(const FoundDevice& device, const std::vector<FoundDevice>& found) {
+    const auto same_serial = std::count_if(found.begin(), found.end(), [&](const FoundDevice& f) {
+        return f.serial == device.serial;
+    });
+    if (device.has_serial() && same_serial == 1) {
+        return "--serial " + device.serial;
+    }
+    return "--port " + (device.port > 0 ? "COM" + std::to_string(device.port) : device.path);
+}
+
+void list_devices(const std::vector<FoundDevice>& found) {
+    for (const FoundDevice& device : found) {
+        std::fprintf(stderr, "  %s: %s  (%s)\n", device_port_label(device).c_str(),
+                     device.caption.c_str(), selecting_option(device, found).c_str());
+    }
+}
+
+std::optional<FoundDevice> refuse(int status) {
+    g_no_device_status = status;
+    return std::nullopt;
+}
+
+// The search's finds narrowed to the unit meant.
+std::optional<FoundDevice> device_by_search(const std::optional<std::string>& serial) {
+    SearchResult result = search_devices(device_state);
+    tell_search(result);
+    if (result.found.empty()) {
+        return std::nullopt;
+    }
+    std::vector<FoundDevice> meant;
+    for (const FoundDevice& device : result.found) {
+        if (!serial || device.serial == *serial) {
+            meant.push_back(device);
         }
-        chosen = std::move(result.found.back());
+    }
+    if (meant.size() == 1) {
+        return meant.front();
+    }
+    if (meant.empty()) {
+        std::fprintf(stderr, "zorvane-cli: no device with S/N %s; found:\n", serial->c_str());
+        list_devices(result.found);
+        return refuse(2);
+    }
+    std::fprintf(stderr,
+                 "zorvane-cli: %zu devices found%s; name the one meant (nothing was done):\n",
+                 meant.size(), serial ? (" with S/N " + *serial).c_str() : "");
+    list_devices(serial ? meant : result.found);
+    return refuse(2);
+}
+
+}  // namespace
+
+int no_device_status() {
+    return g_no_device_status;
+}
+
+std::optional<FoundDevice> find_polled_device() {
+    g_no_device_status = 1;
+    std::optional<FoundDevice> chosen;
+    const CommonOptions& options = common_options();
+    if (options.port) {
+        chosen = device_on_named_port(*options.port);
+        if (chosen && options.serial && chosen->serial != *options.serial) {
+            std::fprintf(stderr, "zorvane-cli: %s: the device there is %s, not S/N %s\n",
+                         device_port_label(*chosen).c_str(), chosen->caption.c_str(),
+                         options.serial->c_str());
+            return refuse(2);
+        }
+    } else {
+        chosen = device_by_search(options.serial);
     }
     if (!chosen) {
         return std::nullopt;
     }
-    device_state.g_com_port.store(chosen->port);
-    device_state.g_device_kind.store(kind_of(chosen->family()));
+    store_polled_device(device_state, *chosen);
     std::fprintf(stderr, "zorvane-cli: device on %s: %s\n", device_port_label(*chosen).c_str(),
                  chosen->caption.c_str());
+    if (!chosen->identification.model_established) {
+        std::fprintf(stderr,
+                     "zorvane-cli: the model is not established (its status reply never passed "
+                     "its checks): it is polled as %s, but nothing will be written to it; check "
+                     "the cable and search again\n",
+                     model_profile(chosen->model).name);
+    }
     return chosen;
 }
 
@@ -188,6 +260,9 @@ int report_write(const SettingDecision& decision) {
     switch (decision.kind) {
         case SettingDecision::Kind::Refused:
             std::fprintf(stderr, "%s\n", decision.refusal.c_str());
+            if (decision.overridable) {
+                std::fprintf(stderr, "zorvane-cli: --force writes it all the same\n");
+            }
             return 2;
         case SettingDecision::Kind::Unchanged:
             std::printf("unchanged\n");

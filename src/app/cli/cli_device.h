@@ -18,10 +18,17 @@ namespace zorvane::cli {
 void tell_search(const SearchResult& result);
 
 // The device of the command: the one on --port, identified as the search
-// identifies it, or the search's choice (the last device found). Ports that
-// exist but cannot be used, and the reason when nothing is found, are told
-// on standard error. The device is stored in g_com_port and g_device_kind.
+// identifies it, or the one the search finds with --serial, or the only one
+// the search finds. More than one found and neither option given is refused,
+// listing the devices with the option that selects each: a command never
+// guesses the unit meant. Ports that exist but cannot be used, and the
+// reason when nothing is found, are told on standard error. The device is
+// stored in g_com_port and g_device_kind.
 std::optional<FoundDevice> find_polled_device();
+// The exit status when find_polled_device found nothing: 2 when it refused
+// (several devices, a --serial that does not match the unit on --port),
+// else 1.
+int no_device_status();
 
 // find_polled_device, then a lost link ends the command, as it ends the
 // window once its search is over. False when nothing was found.
@@ -34,9 +41,9 @@ std::optional<FoundDevice> take_polled_device();
 bool poll_pass();
 
 // Prints a write that was decided on: the frame in hex ("BE 4D 01 09 AA"),
-// "unchanged", or the refusal on standard error. Returns the exit status:
-// 0 for a frame sent or nothing to send, 1 when the port did not open, 2 for
-// a refusal.
+// "unchanged", or the refusal on standard error (with how --force overrides
+// it, where the technician may). Returns the exit status: 0 for a frame sent
+// or nothing to send, 1 when the port did not open, 2 for a refusal.
 int report_write(const SettingDecision& decision);
 
 // Tells a session's outages on standard error, one line each: the link

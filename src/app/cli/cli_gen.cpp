@@ -22,7 +22,7 @@ int cmd_gen(int argc, char** argv) {
         return 2;
     }
     if (!search_polled_device()) {
-        return 1;
+        return no_device_status();
     }
     return gen_after_search(on);
 }

@@ -77,7 +77,7 @@ int cmd_log(int argc, char** argv) {
     }
     const std::optional<FoundDevice> device = find_polled_device();
     if (!device) {
-        return 1;
+        return no_device_status();
     }
     const std::vector<RecordColumn> columns = record_columns(device_state.g_device_kind.load());
     CsvRecorder recorder;

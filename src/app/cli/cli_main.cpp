@@ -54,7 +54,9 @@ int usage(std::FILE* out) {
                  "written, 2 bad arguments, a refused value or file,\n"
                  "3 the device holds something else after a write.\n");
     std::fprintf(out,
-                 "\nevery command takes --port COMn|PATH: no search, that port only (%s).\n"
+                 "\nevery command takes --port COMn|PATH: no search, that port only (%s),\n"
+                 "and --serial S/N: the unit with that serial number. When the search finds\n"
+                 "more than one device and neither is given, a command refuses (exit 2).\n"
                  "Ports COMn are $ZORVANE_PORT_DIR/COMn when that variable is set.\n",
                  kPortExamples);
     return out == stdout ? 0 : 2;

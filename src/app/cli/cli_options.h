@@ -7,8 +7,9 @@
 namespace zorvane::cli {
 
 struct CommonOptions {
-    std::optional<std::string> port;  // --port COMn|PATH: that port only, no search
-    bool follow_serial = false;       // --follow-serial: a session finds its unit on another port
+    std::optional<std::string> port;    // --port COMn|PATH: that port only, no search
+    bool follow_serial = false;         // --follow-serial: a session finds its unit on another port
+    std::optional<std::string> serial;  // --serial S/N: the unit with that serial number
 };
 
 // Takes the common options out of argv (wherever they stand among the
@@ -17,5 +18,7 @@ struct CommonOptions {
 bool take_common_options(int& argc, char** argv);
 
 const CommonOptions& common_options();
+// Replaces the common options (a program that runs several commands in turn).
+void set_common_options(CommonOptions options);
 
 }  // namespace zorvane::cli

@@ -41,7 +41,7 @@ int cmd_poll(int argc, char** argv) {
     }
     const std::optional<FoundDevice> device = find_polled_device();
     if (!device) {
-        return 1;
+        return no_device_status();
     }
     PollingSession polling(*device);
     DeviceSession& session = polling.session;

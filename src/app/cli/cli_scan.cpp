@@ -29,11 +29,11 @@ std::string scan_listing_line(const FoundDevice& device) {
 
 int cmd_scan(int argc, char**) {
     if (argc > 0) {
-        std::fprintf(stderr, "usage: zorvane-cli scan [--port COMn|PATH]\n");
+        std::fprintf(stderr, "usage: zorvane-cli scan [--port COMn|PATH] [--serial S/N]\n");
         return 2;
     }
     std::vector<FoundDevice> found;
-    if (common_options().port) {
+    if (common_options().port || common_options().serial) {
         if (auto device = find_polled_device()) {
             found.push_back(std::move(*device));
         }
@@ -46,7 +46,7 @@ int cmd_scan(int argc, char**) {
         std::printf("%s\n", scan_listing_line(device).c_str());
     }
     std::fflush(stdout);
-    return found.empty() ? 1 : 0;
+    return found.empty() ? no_device_status() : 0;
 }
 
 }  // namespace zorvane::cli

@@ -1,14 +1,16 @@
 // zorvane-cli set NAME TEXT: the device search, one pass, then the write of
 // setting NAME with TEXT as the typed text, through the routine the window's
 // fields use, and a pass that reads the setting back. Prints the frame sent,
-// "unchanged" or the refusal; exit 0 when the device holds the value, 3 when
-// it holds another ("device holds X"), 1 when it does not answer.
+// "unchanged" or the refusal (exit 2; --force writes a value outside the
+// unit's class span or one inverting an ordered pair); exit 0 when the device holds the value, 3
+// when it holds another ("device holds X"), 1 when it does not answer.
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/cli/cli_commands.h"
 #include "app/cli/cli_device.h"
@@ -74,7 +76,7 @@ const Variable* variable_of(FloatField field) {
 
 }  // namespace
 
-int set_after_search(std::string_view name, std::string_view text) {
+int set_after_search(std::string_view name, std::string_view text, bool force) {
     if (!poll_pass()) {
         return 1;
     }
@@ -102,7 +104,11 @@ int set_after_search(std::string_view name, std::string_view text) {
                      other != nullptr ? other->name : "?");
         return 2;
     }
-    const SettingDecision decision = write_setting(serial_port(), device_state, *param, text);
+    // Typed on a command line: a number finer than the device keeps is
+    // refused, not cut; --force is the technician's word for a value outside
+    // the unit's class span or an inverted pair.
+    const SettingDecision decision = write_setting(serial_port(), device_state, *param, text,
+                                                   WriteOptions{.exact = true, .confirmed = force});
     const int status = report_write(decision);
     if (status != 0 || decision.kind != SettingDecision::Kind::Send) {
         return status;
@@ -118,14 +124,23 @@ int set_after_search(std::string_view name, std::string_view text) {
 }
 
 int cmd_set(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: zorvane-cli set NAME TEXT\n");
+    bool force = false;
+    std::vector<const char*> words;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--force") == 0) {
+            force = true;
+        } else {
+            words.push_back(argv[i]);
+        }
+    }
+    if (words.size() != 2) {
+        std::fprintf(stderr, "usage: zorvane-cli set NAME TEXT [--force]\n");
         return 2;
     }
     if (!search_polled_device()) {
-        return 1;
+        return no_device_status();
     }
-    return set_after_search(argv[0], argv[1]);
+    return set_after_search(words[0], words[1], force);
 }
 
 }  // namespace zorvane::cli

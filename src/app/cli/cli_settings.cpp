@@ -193,27 +193,45 @@ int diff_or_load(const Options& options, SerialPort& port, const DeviceFinder& f
     if (found == nullptr)
         return kNoDevice;
     const FoundDevice& device = *found;
-    const std::vector<FileProblem> problems =
-        check_file_for_device(file, device.model, options.force);
-    if (!problems.empty()) {
-        print_problems(options.file, problems);
-        if (problems.front().kind == FileProblem::Kind::OtherVoltage) {
-            std::fprintf(stderr, "zorvane-cli: --force loads it all the same\n");
-        }
-        return kRefused;
-    }
+    store_identification(device_state, device.identification);
+    // The file and the unit side by side, serial numbers included: a file
+    // saved from another unit is loaded knowingly.
+    std::printf("file: %s, S/N %s%s%s\nunit: %s on %s\n", file.header.model.c_str(),
+                file.header.serial.empty() ? "-" : file.header.serial.c_str(),
+                file.header.saved.empty() ? "" : ", saved ", file.header.saved.c_str(),
+                device.caption.c_str(), device_port_label(device).c_str());
     if (!file.header.serial.empty() && file.header.serial != device.serial) {
         std::fprintf(stderr, "zorvane-cli: the file was saved from S/N %s, this device is S/N %s\n",
                      printable(file.header.serial).c_str(), printable(device.serial).c_str());
     }
     const Family family = family_of_polled();
     SettingsReading reading;
-    if (!read_device(port, family, reading)) {
+    const bool unsure = device_state.g_model_unsure.load() != 0;
+    // The class is judged with the battery thresholds the unit holds, so the
+    // settings are read first; a unit of the wrong family is refused unread.
+    const bool family_matches = model_profile(*file.model).family == device.family();
+    if (!unsure && family_matches && !read_device(port, family, reading)) {
         std::fprintf(stderr, "zorvane-cli: nothing was written\n");
         return kNoDevice;
     }
+    const std::vector<FileProblem> problems = check_file_for_device(
+        file, device.model, judge_voltage_class(device_state), unsure, options.force);
+    if (!problems.empty()) {
+        print_problems(options.file, problems);
+        const FileProblem::Kind kind = problems.front().kind;
+        if (kind != FileProblem::Kind::OtherFamily && kind != FileProblem::Kind::ModelUnsure) {
+            std::fprintf(stderr, "zorvane-cli: --force loads it all the same\n");
+        }
+        return kRefused;
+    }
     const std::vector<SettingDiff> rows = diff_settings(file, family, reading.wire);
     print_diff(rows);
+    if (const std::vector<FileProblem> inverted = order_problems(file, rows, options.force);
+        !inverted.empty()) {
+        print_problems(options.file, inverted);
+        std::fprintf(stderr, "zorvane-cli: --force loads it all the same\n");
+        return kRefused;
+    }
     const size_t changes = static_cast<size_t>(std::count_if(
         rows.begin(), rows.end(), [](const SettingDiff& row) { return row.changed(); }));
     if (changes == 0) {
@@ -242,10 +260,13 @@ int run_settings(int argc, char** argv, SerialPort& port, const DeviceFinder& fi
 
 int cmd_settings(int argc, char** argv) {
     std::optional<FoundDevice> device;
-    return run_settings(argc, argv, serial_port(), [&device]() -> const FoundDevice* {
+    const int status = run_settings(argc, argv, serial_port(), [&device]() -> const FoundDevice* {
         device = take_polled_device();
         return device ? &*device : nullptr;
     });
+    // The search's refusal of an ambiguous choice is a refusal, not a device
+    // that is missing.
+    return status == kNoDevice && !device ? no_device_status() : status;
 }
 
 }  // namespace zorvane::cli

@@ -265,8 +265,15 @@ std::vector<RetainedMessage> discovery_messages(const DeviceIdentity& device,
                 .text("entity_category", "config");
         }
         if (writable && value.options.empty()) {
-            object.raw("min", number_text(value.min))
-                .raw("max", number_text(value.max))
+            // What a unit of the model's voltage class may be set to, where
+            // the setting has such a span; the payload's range otherwise.
+            const std::optional<DeviceModel> model = find_model(device.model);
+            const Plausible span =
+                value.setting != nullptr && model
+                    ? value.setting->variable->plausible(model_profile(*model).battery_volts)
+                    : Plausible{};
+            object.raw("min", number_text(span.set() ? span.low : value.min))
+                .raw("max", number_text(span.set() ? span.high : value.max))
                 .raw("step", number_text(value.step))
                 .text("mode", "box");
         }

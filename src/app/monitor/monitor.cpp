@@ -132,7 +132,7 @@ void Monitor::add_device(const FoundDevice& found) {
 }
 
 bool Monitor::find_devices() {
-    if (cli::common_options().port) {
+    if (cli::common_options().port || cli::common_options().serial) {
         const std::optional<FoundDevice> found = cli::find_polled_device();
         if (!found) {
             return false;
@@ -269,6 +269,10 @@ void Monitor::command(Device& device, const std::string& name, const std::string
         device.port.close();
         const SettingDecision sent =
             send_action(device.port, state, on ? cmd::kGenerationOn : cmd::kGenerationOff);
+        if (sent.kind == SettingDecision::Kind::Refused) {
+            result(device, result_json(name, text, "refused", sent.refusal));
+            return;
+        }
         if (!sent.sent) {
             result(device, result_json(name, text, "failed", "the port does not open"));
             return;
@@ -292,7 +296,11 @@ void Monitor::command(Device& device, const std::string& name, const std::string
         return;
     }
     device.port.close();
-    const SettingDecision decision = write_setting(device.port, state, param, text);
+    // A remote command is judged as typed text on the command line is (a
+    // number finer than the device keeps is refused), and is never confirmed
+    // past a refusal: only a technician at the unit may do that.
+    const SettingDecision decision =
+        write_setting(device.port, state, param, text, WriteOptions{.exact = true});
     switch (decision.kind) {
         case SettingDecision::Kind::Refused:
             result(device, result_json(name, text, "refused", decision.refusal));
