@@ -6,6 +6,7 @@
 #include "app/cli/cli_console.h"
 #include "app/cli/cli_link.h"
 #include "app/cli/cli_options.h"
+#include "link/net_port.h"
 
 namespace zorvane::cli {
 namespace {
@@ -52,8 +53,11 @@ int usage(std::FILE* out) {
                  "3 the device holds something else after a write.\n");
     std::fprintf(out,
                  "\nevery command takes --port COMn|PATH: no search, that port only (%s).\n"
-                 "Ports COMn are $ZORVANE_PORT_DIR/COMn when that variable is set.\n",
-                 kPortExamples);
+                 "Ports COMn are $ZORVANE_PORT_DIR/COMn when that variable is set.\n"
+                 "A port behind a network bridge is tcp://HOST:PORT (raw) or\n"
+                 "rfc2217://HOST:PORT (the tool sets the line); --net-timeout MS bounds each\n"
+                 "reply over the network (default %d, %d for a mobile link).\n",
+                 kPortExamples, kDefaultNetTimeoutMs, kMobileNetTimeoutMs);
     return out == stdout ? 0 : 2;
 }
 
