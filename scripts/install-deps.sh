@@ -7,6 +7,7 @@ packages=(
   libgtest-dev googletest libbenchmark-dev
   fonts-dejavu-core xvfb xauth
   libmosquitto-dev mosquitto
+  ser2net
 )
 source "$(dirname "${BASH_SOURCE[0]}")/lib/apt-install.sh"
 apt_install "${packages[@]}"

@@ -340,7 +340,8 @@ std::vector<LineSetting> line_settings() {
          {telnet::kParityEven},
          "even parity",
          [](const std::vector<uint8_t>& v) {
-             return parity_name(static_cast<uint8_t>(number_of(v))) + " parity";
+             const auto parity = static_cast<uint8_t>(number_of(v));
+             return parity == 1 ? std::string("no parity") : parity_name(parity) + " parity";
          }},
         {telnet::kSetStopSize,
          {1},
