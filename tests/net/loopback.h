@@ -17,6 +17,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace zorvane::testing {
 
@@ -44,7 +45,14 @@ struct Listener {
             fd = -1;
         }
     }
-    int accept_one() const { return ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC); }
+    // Each send goes out as a packet of its own, not held back for the
+    // peer's acknowledgement.
+    int accept_one() const {
+        const int client = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+        const int on = 1;
+        ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        return client;
+    }
 };
 
 // A port on 127.0.0.1 that was free a moment ago (for ser2net, which binds
@@ -69,23 +77,28 @@ inline int connect_loopback(uint16_t port) {
     return fd;
 }
 
-// ser2net with a raw and an RFC 2217 accepter, each on a serial line of its
-// own (a bridge serves one client per line), until destroyed.
+// ser2net with one accepter per serial line (a bridge serves one client per
+// line), raw or RFC 2217, until destroyed.
 class Ser2net {
   public:
-    Ser2net(const std::filesystem::path& raw_line, const std::filesystem::path& telnet_line,
-            const std::filesystem::path& dir)
-        : raw_port(free_loopback_port()), telnet_port(free_loopback_port()) {
+    struct Line {
+        std::filesystem::path path;
+        bool rfc2217 = false;
+    };
+    Ser2net(const std::vector<Line>& lines, const std::filesystem::path& dir) {
         const std::filesystem::path config = dir / "ser2net.yaml";
-        std::ofstream(config) << "%YAML 1.1\n---\n"
-                              << "connection: &raw\n"
-                              << "  accepter: tcp,127.0.0.1," << raw_port << "\n"
-                              << "  connector: serialdev," << raw_line.string()
-                              << ",57600e81,local\n"
-                              << "connection: &rfc2217\n"
-                              << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << telnet_port << "\n"
-                              << "  connector: serialdev," << telnet_line.string()
-                              << ",9600n81,local\n";
+        std::ofstream yaml(config);
+        yaml << "%YAML 1.1\n---\n";
+        for (size_t i = 0; i < lines.size(); ++i) {
+            ports.push_back(free_loopback_port());
+            // An RFC 2217 line starts wrong: the tool must set it.
+            yaml << "connection: &line" << i << "\n"
+                 << "  accepter: " << (lines[i].rfc2217 ? "telnet(rfc2217)," : "")
+                 << "tcp,127.0.0.1," << ports.back() << "\n"
+                 << "  connector: serialdev," << lines[i].path.string()
+                 << (lines[i].rfc2217 ? ",9600n81,local\n" : ",57600e81,local\n");
+        }
+        yaml.close();
         const std::string pid_file = (dir / "ser2net.pid").string();
         const std::string config_text = config.string();
         m_pid = ::fork();
@@ -95,7 +108,7 @@ class Ser2net {
                     pid_file.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
-        // Up once both accepters take a connection (at most 5 s).
+        // Up once every accepter takes a connection (at most 5 s).
         for (int i = 0; i < 250 && !ready(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
@@ -108,8 +121,7 @@ class Ser2net {
     }
     bool running() const { return m_ready; }
 
-    uint16_t raw_port;
-    uint16_t telnet_port;
+    std::vector<uint16_t> ports;  // one per line, in order
 
   private:
     bool ready() {
@@ -118,14 +130,14 @@ class Ser2net {
             m_pid = -1;  // it did not start, or it ended
             return true;
         }
-        const int a = connect_loopback(raw_port);
-        const int b = a >= 0 ? connect_loopback(telnet_port) : -1;
-        for (const int fd : {a, b}) {
+        m_ready = true;
+        for (const uint16_t port : ports) {
+            const int fd = connect_loopback(port);
+            m_ready = m_ready && fd >= 0;
             if (fd >= 0) {
                 ::close(fd);
             }
         }
-        m_ready = a >= 0 && b >= 0;
         if (m_ready) {
             // Let it take back the lines those probes opened.
             std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -47,11 +47,9 @@ class NetBridge : public ::testing::Test {
     NetBridge()
         : qm(dir.add(3, {DeviceModel::QM48, "12345", {}})),
           kx(dir.add(5, {DeviceModel::KX24, "777", {}})),
-          bridge(dir.path() / "COM3", dir.path() / "COM5", dir.path()) {}
+          bridge({{dir.path() / "COM3", false}, {dir.path() / "COM5", true}}, dir.path()) {}
 
-    uint16_t port_of(const Bridged& b) const {
-        return b.com == 3 ? bridge.raw_port : bridge.telnet_port;
-    }
+    uint16_t port_of(const Bridged& b) const { return bridge.ports[b.com == 3 ? 0 : 1]; }
     sim::SimulatedPort* unit(const Bridged& b) { return b.com == 3 ? qm : kx; }
 
     // A zorvane-cli run against a port; a local port is tried again while the
@@ -112,7 +110,7 @@ TEST_F(NetBridge, ScanPollAndSetOverBothAccepters) {
 }
 
 // Between the tool and the raw accepter: each reply comes late and in up to
-// three packets with pauses longer than a local read waits between bytes.
+// two packets with pauses longer than a local read waits between bytes.
 class SplittingRelay {
   public:
     explicit SplittingRelay(uint16_t upstream) : m_upstream(upstream) {
@@ -158,8 +156,8 @@ class SplittingRelay {
                 pause(0, 4);
                 std::uniform_int_distribution<ssize_t> cut(1, n);
                 ssize_t sent = 0;
-                for (int piece = 0; piece < 3 && sent < n; ++piece) {
-                    const ssize_t size = piece == 2 ? n - sent : std::min(cut(m_random), n - sent);
+                for (int piece = 0; piece < 2 && sent < n; ++piece) {
+                    const ssize_t size = piece == 1 ? n - sent : std::min(cut(m_random), n - sent);
                     ::send(client, bytes + sent, static_cast<size_t>(size), MSG_NOSIGNAL);
                     sent += size;
                     if (sent < n) {
@@ -184,7 +182,7 @@ class SplittingRelay {
 
 TEST_F(NetBridge, SplitAndDelayedRepliesStayWithTheirRequests) {
     ASSERT_TRUE(bridge.running());
-    SplittingRelay relay(bridge.raw_port);
+    SplittingRelay relay(bridge.ports[0]);
     SerialPort port(make_serial_backend());
     ASSERT_TRUE(port.open_path(url("tcp", relay.port())));
 
