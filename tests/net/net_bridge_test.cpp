@@ -315,6 +315,16 @@ TEST(NetBridgeLine, ARefusedParityIsReportedAndThePortIsNotUsed) {
     EXPECT_NE(scan.err.find("even parity"), std::string::npos) << scan.err;
 }
 
+TEST(NetBridgeLine, AMalformedAddressOrTimeOutIsRefusedBeforeAnythingIsSent) {
+    const CliOutcome port = run_cli({"poll", "--port", "rfc2217://127.0.0.1:0"});
+    EXPECT_EQ(port.status, 2);
+    EXPECT_NE(port.err.find("from 1 to 65535"), std::string::npos) << port.err;
+    const CliOutcome timeout =
+        run_cli({"scan", "--net-timeout", "5", "--port", "tcp://127.0.0.1:1"});
+    EXPECT_EQ(timeout.status, 2);
+    EXPECT_NE(timeout.err.find("--net-timeout"), std::string::npos) << timeout.err;
+}
+
 TEST(NetBridgeLine, ALostConnectionIsALinkFailureAndTheNextOpenConnectsAgain) {
     FakeBridge fake(FakeBridge::Mode::DropAfterRequest);
     const std::string address = url("rfc2217", fake.port());
