@@ -8,6 +8,7 @@ packages=(
   fonts-dejavu-core xvfb xauth
   libmosquitto-dev mosquitto
   lintian systemd
+  ser2net
 )
 source "$(dirname "${BASH_SOURCE[0]}")/lib/apt-install.sh"
 apt_install "${packages[@]}"

@@ -12,6 +12,7 @@
 
 #include "app/app_texts.h"
 #include "app/display_step.h"
+#include "app/network_ports_dialog.h"
 #include "app/search_progress.h"
 #include "app/trend_feed.h"
 #include "app/trend_window.h"
@@ -183,8 +184,20 @@ bool CKorvellDlg::OnInitDialog() {
     // to the About box.
     setWindowIcon(QIcon(bitmap(kWindowIcon)));
 
-    message_box(this, QMessageBox::Information, text::kAppName,
-                QString::fromUtf8(text::kSearchAnnouncement));
+    // The announcement also leads to the network bridges the search is to
+    // look at; OK starts the search with the list as it is kept.
+    for (;;) {
+        QMessageBox box(QMessageBox::Information, QString::fromUtf8(text::kAppName),
+                        QString::fromUtf8(text::kSearchAnnouncement), QMessageBox::Ok, this);
+        QPushButton* network = box.addButton(tr("Сетевые порты…"), QMessageBox::ActionRole);
+        box.setDefaultButton(QMessageBox::Ok);
+        box.exec();
+        if (box.clickedButton() != network) {
+            break;
+        }
+        NetworkPortsDialog(this).exec();
+    }
+    use_stored_network_ports();
     SearchProgress progress(this);
     const SearchResult search = progress.run(device_state);
     m_ports_seen = search.ports.size();

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "link/frame.h"
+#include "link/net_port.h"
 
 namespace zorvane {
 
@@ -182,6 +183,14 @@ SearchResult search_devices(DeviceState& state, const SearchOptions& options) {
             if (port.com > 0) {
                 result.ports.push_back(std::move(port));
             }
+        }
+        // The network bridges the technician has added, after the machine's
+        // own ports, each under a number of its own.
+        for (const std::string& address : searched_network_ports()) {
+            PortInfo port;
+            port.path = address;
+            port.com = com_port_for_path(address);
+            result.ports.push_back(std::move(port));
         }
     }
     const size_t count = result.ports.size();

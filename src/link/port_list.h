@@ -55,7 +55,8 @@ void check_access(std::vector<PortInfo>& ports);
 
 // The port that `text` names: "COMn" (any case) through the port table, or a
 // device path (a by-id link included), with its COM number when the path is
-// one of the table's. An empty path when the text names nothing.
+// one of the table's; a network bridge (tcp://HOST:PORT, rfc2217://HOST:PORT)
+// is a path too. An empty path when the text names nothing.
 PortInfo port_from_text(const std::string& text);
 
 // COMn of a device path through the port table, following links; 0 when the

@@ -1,9 +1,11 @@
 #include "link/serial_port.h"
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 
 #include "link/frame.h"
+#include "link/net_port.h"
 #include "state/device_state.h"
 
 namespace zorvane {
@@ -108,10 +110,87 @@ int write_and_read(SerialPort& port, std::span<uint8_t> buffer, int write_length
     return static_cast<int>(total);
 }
 
+// The same exchange over a network bridge, where a reply may come split over
+// several packets with any pause between them: the reads go on until the
+// reply of `rule` is whole or the network time-out has passed, each limited
+// to what the reply still lacks, so that nothing of a later reply is taken.
+// What is left over from an earlier request is dropped before the write.
+int net_write_and_read(SerialPort& port, std::span<uint8_t> buffer, int write_length,
+                       const NetReplyRule& rule,
+                       const std::function<bool(size_t total)>& keep_reading) {
+    using Clock = std::chrono::steady_clock;
+    if (!port.is_open()) {
+        return -1;
+    }
+    PortBackend& io = port.backend();
+    io.discard_input();
+    if (!io.write(buffer.data(), static_cast<size_t>(write_length))) {
+        return link_failure(port);
+    }
+    const auto timeout = std::chrono::milliseconds(net_timeout_ms());
+    // How long a reply that is whole in the short status form may wait for
+    // the sixth byte of the long one; also all that a request nobody
+    // answers (the wake-up line) waits.
+    const auto settle = timeout / 10;
+    const auto start = Clock::now();
+    const auto end = start + (rule.reply_code == 0 ? settle : timeout);
+    constexpr size_t kLongStatus = 6;
+    // Since when the bytes have looked like a whole short status reply.
+    Clock::time_point short_form_since = start;
+    bool short_form = false;
+    auto whole = [&](size_t total) {
+        if (rule.length > 0) {
+            return total >= static_cast<size_t>(rule.length);
+        }
+        if (!rule.status_forms) {
+            return false;
+        }
+        if (total >= kLongStatus) {
+            return true;
+        }
+        if (total + 1 == kLongStatus && buffer[total - 1] == kFrameEnd) {
+            if (!short_form) {
+                short_form = true;
+                short_form_since = Clock::now();
+            }
+            return Clock::now() - short_form_since >= settle;
+        }
+        short_form = false;
+        return false;
+    };
+    size_t total = 0;
+    while (!whole(total) && Clock::now() < end && total < buffer.size()) {
+        size_t limit = std::min(buffer.size() - total, kFrameBufferSize);
+        if (rule.length > 0) {
+            limit = std::min(limit, static_cast<size_t>(rule.length) - total);
+        } else if (rule.status_forms) {
+            limit = std::min(limit, kLongStatus - total);
+        }
+        const int count = io.read(buffer.data() + total, limit);
+        if (count < 0) {
+            return link_failure(port);
+        }
+        total = align_net_reply(rule, buffer.data(), total + static_cast<size_t>(count));
+        if (keep_reading && !keep_reading(total)) {
+            break;
+        }
+    }
+    return static_cast<int>(total);
+}
+
+bool over_network(const SerialPort& port) {
+    return is_network_port(port.path());
+}
+
 }  // namespace
 
 int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int expected_length,
              const std::function<bool(size_t total)>& keep_reading) {
+    if (over_network(port)) {
+        return net_write_and_read(port, buffer, write_length,
+                                  net_reply_rule(buffer.data(), write_length, expected_length),
+                                  expected_length > 0 ? keep_reading : nullptr);
+    }
     if (expected_length == 0) {
         if (!port.is_open()) {
             return -1;
@@ -141,6 +220,10 @@ int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int 
 
 int transact_until(SerialPort& port, std::span<uint8_t> buffer, int write_length,
                    ReplyComplete complete) {
+    if (over_network(port)) {
+        return net_write_and_read(port, buffer, write_length,
+                                  net_reply_rule(buffer.data(), write_length, 0), nullptr);
+    }
     return write_and_read(port, buffer, write_length, [&](size_t total) {
         return total > 0 && complete(buffer.data(), static_cast<int>(total));
     });

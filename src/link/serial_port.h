@@ -32,11 +32,21 @@ class PortBackend {
     // One read with the time-outs above: the byte count (0 on a time-out), or
     // -1 when the port reports an error (unplugged adapter, hang-up).
     virtual int read(uint8_t* data, size_t size) = 0;
+    // Drops what has arrived and not been read, without waiting. Only a
+    // network bridge needs it before a request (a late reply of an earlier
+    // one may be waiting there); a local line keeps its reads as they are.
+    virtual void discard_input() {}
 };
 
 std::unique_ptr<PortBackend> make_posix_backend();  // POSIX systems only
-// The backend of the platform the tool runs on (termios, or the Win32 COM
+// The serial line of the platform the tool runs on (termios, or the Win32 COM
 // API); nothing above this layer knows which.
+std::unique_ptr<PortBackend> make_local_backend();
+// A serial line behind a network bridge (link/net_port.h): the path is
+// tcp://HOST:PORT or rfc2217://HOST:PORT.
+std::unique_ptr<PortBackend> make_network_backend();
+// The backend every port is opened with: the local line, or the network
+// bridge when the path names one.
 std::unique_ptr<PortBackend> make_serial_backend();
 using BackendFactory = std::function<std::unique_ptr<PortBackend>()>;
 
@@ -84,6 +94,9 @@ SerialPort& serial_port();
 // `keep_reading`, when given, is asked after each read of that loop with the
 // total so far; false ends the loop there (a caller that has given up on a
 // device gone quiet).
+// On a network port (net_port.h) the reads of either length end instead when
+// the reply the request asks for is whole, or once the network time-out has
+// passed; bytes left over from an earlier request are dropped first.
 int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int expected_length,
              const std::function<bool(size_t total)>& keep_reading = {});
 

@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -35,17 +36,6 @@ constexpr int kReadTotalPerByteMs = 5;
 constexpr int kReadTotalConstantMs = 50;
 constexpr int kWriteTotalPerByteMs = 5;
 constexpr int kWriteTotalConstantMs = 5;
-
-// Milliseconds left until `deadline` for poll(), rounded up so that a wait
-// never ends before its deadline; 0 once it has passed.
-int poll_timeout(Clock::time_point deadline) {
-    const auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) {
-        return 0;
-    }
-    const auto ms = std::chrono::ceil<milliseconds>(left).count();
-    return static_cast<int>(ms);
-}
 
 PortOpen open_error(int error) {
     PortAccess access = PortAccess::OtherError;
@@ -134,30 +124,7 @@ class PosixBackend final : public PortBackend {
         const auto deadline =
             Clock::now() +
             milliseconds(kWriteTotalConstantMs + kWriteTotalPerByteMs * static_cast<long>(size));
-        size_t done = 0;
-        while (done < size) {
-            const ssize_t n = ::write(m_fd, data + done, size - done);
-            if (n > 0) {
-                done += static_cast<size_t>(n);
-                continue;
-            }
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-                return false;  // EIO after a hang-up, an unplugged adapter …
-            }
-            // The output queue is full: wait for room until the deadline.
-            pollfd pfd{m_fd, POLLOUT, 0};
-            const int ready = ::poll(&pfd, 1, poll_timeout(deadline));
-            if (ready < 0 && errno == EINTR) {
-                continue;
-            }
-            if (ready <= 0 || (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))) {
-                return false;  // time-out or the line has gone: not complete
-            }
-        }
-        return true;
+        return write_all_before(m_fd, data, size, deadline, false);
     }
 
     int read(uint8_t* data, size_t size) override {
@@ -221,6 +188,45 @@ class PosixBackend final : public PortBackend {
 
 }  // namespace
 
+int poll_timeout(std::chrono::steady_clock::time_point deadline) {
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) {
+        return 0;
+    }
+    const auto ms = std::chrono::ceil<milliseconds>(left).count();
+    return static_cast<int>(ms);
+}
+
+bool write_all_before(int fd, const uint8_t* data, size_t size,
+                      std::chrono::steady_clock::time_point deadline, bool socket) {
+    size_t done = 0;
+    while (done < size) {
+        // A socket whose peer has gone must fail the write, not raise SIGPIPE.
+        const ssize_t n = socket ? ::send(fd, data + done, size - done, MSG_NOSIGNAL)
+                                 : ::write(fd, data + done, size - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            return false;  // EIO after a hang-up, an unplugged adapter, a reset …
+        }
+        // The output queue is full: wait for room until the deadline.
+        pollfd pfd{fd, POLLOUT, 0};
+        const int ready = ::poll(&pfd, 1, poll_timeout(deadline));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0 || (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+            return false;  // time-out or the line has gone: not complete
+        }
+    }
+    return true;
+}
+
 void set_line_termios(termios& tio) {
     // Raw bytes both ways: the frames are binary, so no byte may be
     // translated (CR/NL), stripped to 7 bits, echoed or taken as a
@@ -248,7 +254,7 @@ std::unique_ptr<PortBackend> make_posix_backend() {
     return std::make_unique<PosixBackend>();
 }
 
-std::unique_ptr<PortBackend> make_serial_backend() {
+std::unique_ptr<PortBackend> make_local_backend() {
     return make_posix_backend();
 }
 

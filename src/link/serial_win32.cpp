@@ -218,7 +218,7 @@ void set_line_dcb(DCB& dcb) {
     dcb.fAbortOnError = FALSE;
 }
 
-std::unique_ptr<PortBackend> make_serial_backend() {
+std::unique_ptr<PortBackend> make_local_backend() {
     return std::make_unique<Win32Backend>();
 }
 

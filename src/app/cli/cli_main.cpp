@@ -8,6 +8,7 @@
 #include "app/cli/cli_link.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/cli_values.h"
+#include "link/net_port.h"
 
 namespace zorvane::cli {
 namespace {
@@ -57,8 +58,11 @@ int usage(std::FILE* out) {
                  "\nevery command takes --port COMn|PATH: no search, that port only (%s),\n"
                  "and --serial S/N: the unit with that serial number. When the search finds\n"
                  "more than one device and neither is given, a command refuses (exit 2).\n"
-                 "Ports COMn are $ZORVANE_PORT_DIR/COMn when that variable is set.\n",
-                 kPortExamples);
+                 "Ports COMn are $ZORVANE_PORT_DIR/COMn when that variable is set.\n"
+                 "A port behind a network bridge is tcp://HOST:PORT (raw) or\n"
+                 "rfc2217://HOST:PORT (the tool sets the line); --net-timeout MS bounds each\n"
+                 "reply over the network (default %d, %d for a mobile link).\n",
+                 kPortExamples, kDefaultNetTimeoutMs, kMobileNetTimeoutMs);
     return out == stdout ? 0 : 2;
 }
 

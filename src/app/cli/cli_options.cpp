@@ -1,15 +1,42 @@
 #include "app/cli/cli_options.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/cli/cli_values.h"
+#include "link/net_port.h"
 
 namespace zorvane::cli {
 
 namespace {
 CommonOptions g_options;
+
+// --net-timeout MS: a whole number of milliseconds in the accepted range.
+bool take_net_timeout(const char* text) {
+    char* end = nullptr;
+    const long ms = std::strtol(text, &end, 10);
+    if (*text == '\0' || *end != '\0' || ms < kMinNetTimeoutMs || ms > kMaxNetTimeoutMs) {
+        std::fprintf(stderr, "zorvane-cli: --net-timeout needs milliseconds from %d to %d\n",
+                     kMinNetTimeoutMs, kMaxNetTimeoutMs);
+        return false;
+    }
+    set_net_timeout_ms(static_cast<int>(ms));
+    return true;
 }
+
+// A network port is refused here, with the reason, when its address is
+// malformed; a local name is judged when it is opened.
+bool port_is_well_formed(const std::string& text) {
+    std::string why;
+    if (is_network_port(text) && !parse_network_port(text, &why)) {
+        std::fprintf(stderr, "zorvane-cli: --port %s: %s\n", text.c_str(), why.c_str());
+        return false;
+    }
+    return true;
+}
+}  // namespace
 
 bool take_common_options(int& argc, char** argv) {
     int kept = 0;
@@ -43,6 +70,13 @@ bool take_common_options(int& argc, char** argv) {
             if (!once.first("--serial"))
                 return false;
             g_options.serial = value;
+        } else if (const char* value = valued(i, "--net-timeout")) {
+            if (value[0] == '\0') {
+                std::fprintf(stderr, "zorvane-cli: --net-timeout needs milliseconds\n");
+                return false;
+            }
+            if (!once.first("--net-timeout") || !take_net_timeout(value))
+                return false;
         } else if (std::strcmp(argv[i], "--follow-serial") == 0) {
             if (!once.first("--follow-serial"))
                 return false;
@@ -52,7 +86,7 @@ bool take_common_options(int& argc, char** argv) {
         }
     }
     argc = kept;
-    return true;
+    return !g_options.port || port_is_well_formed(*g_options.port);
 }
 
 const CommonOptions& common_options() {
