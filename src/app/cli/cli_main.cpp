@@ -52,7 +52,9 @@ int usage(std::FILE* out) {
                  "3 the device holds something else after a write.\n");
     std::fprintf(out,
                  "\nevery command takes --port COMn|PATH: no search, that port only (%s).\n"
-                 "Ports COMn are $ZORVANE_PORT_DIR/COMn when that variable is set.\n",
+                 "Ports COMn are $ZORVANE_PORT_DIR/COMn when that variable is set.\n"
+                 "--trace FILE writes every frame sent and received to FILE, one line each\n"
+                 "(a trace file is continued); --trace-anonymize replaces serial numbers there.\n",
                  kPortExamples);
     return out == stdout ? 0 : 2;
 }
@@ -77,7 +79,13 @@ int main(int argc, char** argv) {
                 return 2;
             }
             report_link_failures();
-            return command.run(rest, argv + 2);
+            std::shared_ptr<zorvane::TraceFile> trace;
+            if (!start_trace(trace)) {
+                return 2;
+            }
+            const int status = command.run(rest, argv + 2);
+            finish_trace(trace);
+            return status;
         }
     }
     std::fprintf(stderr, "zorvane-cli: unknown command '%s'\n\n", argv[1]);

@@ -20,6 +20,14 @@ bool take_common_options(int& argc, char** argv) {
             g_options.port = argv[++i];
         } else if (std::strncmp(argv[i], "--port=", 7) == 0 && argv[i][7] != '\0') {
             g_options.port = argv[i] + 7;
+        } else if (std::strcmp(argv[i], "--trace") == 0) {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+                std::fprintf(stderr, "zorvane-cli: --trace needs a file\n");
+                return false;
+            }
+            g_options.trace = argv[++i];
+        } else if (std::strcmp(argv[i], "--trace-anonymize") == 0) {
+            g_options.trace_anonymize = true;
         } else if (std::strcmp(argv[i], "--follow-serial") == 0) {
             g_options.follow_serial = true;
         } else {
