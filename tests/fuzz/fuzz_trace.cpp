@@ -4,6 +4,7 @@
 // with more than a frame buffer can hold unless the trace itself did.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -11,26 +12,14 @@
 #include "record/wire_trace.h"
 #include "sim/replay.h"
 
-namespace zorvane::fuzz {
-namespace {
-
-constexpr std::string_view kNames[] = {"tx", "rx", "open", "open-failed", "failure", "close"};
-
-bool plain(const std::string& port) {
-    for (const char c : port) {
-        if (static_cast<unsigned char>(c) < 0x20) {
-            return false;
-        }
-    }
-    return true;
-}
-
-}  // namespace
-}  // namespace zorvane::fuzz
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace zorvane;
-    using namespace zorvane::fuzz;
+    constexpr std::string_view kNames[] = {"tx", "rx", "open", "open-failed", "failure", "close"};
+    // The writer never puts a control character in a port name.
+    const auto plain = [](const std::string& port) {
+        return std::none_of(port.begin(), port.end(),
+                            [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+    };
     FuzzedDataProvider input(data, size);
     const std::string text = input.ConsumeRandomLengthString(4096);
     const ParsedTrace parsed = parse_trace(text);
