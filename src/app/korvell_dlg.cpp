@@ -127,6 +127,7 @@ CKorvellDlg::CKorvellDlg(QWidget* parent) : QDialog(parent) {
     connect(button(kCountersButton), &QPushButton::clicked, this, &CKorvellDlg::OnCounters);
     connect(button(kTrendButton), &QPushButton::clicked, this, &CKorvellDlg::OnTrends);
     // Pressed while a trace runs.
+    button(kTraceButton)->setText(tr("Запись обмена"));
     button(kTraceButton)->setCheckable(true);
     StopTrace();  // the button as it is with no trace running
     connect(button(kTraceButton), &QPushButton::clicked, this, &CKorvellDlg::OnTrace);
