@@ -177,7 +177,9 @@ std::optional<ReplyPlan> SimDevice::respond(std::span<const uint8_t> frame) {
         return f.kind == FaultKind::IgnoreWrites;
     });
     ReplyPlan plan;
-    if (is_write) {
+    if (m_replay) {
+        plan.bytes = m_replay->answer(frame);
+    } else if (is_write) {
         plan.bytes = take_write(frame, !refused);
     } else if (is_action && refused) {
         plan.bytes = {kFrameStart, static_cast<uint8_t>(code | kReplyBit), kFrameEnd};

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -14,6 +15,7 @@
 
 #include "link/discovery.h"
 #include "sim/faults.h"
+#include "sim/replay.h"
 #include "sim/request_framer.h"
 #include "state/device_state.h"
 #include "state/models.h"
@@ -78,6 +80,10 @@ class SimDevice {
 
     FaultList& faults() { return m_faults; }
 
+    // A captured unit: every request answered from its trace instead (the
+    // faults still apply); null: the device's own answers again.
+    void set_replay(std::shared_ptr<ReplayUnit> replay) { m_replay = std::move(replay); }
+
   private:
     std::vector<uint8_t> reply_to_read(uint8_t code, const std::vector<Fault>& faults) const;
     std::vector<uint8_t> status_reply(bool other_form) const;
@@ -93,6 +99,7 @@ class SimDevice {
     double m_clock = 0;  // seconds since switch-on
     bool m_live = false;
 
+    std::shared_ptr<ReplayUnit> m_replay;
     RequestFramer m_framer;
     FaultList m_faults;
     std::vector<std::vector<uint8_t>> m_received;

@@ -2,7 +2,7 @@
 // directory, until SIGINT or SIGTERM.
 //
 //   zorvane-sim --dir DIR --device COM3=QM-48:12345 --device COM5=KX-24:none [--pace]
-//               [--silent COM7] [--held COM9]
+//               [--replay COM4=site.trace] [--silent COM7] [--held COM9]
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -24,6 +24,8 @@ using namespace zorvane::sim;
 struct DeviceArg {
     int com_port = 0;
     DeviceConfig config;
+    std::string trace;  // a replayed unit's trace file
+    std::shared_ptr<ReplayUnit> replay;
 };
 
 // "COM7": the port number, or 0.
@@ -70,15 +72,36 @@ std::optional<DeviceArg> parse_device(std::string_view text) {
     return arg;
 }
 
+// "COM4=site.trace": a captured unit served from its trace on COM4. A trace
+// that does not parse is refused, naming its line.
+std::optional<DeviceArg> parse_replay(std::string_view text, std::string& error) {
+    const size_t eq = text.find('=');
+    DeviceArg arg;
+    arg.com_port = eq == std::string_view::npos ? 0 : parse_com(text.substr(0, eq));
+    if (arg.com_port == 0 || eq + 1 == text.size()) {
+        error = "bad replay: " + std::string(text) + " (COMn=TRACE)";
+        return std::nullopt;
+    }
+    arg.trace = std::string(text.substr(eq + 1));
+    arg.replay = load_replay(arg.trace, arg.com_port, error);
+    if (!arg.replay) {
+        return std::nullopt;
+    }
+    return arg;
+}
+
 int usage(const char* why) {
-    std::fprintf(stderr,
-                 "zorvane-sim: %s\n"
-                 "usage: zorvane-sim --dir DIR --device COMn=MODEL[:SERIAL|:none] ... [--pace]\n"
-                 "                   [--silent COMn] ... [--held COMn] ...\n"
-                 "  MODEL is KX-24, KX-48, QM-24 or QM-48; SERIAL is up to ten characters.\n"
-                 "  --silent: a line with nothing on it; --held: a silent line that the\n"
-                 "  simulator keeps open exclusively, as a program using the port would.\n",
-                 why);
+    std::fprintf(
+        stderr,
+        "zorvane-sim: %s\n"
+        "usage: zorvane-sim --dir DIR --device COMn=MODEL[:SERIAL|:none] ... [--pace]\n"
+        "                   [--replay COMn=TRACE] ... [--silent COMn] ... [--held COMn] ...\n"
+        "  MODEL is KX-24, KX-48, QM-24 or QM-48; SERIAL is up to ten characters.\n"
+        "  --replay: the unit captured in a trace file (zorvane-cli --trace) answers\n"
+        "  on COMn with its recorded replies.\n"
+        "  --silent: a line with nothing on it; --held: a silent line that the\n"
+        "  simulator keeps open exclusively, as a program using the port would.\n",
+        why);
     return 2;
 }
 
@@ -100,6 +123,14 @@ int main(int argc, char** argv) {
                 return usage((std::string("bad device: ") + argv[i]).c_str());
             }
             devices.push_back(*device);
+        } else if (a == "--replay" && i + 1 < argc) {
+            std::string error;
+            const auto replay = parse_replay(argv[++i], error);
+            if (!replay) {
+                std::fprintf(stderr, "zorvane-sim: %s\n", error.c_str());
+                return 2;
+            }
+            devices.push_back(*replay);
         } else if ((a == "--silent" || a == "--held") && i + 1 < argc) {
             const int com = parse_com(argv[++i]);
             if (com == 0) {
@@ -130,10 +161,16 @@ int main(int argc, char** argv) {
     }
     PortDirectory ports{std::filesystem::path(dir)};
     for (const DeviceArg& d : devices) {
-        SimulatedPort* port = ports.add(d.com_port, d.config, PortOptions{.pace = pace});
+        SimulatedPort* port = d.replay ? ports.add_replay(d.com_port, d.replay, {.pace = pace})
+                                       : ports.add(d.com_port, d.config, PortOptions{.pace = pace});
         if (port == nullptr) {
             std::fprintf(stderr, "zorvane-sim: cannot start COM%d\n", d.com_port);
             return 1;
+        }
+        if (d.replay) {
+            std::printf("COM%d\treplay\t%s\t%s\n", d.com_port, d.trace.c_str(),
+                        port->terminal_path().c_str());
+            continue;
         }
         port->with_device([](SimDevice& device) { device.set_live(true); });
         std::printf("COM%d\t%s\tS/N %s\t%s\n", d.com_port, model_name(d.config.model),

@@ -43,6 +43,14 @@ SimulatedPort* PortDirectory::add_silent(int com_port, PortOptions options) {
     return attach(com_port, std::move(port));
 }
 
+SimulatedPort* PortDirectory::add_replay(int com_port, std::shared_ptr<ReplayUnit> replay,
+                                         PortOptions options) {
+    auto port = std::make_unique<SimulatedPort>(DeviceConfig{}, options);
+    // Before the link exists, so that no request meets the device's own answers.
+    port->with_device([&](SimDevice& device) { device.set_replay(std::move(replay)); });
+    return attach(com_port, std::move(port));
+}
+
 SimulatedPort* PortDirectory::attach(int com_port, std::unique_ptr<SimulatedPort> port) {
     if (m_dir.empty() || m_ports.contains(com_port) || !port->ok()) {
         return nullptr;

@@ -26,6 +26,9 @@ class PortDirectory {
     SimulatedPort* add(int com_port, const DeviceConfig& config, PortOptions options = {});
     // A terminal whose device never answers (the tool's bytes are recorded).
     SimulatedPort* add_silent(int com_port, PortOptions options = {});
+    // A captured unit answering from its trace (sim/replay.h).
+    SimulatedPort* add_replay(int com_port, std::shared_ptr<ReplayUnit> replay,
+                              PortOptions options = {});
     SimulatedPort* port(int com_port);
 
     // The adapter is pulled: the device's line drops (the tool's next read or

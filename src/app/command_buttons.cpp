@@ -24,6 +24,8 @@
 #include "device/settings_file.h"
 #include "device/settings_transfer.h"
 #include "link/frame.h"
+#include "link/wire_tap.h"
+#include "record/wire_trace.h"
 #include "state/device_state.h"
 #include "state/models.h"
 #include "ui/display_format.h"
@@ -291,6 +293,59 @@ void CKorvellDlg::OnTrends() {
     m_trend_window->raise();
     m_trend_window->activateWindow();
     m_trend_window->redraw();
+}
+
+void CKorvellDlg::OnTrace() {
+    if (tracing()) {
+        StopTrace();
+        return;
+    }
+    // A trace file is continued, never overwritten: no overwrite question.
+    const QString path = QFileDialog::getSaveFileName(this, tr("Запись обмена"), QString(),
+                                                      tr("Записи обмена (*.trace);;Все файлы (*)"),
+                                                      nullptr, QFileDialog::DontConfirmOverwrite);
+    if (path.isEmpty()) {
+        button(main_window::kTraceButton)->setChecked(false);
+        return;
+    }
+    const bool anonymize =
+        QMessageBox::question(this, tr("Запись обмена"),
+                              tr("Заменить серийные номера устройств в записи?\n"
+                                 "Так запись можно передать, не называя устройства."),
+                              QMessageBox::Yes | QMessageBox::No,
+                              QMessageBox::No) == QMessageBox::Yes;
+    QString error;
+    if (!StartTrace(path, anonymize, &error))
+        QMessageBox::warning(this, tr("Запись обмена"),
+                             tr("Запись обмена не начата:\n%1").arg(error));
+}
+
+bool CKorvellDlg::StartTrace(const QString& path, bool anonymize, QString* error) {
+    StopTrace();
+    std::string why;
+    m_trace = TraceFile::open(path.toStdString(), anonymize, why);
+    QPushButton* control = button(main_window::kTraceButton);
+    if (!m_trace) {
+        control->setChecked(false);
+        if (error != nullptr)
+            *error = QString::fromStdString(why);
+        return false;
+    }
+    set_wire_listener(m_trace);
+    control->setChecked(true);
+    control->setToolTip(tr("Идёт запись обмена в файл %1. Нажмите, чтобы остановить").arg(path));
+    return true;
+}
+
+void CKorvellDlg::StopTrace() {
+    if (m_trace) {
+        set_wire_listener(nullptr);
+        m_trace.reset();
+    }
+    QPushButton* control = button(main_window::kTraceButton);
+    control->setChecked(false);
+    control->setToolTip(
+        tr("Записать в файл обмен с устройствами, кадр за кадром (для службы поддержки)"));
 }
 
 }  // namespace zorvane

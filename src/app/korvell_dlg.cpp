@@ -38,6 +38,7 @@ constexpr ControlDef kTemplate102[] = {
     {kHelpButton, K::Button, "Справка", 460, 19, 73, 18},
     {kAboutButton, K::Button, "О программе", 460, 41, 73, 18},
     {kTrendButton, K::Button, "Графики", 460, 140, 73, 18},
+    {kTraceButton, K::Button, "Запись обмена", 460, 164, 73, 18},
     {kOpenButton, K::Button, "Открыть", 460, 82, 73, 18},
     {kSaveButton, K::Button, "Сохранить", 460, 106, 73, 18},
     {kGenerationButton, K::Button, "--//--", 460, 192, 73, 18},
@@ -134,6 +135,11 @@ CKorvellDlg::CKorvellDlg(QWidget* parent) : QDialog(parent) {
     connect(m_gen_button, &QPushButton::clicked, this, &CKorvellDlg::OnGeneration);
     connect(button(kCountersButton), &QPushButton::clicked, this, &CKorvellDlg::OnCounters);
     connect(button(kTrendButton), &QPushButton::clicked, this, &CKorvellDlg::OnTrends);
+    // Pressed while a trace runs.
+    button(kTraceButton)->setText(tr("Запись обмена"));
+    button(kTraceButton)->setCheckable(true);
+    StopTrace();  // the button as it is with no trace running
+    connect(button(kTraceButton), &QPushButton::clicked, this, &CKorvellDlg::OnTrace);
     m_trend_feed = new TrendFeed(this);
 
     m_timer.setInterval(kTickMs);
@@ -149,6 +155,7 @@ CKorvellDlg::~CKorvellDlg() {
     if (m_worker)
         m_worker->stop();
     m_worker.reset();
+    StopTrace();
 }
 
 QPushButton* CKorvellDlg::button(int id) const {

@@ -19,6 +19,7 @@ namespace zorvane {
 
 class PollWorker;
 class TrendFeed;
+class TraceFile;
 class TrendWindow;
 class c_kx_dialog;
 class c_qm_dialog;
@@ -32,6 +33,7 @@ inline constexpr int kSaveButton = 1009;
 inline constexpr int kGenerationButton = 1003;
 inline constexpr int kCountersButton = 1005;
 inline constexpr int kTrendButton = 1201;  // "Графики": an addition of this tool
+inline constexpr int kTraceButton = 1202;  // "Запись обмена": an addition of this tool
 inline constexpr int kWidth = 540;         // dialog units
 inline constexpr int kHeight = 242;
 inline constexpr int kTickMs = 200;
@@ -60,6 +62,14 @@ class CKorvellDlg : public QDialog {
     void OnOpenSettingsFile();
     void OnSaveSettingsFile();
     void OnTrends();
+    // "Запись обмена": asks for a file (and whether serial numbers are to be
+    // replaced) and starts a trace of every frame; pressed again, stops it.
+    void OnTrace();
+    // The trace itself, as the button starts it. False, with the reason in
+    // `error`, when the file is refused; the button shows whether a trace runs.
+    bool StartTrace(const QString& path, bool anonymize, QString* error = nullptr);
+    void StopTrace();
+    bool tracing() const { return m_trace != nullptr; }
 
     DeviceTabControl* tabs() const { return m_tab; }
     QPushButton* gen_button() const { return m_gen_button; }
@@ -109,6 +119,7 @@ class CKorvellDlg : public QDialog {
     TrendWindow* m_trend_window = nullptr;  // made when first asked for
     size_t m_ports_seen = 0;                // by the device search
     FoundDevice m_followed;                 // the unit the worker polls and waits for
+    std::shared_ptr<TraceFile> m_trace;     // the wire's listener while a trace runs
     QDialog* m_preview = nullptr;
 };
 

@@ -6,9 +6,26 @@
 
 #include "link/frame.h"
 #include "link/net_port.h"
+#include "link/wire_tap.h"
 #include "state/device_state.h"
 
 namespace zorvane {
+
+namespace {
+
+void tap_frame(const std::string& port, WireDirection direction, const uint8_t* data, size_t size) {
+    if (const auto listener = wire_listener()) {
+        listener->frame(port, direction, std::span<const uint8_t>(data, size));
+    }
+}
+
+void tap_event(const std::string& port, std::string_view what) {
+    if (const auto listener = wire_listener()) {
+        listener->event(port, what);
+    }
+}
+
+}  // namespace
 
 SerialPort::SerialPort(std::unique_ptr<PortBackend> backend) : m_backend(std::move(backend)) {}
 
@@ -28,6 +45,10 @@ PortOpen SerialPort::open_path(const std::string& path) {
     PortOpen result = m_backend->open(m_path);
     if (result) {
         m_backend->apply_line_settings();
+        tap_event(m_path, "open");
+    } else {
+        tap_event(m_path, std::string("open-failed ") + access_name(result.access) +
+                              (result.error_text.empty() ? "" : ": " + result.error_text));
     }
     return result;
 }
@@ -35,6 +56,7 @@ PortOpen SerialPort::open_path(const std::string& path) {
 void SerialPort::close() {
     if (m_backend->is_open()) {
         m_backend->close();
+        tap_event(m_path, "close");
     }
 }
 
@@ -58,6 +80,7 @@ LinkFailureHandler g_handler;
 
 int link_failure(SerialPort& port) {
     port.mark_link_failed();
+    tap_event(port.path(), "failure");
     // The quit request goes nowhere until the window has finished the device
     // search: a probe that fails must not end the program.
     const bool quit = device_state.g_main_thread_id.load() != 0;
@@ -92,6 +115,7 @@ int write_and_read(SerialPort& port, std::span<uint8_t> buffer, int write_length
         return -1;
     }
     PortBackend& io = port.backend();
+    tap_frame(port.path(), WireDirection::Tx, buffer.data(), static_cast<size_t>(write_length));
     if (!io.write(buffer.data(), static_cast<size_t>(write_length))) {
         return link_failure(port);
     }
@@ -103,10 +127,14 @@ int write_and_read(SerialPort& port, std::span<uint8_t> buffer, int write_length
         const size_t limit = std::min(buffer.size() - total, kFrameBufferSize);
         const int count = io.read(buffer.data() + total, limit);
         if (count < 0) {
+            if (total > 0) {
+                tap_frame(port.path(), WireDirection::Rx, buffer.data(), total);
+            }
             return link_failure(port);
         }
         total += static_cast<size_t>(count);
     }
+    tap_frame(port.path(), WireDirection::Rx, buffer.data(), total);
     return static_cast<int>(total);
 }
 
@@ -196,11 +224,16 @@ int transact(SerialPort& port, std::span<uint8_t> buffer, int write_length, int 
             return -1;
         }
         PortBackend& io = port.backend();
+        tap_frame(port.path(), WireDirection::Tx, buffer.data(), static_cast<size_t>(write_length));
         if (!io.write(buffer.data(), static_cast<size_t>(write_length))) {
             return link_failure(port);
         }
         const int count = io.read(buffer.data(), std::min(buffer.size(), kFrameBufferSize));
-        return count < 0 ? link_failure(port) : count;
+        if (count < 0) {
+            return link_failure(port);
+        }
+        tap_frame(port.path(), WireDirection::Rx, buffer.data(), static_cast<size_t>(count));
+        return count;
     }
     // Ends only on an exact match: a reply longer than expected runs out the
     // ten reads, unless the caller gives up after one of them.

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "app/app_texts.h"
@@ -20,6 +21,7 @@
 #include "link/serial_port.h"
 #include "pages/c_kx_dialog.h"
 #include "pages/c_qm_dialog.h"
+#include "record/wire_trace.h"
 #include "ui/bitmaps.h"
 #include "ui_fixture.h"
 
@@ -110,6 +112,42 @@ TEST_F(LiveWindowTest, OneKxDeviceGetsItsTabAndTheLivePage) {
               bmp::kThreePhaseSlave);
     EXPECT_EQ(kx().picture(kx::kParallelPicture)->property("bitmap_id").toInt(),
               bmp::kParallelMaster);
+}
+
+TEST_F(LiveWindowTest, TheTraceButtonCapturesThePollingUntilPressedAgain) {
+    ASSERT_NE(m_ports.add(4, device(DeviceModel::KX24, "12345")), nullptr);
+    open_window();
+    QPushButton* button = m_dlg->button(main_window::kTraceButton);
+    ASSERT_NE(button, nullptr);
+    EXPECT_FALSE(button->isChecked());
+
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("zorvane-window-" + std::to_string(::getpid()) + ".trace"))
+                                 .string();
+    std::filesystem::remove(path);
+    ASSERT_TRUE(m_dlg->StartTrace(QString::fromStdString(path), false));
+    EXPECT_TRUE(button->isChecked());
+    // The worker's passes arrive in the file as they happen.
+    const auto replies = [&] {
+        const ParsedTrace trace = read_trace_file(path);
+        return std::count_if(trace.lines.begin(), trace.lines.end(), [](const TraceLine& l) {
+            return l.entry == TraceEntry::Rx && l.bytes.size() > 2;
+        });
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return replies() >= 20; }, 10000));
+    m_dlg->StopTrace();
+    EXPECT_FALSE(button->isChecked());
+    QTest::qWait(100);  // a frame that was on the wire at the stop is still written
+    const auto captured = replies();
+    QTest::qWait(300);
+    EXPECT_EQ(replies(), captured);  // nothing after the stop
+    EXPECT_TRUE(read_trace_file(path).ok());
+    std::filesystem::remove(path);
+
+    QString error;
+    EXPECT_FALSE(m_dlg->StartTrace(QStringLiteral("/dev/null"), false, &error));
+    EXPECT_FALSE(button->isChecked());
+    EXPECT_TRUE(error.contains(QStringLiteral("not a regular file"))) << error.toStdString();
 }
 
 TEST_F(LiveWindowTest, LeavingASettingsFieldWritesOnlyWhatChanged) {

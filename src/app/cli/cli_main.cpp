@@ -61,7 +61,9 @@ int usage(std::FILE* out) {
                  "Ports COMn are $ZORVANE_PORT_DIR/COMn when that variable is set.\n"
                  "A port behind a network bridge is tcp://HOST:PORT (raw) or\n"
                  "rfc2217://HOST:PORT (the tool sets the line); --net-timeout MS bounds each\n"
-                 "reply over the network (default %d, %d for a mobile link).\n",
+                 "reply over the network (default %d, %d for a mobile link).\n"
+                 "--trace FILE writes every frame sent and received to FILE, one line each\n"
+                 "(a trace file is continued); --trace-anonymize replaces serial numbers there.\n",
                  kPortExamples, kDefaultNetTimeoutMs, kMobileNetTimeoutMs);
     return out == stdout ? 0 : 2;
 }
@@ -91,7 +93,13 @@ int main(int argc, char** argv) {
                 return 2;
             }
             report_link_failures();
-            return finish_output(command.run(rest, argv + 2));
+            std::shared_ptr<zorvane::TraceFile> trace;
+            if (!start_trace(trace)) {
+                return 2;
+            }
+            const int status = command.run(rest, argv + 2);
+            finish_trace(trace);
+            return finish_output(status);
         }
     }
     std::fprintf(stderr, "zorvane-cli: unknown command '%s'\n\n", argv[1]);

@@ -77,6 +77,18 @@ bool take_common_options(int& argc, char** argv) {
             }
             if (!once.first("--net-timeout") || !take_net_timeout(value))
                 return false;
+        } else if (const char* value = valued(i, "--trace")) {
+            if (value[0] == '\0') {
+                std::fprintf(stderr, "zorvane-cli: --trace needs a file\n");
+                return false;
+            }
+            if (!once.first("--trace"))
+                return false;
+            g_options.trace = value;
+        } else if (std::strcmp(argv[i], "--trace-anonymize") == 0) {
+            if (!once.first("--trace-anonymize"))
+                return false;
+            g_options.trace_anonymize = true;
         } else if (std::strcmp(argv[i], "--follow-serial") == 0) {
             if (!once.first("--follow-serial"))
                 return false;

@@ -10,6 +10,8 @@ struct CommonOptions {
     std::optional<std::string> port;    // --port COMn|PATH: that port only, no search
     bool follow_serial = false;         // --follow-serial: a session finds its unit on another port
     std::optional<std::string> serial;  // --serial S/N: the unit with that serial number
+    std::optional<std::string> trace;   // --trace FILE: every frame of the run written there
+    bool trace_anonymize = false;       // --trace-anonymize: serial numbers replaced in it
 };
 
 // Takes the common options out of argv (wherever they stand among the
