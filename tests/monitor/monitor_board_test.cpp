@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <future>
 
+#include "../faults/pty_pair.h"
 #include "app/monitor/monitor.h"
 #include "broker_rig.h"
 #include "sim/port_directory.h"
@@ -14,18 +15,6 @@ namespace zorvane::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Waits for `done` to hold, at most kPatience.
-bool eventually(const std::function<bool()>& done) {
-    const auto until = std::chrono::steady_clock::now() + kPatience;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
 
 bool fresh(const monitor::UnitBoard& board, const std::string& id) {
     const std::optional<monitor::UnitView> unit = board.unit(id);
@@ -58,8 +47,8 @@ TEST(MonitorBoard, UnitsSideBySideFreshOrNot) {
     std::stop_source stop;
     std::jthread run([&] { EXPECT_EQ(monitor::run_monitor(options, stop.get_token()), 0); });
 
-    ASSERT_TRUE(
-        eventually([&] { return fresh(board, "qm48_00042") && fresh(board, "qm48_00043"); }));
+    ASSERT_TRUE(eventually([&] { return fresh(board, "qm48_00042") && fresh(board, "qm48_00043"); },
+                           kPatience));
     EXPECT_FLOAT_EQ(board.unit("qm48_00042")->state->bat_voltage.load(), 52.3f);
     EXPECT_EQ(board.units().size(), 2u);
     // Each unit's tasks run on its own thread, neither the caller's nor the
@@ -73,7 +62,7 @@ TEST(MonitorBoard, UnitsSideBySideFreshOrNot) {
 
     // Unplugged: its values are no longer fresh; the other's stay so.
     ports.unplug(3);
-    EXPECT_TRUE(eventually([&] { return !fresh(board, "qm48_00042"); }));
+    EXPECT_TRUE(eventually([&] { return !fresh(board, "qm48_00042"); }, kPatience));
     EXPECT_TRUE(fresh(board, "qm48_00043"));
 
     // Over: nothing is served from records that are gone.
