@@ -30,6 +30,16 @@ std::thread::id thread_of(const monitor::UnitBoard& board, const std::string& id
     return id_of.get();
 }
 
+// The result a command handed to the board replies with.
+std::string result_of(const monitor::UnitBoard& board, const std::string& id,
+                      const std::string& name, const std::string& text) {
+    auto result = std::make_shared<std::promise<std::string>>();
+    std::future<std::string> json = result->get_future();
+    EXPECT_TRUE(board.command(id, name, text,
+                              [result](const std::string& reply) { result->set_value(reply); }));
+    return json.wait_for(kPatience) == std::future_status::ready ? json.get() : "";
+}
+
 TEST(MonitorBoard, UnitsSideBySideFreshOrNot) {
     char pattern[] = "/tmp/zorvane-board-XXXXXX";
     const fs::path dir = mkdtemp(pattern);
@@ -44,6 +54,7 @@ TEST(MonitorBoard, UnitsSideBySideFreshOrNot) {
     options.instance = "t5";
     options.interval_ms = 1000;
     options.board = &board;
+    options.allowed = {"UbatLow"};
     std::stop_source stop;
     std::jthread run([&] { EXPECT_EQ(monitor::run_monitor(options, stop.get_token()), 0); });
 
@@ -59,6 +70,14 @@ TEST(MonitorBoard, UnitsSideBySideFreshOrNot) {
     EXPECT_NE(first, std::this_thread::get_id());
     EXPECT_NE(first, run.get_id());
     EXPECT_FALSE(board.post("qm48_99999", [] {}));
+
+    // Commands through the board: checked, written and read back as the
+    // broker's, their results to the asker.
+    EXPECT_NE(result_of(board, "qm48_00043", "Pmax", "100").find("\"result\":\"refused\""),
+              std::string::npos);
+    EXPECT_NE(result_of(board, "qm48_00043", "UbatLow", "45.5").find("\"result\":\"confirmed\""),
+              std::string::npos);
+    EXPECT_FLOAT_EQ(board.unit("qm48_00043")->state->set_ubat_low.load(), 45.5f);
 
     // Unplugged: its values are no longer fresh; the other's stay so.
     ports.unplug(3);

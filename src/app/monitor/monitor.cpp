@@ -42,6 +42,7 @@ struct PendingWrite {
     const SettingParam* param = nullptr;  // null for the output switch and a choice
     bool generation_on = false;
     const Variable* choice = nullptr;  // a choice setting, `wire` its entry
+    UnitBoard::Reply reply;            // who asked, when not the broker
 };
 
 // One device polled by a session and a thread of its own: its port object,
@@ -68,6 +69,7 @@ struct Device {
     Clock::time_point next_pass{};
     Clock::time_point pass_at{};  // the end of the last complete pass
     std::vector<PendingWrite> pending;
+    UnitBoard::Reply reply;  // while another output's command runs: its results go there
     std::stop_token stop;    // the device thread's
     std::string owned_path;  // guarded by the monitor's m_owned_mutex
 
@@ -76,6 +78,7 @@ struct Device {
     std::mutex task_mutex;
     std::condition_variable_any task_ready;
     std::deque<UnitBoard::Task> tasks;
+    bool serving = true;            // guarded by task_mutex: false once the monitor stops
     std::atomic<bool> done{false};  // its `count` passes are made
 
     std::jthread worker;  // last: stopped and joined before the rest goes
@@ -132,6 +135,7 @@ class Monitor {
     void judge_writes(Device& device);
     void choose(Device& device, const PublishedValue& value, const std::string& text);
     void result(const Device& device, const std::string& json);
+    void tell(const Device& device, const UnitBoard::Reply& reply, const std::string& json);
     bool finished() const;
 
     const MonitorOptions& m_options;
@@ -183,7 +187,15 @@ void Monitor::add_device(const FoundDevice& found) {
     if (m_options.board != nullptr) {
         m_options.board->add(
             UnitView{added.identity, &added.state},
-            [this, &added](UnitBoard::Task task) { return post(added, std::move(task)); });
+            [this, &added](UnitBoard::Task task) { return post(added, std::move(task)); },
+            [this, &added](const std::string& name, const std::string& text,
+                           UnitBoard::Reply reply) {
+                return post(added, [this, &added, name, text, reply = std::move(reply)] {
+                    added.reply = reply;
+                    command(added, name, text);
+                    added.reply = nullptr;
+                });
+            });
     }
     if (!m_polling) {
         return;
@@ -206,6 +218,10 @@ void Monitor::start(Device& device) {
 
 void Monitor::stop_devices() {
     for (const auto& device : m_devices) {
+        {
+            std::lock_guard lock(device->task_mutex);
+            device->serving = false;
+        }
         device->worker.request_stop();
     }
     for (const auto& device : m_devices) {
@@ -215,9 +231,14 @@ void Monitor::stop_devices() {
     }
 }
 
+// A task that comes once the device's thread is told to stop is refused,
+// rather than kept where nothing will ever run it.
 bool Monitor::post(Device& device, UnitBoard::Task task) {
     {
         std::lock_guard lock(device.task_mutex);
+        if (!device.serving) {
+            return false;
+        }
         device.tasks.push_back(std::move(task));
     }
     device.task_ready.notify_one();
@@ -448,7 +469,8 @@ void Monitor::on_pass(Device& device) {
 
 void Monitor::fail_pending(Device& device) {
     for (const PendingWrite& write : device.pending) {
-        result(device, result_json(write.name, write.text, "failed", "the device does not answer"));
+        tell(device, write.reply,
+             result_json(write.name, write.text, "failed", "the device does not answer"));
     }
     device.pending.clear();
 }
@@ -458,18 +480,19 @@ void Monitor::judge_writes(Device& device) {
     for (const PendingWrite& write : device.pending) {
         if (write.choice != nullptr) {
             const float held = (state.*write.choice->field).load();
-            result(device, held == static_cast<float>(write.wire)
-                               ? result_json(write.name, write.text, "confirmed", "", &held)
-                               : result_json(write.name, write.text, "not_held", "", &held));
+            tell(device, write.reply,
+                 held == static_cast<float>(write.wire)
+                     ? result_json(write.name, write.text, "confirmed", "", &held)
+                     : result_json(write.name, write.text, "not_held", "", &held));
             continue;
         }
         if (write.param == nullptr) {
             const bool on = generation_on(state, device.identity.family);
             const std::string holds = on ? "on" : "off";
-            result(device,
-                   on == write.generation_on
-                       ? result_json(write.name, write.text, "confirmed", "")
-                       : result_json(write.name, write.text, "not_held", "the output is " + holds));
+            tell(device, write.reply,
+                 on == write.generation_on
+                     ? result_json(write.name, write.text, "confirmed", "")
+                     : result_json(write.name, write.text, "not_held", "the output is " + holds));
             continue;
         }
         const float held = (state.*write.param->field).load();
@@ -477,14 +500,22 @@ void Monitor::judge_writes(Device& device) {
             static_cast<float>(static_cast<double>(write.wire) / write.param->scale);
         char reason[64];
         std::snprintf(reason, sizeof reason, "the device holds %g", static_cast<double>(held));
-        result(device, held == wanted
-                           ? result_json(write.name, write.text, "confirmed", "", &held)
-                           : result_json(write.name, write.text, "not_held", reason, &held));
+        tell(device, write.reply,
+             held == wanted ? result_json(write.name, write.text, "confirmed", "", &held)
+                            : result_json(write.name, write.text, "not_held", reason, &held));
     }
     device.pending.clear();
 }
 
 void Monitor::result(const Device& device, const std::string& json) {
+    tell(device, device.reply, json);
+}
+
+void Monitor::tell(const Device& device, const UnitBoard::Reply& reply, const std::string& json) {
+    if (reply) {
+        reply(json);
+        return;
+    }
     m_client.publish(m_topics.result(device.identity), json, false, 1);
 }
 
@@ -518,7 +549,7 @@ void Monitor::command(Device& device, const std::string& name, const std::string
             result(device, result_json(name, text, "failed", "the port does not open"));
             return;
         }
-        device.pending.push_back({name, text, 0, nullptr, on});
+        device.pending.push_back({name, text, 0, nullptr, on, nullptr, device.reply});
         return;
     }
     const PublishedValue* value = find_published(device.values, name);
@@ -557,7 +588,7 @@ void Monitor::command(Device& device, const std::string& name, const std::string
     const uint16_t wire = param.payload_width == 1
                               ? decision.frame[2]
                               : static_cast<uint16_t>(decision.frame[2] << 8 | decision.frame[3]);
-    device.pending.push_back({name, text, wire, &param, false});
+    device.pending.push_back({name, text, wire, &param, false, nullptr, device.reply});
     // The outcome is known only from the device: read it back now rather
     // than at the next interval.
     device.next_pass = Clock::now();
@@ -593,7 +624,7 @@ void Monitor::choose(Device& device, const PublishedValue& value, const std::str
         result(device, result_json(value.name, text, "failed", "the port does not open"));
         return;
     }
-    device.pending.push_back({value.name, text, wire, nullptr, false, v});
+    device.pending.push_back({value.name, text, wire, nullptr, false, v, device.reply});
     device.next_pass = Clock::now();
 }
 
@@ -787,10 +818,25 @@ bool UnitBoard::post(const std::string& id, Task task) const {
     return poster(std::move(task));
 }
 
-void UnitBoard::add(const UnitView& view, Poster poster) {
+bool UnitBoard::command(const std::string& id, const std::string& name, const std::string& text,
+                        Reply reply) const {
+    Commander commander;
+    {
+        std::lock_guard lock(m_mutex);
+        const auto found = m_commanders.find(id);
+        if (found == m_commanders.end()) {
+            return false;
+        }
+        commander = found->second;
+    }
+    return commander(name, text, std::move(reply));
+}
+
+void UnitBoard::add(const UnitView& view, Poster poster, Commander commander) {
     std::lock_guard lock(m_mutex);
     m_units[view.identity.id] = view;
     m_posters[view.identity.id] = std::move(poster);
+    m_commanders[view.identity.id] = std::move(commander);
 }
 
 void UnitBoard::update(const UnitView& view) {
@@ -802,6 +848,7 @@ void UnitBoard::clear() {
     std::lock_guard lock(m_mutex);
     m_units.clear();
     m_posters.clear();
+    m_commanders.clear();
 }
 
 std::string default_instance() {

@@ -43,15 +43,26 @@ class UnitBoard {
   public:
     using Task = std::function<void()>;
     using Poster = std::function<bool(Task)>;
+    // A result as the broker is sent it on ID/result: {"name":…,"value":…,
+    // "result":"confirmed|not_held|unchanged|refused|failed",…}.
+    using Reply = std::function<void(const std::string& result_json)>;
+    using Commander = std::function<bool(const std::string&, const std::string&, Reply)>;
 
     std::vector<UnitView> units() const;
     std::optional<UnitView> unit(const std::string& id) const;
-    // False when there is no such unit (or it is no longer served).
+    // False when there is no such unit, or it is no longer served; a task
+    // still waiting when the monitor stops is dropped without running.
     bool post(const std::string& id, Task task) const;
+    // A setting write (or "gen" on|off) exactly as a command from the broker:
+    // on the unit's thread, only for names allowed with --allow-writes, read
+    // back by the pass that follows. `reply` hears its result (on the unit's
+    // thread) instead of the broker; false as for post.
+    bool command(const std::string& id, const std::string& name, const std::string& text,
+                 Reply reply) const;
 
     // Called by the monitor: a unit found, its step done, the run over (the
     // units' records are gone; nothing is served any more).
-    void add(const UnitView& view, Poster poster);
+    void add(const UnitView& view, Poster poster, Commander commander);
     void update(const UnitView& view);
     void clear();
 
@@ -59,6 +70,7 @@ class UnitBoard {
     mutable std::mutex m_mutex;
     std::map<std::string, UnitView> m_units;
     std::map<std::string, Poster> m_posters;
+    std::map<std::string, Commander> m_commanders;
 };
 
 struct MonitorOptions {
