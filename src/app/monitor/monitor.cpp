@@ -796,40 +796,36 @@ std::vector<UnitView> UnitBoard::units() const {
     return out;
 }
 
-std::optional<UnitView> UnitBoard::unit(const std::string& id) const {
-    std::lock_guard lock(m_mutex);
-    const auto found = m_units.find(id);
-    if (found == m_units.end()) {
+namespace {
+
+// A copy of the entry for `id`, taken under the board's lock: the caller
+// uses it after letting go (a hook may wait on the unit's queue).
+template <typename Entry>
+std::optional<Entry> entry_of(std::mutex& mutex, const std::map<std::string, Entry>& entries,
+                              const std::string& id) {
+    std::lock_guard lock(mutex);
+    const auto found = entries.find(id);
+    if (found == entries.end()) {
         return std::nullopt;
     }
     return found->second;
 }
 
+}  // namespace
+
+std::optional<UnitView> UnitBoard::unit(const std::string& id) const {
+    return entry_of(m_mutex, m_units, id);
+}
+
 bool UnitBoard::post(const std::string& id, Task task) const {
-    Poster poster;
-    {
-        std::lock_guard lock(m_mutex);
-        const auto found = m_posters.find(id);
-        if (found == m_posters.end()) {
-            return false;
-        }
-        poster = found->second;
-    }
-    return poster(std::move(task));
+    const std::optional<Poster> poster = entry_of(m_mutex, m_posters, id);
+    return poster && (*poster)(std::move(task));
 }
 
 bool UnitBoard::command(const std::string& id, const std::string& name, const std::string& text,
                         Reply reply) const {
-    Commander commander;
-    {
-        std::lock_guard lock(m_mutex);
-        const auto found = m_commanders.find(id);
-        if (found == m_commanders.end()) {
-            return false;
-        }
-        commander = found->second;
-    }
-    return commander(name, text, std::move(reply));
+    const std::optional<Commander> commander = entry_of(m_mutex, m_commanders, id);
+    return commander && (*commander)(name, text, std::move(reply));
 }
 
 void UnitBoard::add(const UnitView& view, Poster poster, Commander commander) {
