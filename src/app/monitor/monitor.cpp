@@ -706,9 +706,12 @@ void Monitor::handle(const BrokerEvent& event) {
         // monitor started again included) is handed it.
         if (event.retained) {
             m_client.publish(event.topic, "", true, 1);
-            result(*device, result_json(name, event.payload, "refused",
-                                        "a retained command is not carried out; it was removed "
-                                        "from the broker"));
+            // Told from this thread, to the broker: the device's own
+            // `reply` is its thread's.
+            tell(*device, nullptr,
+                 result_json(name, event.payload, "refused",
+                             "a retained command is not carried out; it was removed "
+                             "from the broker"));
             return;
         }
         Device& unit = *device;
