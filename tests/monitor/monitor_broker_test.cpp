@@ -9,6 +9,7 @@
 
 #include "app/monitor/published_values.h"
 #include "broker_rig.h"
+#include "link/frame.h"
 #include "sim/port_directory.h"
 
 namespace zorvane::testing {
@@ -31,6 +32,9 @@ class MonitorRun {
     }
     int stop(int signal) {
         kill(m_pid, signal);
+        return wait();
+    }
+    int wait() {
         const int status = wait_exit(m_pid);
         m_pid = -1;
         return status;
@@ -508,6 +512,51 @@ TEST(MonitorBroker, RemoteCommandsAreJudgedAndNeverOverridden) {
         EXPECT_EQ(text(parse(reply->payload)["result"]), "refused") << reply->payload;
     }
     EXPECT_FALSE(has_command(*qm, 0x4D));  // UbatLow
+}
+
+}  // namespace
+}  // namespace zorvane::testing
+
+namespace zorvane::testing {
+namespace {
+
+// A monitor started before any adapter is plugged keeps searching: a unit
+// plugged later is published, and so is a second one plugged while the
+// first is polled, whose port the search leaves alone meanwhile.
+TEST(MonitorBroker, UnitsPluggedLaterArePublished) {
+    TempDir dir;
+    sim::PortDirectory ports;
+    Broker broker(dir.path);
+    Subscriber sub(broker.port());
+    MonitorRun monitor(dir.path, ports.path(),
+                       {"--mqtt", broker.url(), "--interval", "1", "--instance", "t4"});
+    ASSERT_TRUE(sub.wait_for("zorvane/bridge/t4/availability", "online")) << monitor.log();
+    EXPECT_NE(monitor.log().find("no unit found yet"), std::string::npos) << monitor.log();
+
+    sim::SimulatedPort* qm = ports.add(3, {DeviceModel::QM48, "00042", {}});
+    ASSERT_TRUE(qm);
+    ASSERT_TRUE(sub.wait_for("zorvane/qm48_00042/link", "up")) << monitor.log();
+    ASSERT_TRUE(sub.wait_for_topic("zorvane/qm48_00042/state"));
+    EXPECT_TRUE(sub.wait_for_topic("homeassistant/sensor/qm48_00042/Pmax/config"));
+    // Its passes never ask for the serial number; a probe does.
+    const size_t identified = commands_of(*qm, cmd::kSerialNumber).size();
+
+    ASSERT_TRUE(ports.add(4, {DeviceModel::KX48, "K7", {}}));
+    ASSERT_TRUE(sub.wait_for("zorvane/kx48_k7/link", "up")) << monitor.log();
+    ASSERT_TRUE(sub.wait_for_topic("zorvane/kx48_k7/state"));
+    const size_t at = sub.count();
+    EXPECT_TRUE(sub.wait_for_topic("zorvane/qm48_00042/state", at));
+    EXPECT_EQ(commands_of(*qm, cmd::kSerialNumber).size(), identified);
+    EXPECT_EQ(monitor.stop(SIGTERM), 0);
+}
+
+// A counted run is a script's: with no unit it ends rather than waits.
+TEST(MonitorBroker, CountedRunWithoutUnitsFails) {
+    TempDir dir;
+    sim::PortDirectory ports;
+    Broker broker(dir.path);
+    MonitorRun monitor(dir.path, ports.path(), {"--mqtt", broker.url(), "--count", "1"});
+    EXPECT_EQ(monitor.wait(), 1) << monitor.log();
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -16,6 +19,7 @@
 #include "device/setting_write.h"
 #include "link/discovery.h"
 #include "link/frame.h"
+#include "link/port_list.h"
 #include "link/port_report.h"
 #include "link/serial_port.h"
 #include "state/device_state.h"
@@ -38,10 +42,13 @@ struct PendingWrite {
     const SettingParam* param = nullptr;  // null for the output switch and a choice
     bool generation_on = false;
     const Variable* choice = nullptr;  // a choice setting, `wire` its entry
+    UnitBoard::Reply reply;            // who asked, when not the broker
 };
 
-// One device polled by a session of its own: its port object, its state
-// and what is published of it.
+// One device polled by a session and a thread of its own: its port object,
+// its state and what is published of it. Everything below but the task
+// queue belongs to the device's thread once it runs; the monitor's thread
+// reads only what never changes (identity, values).
 struct Device {
     Device(const FoundDevice& found, SessionOptions options)
         : identity(device_identity(found)),
@@ -60,7 +67,21 @@ struct Device {
     bool link_announced = false;  // the link state has been published since connecting
     int passes = 0;               // passes tried, the outage's attempts included
     Clock::time_point next_pass{};
+    Clock::time_point pass_at{};  // the end of the last complete pass
     std::vector<PendingWrite> pending;
+    UnitBoard::Reply reply;  // while another output's command runs: its results go there
+    std::stop_token stop;    // the device thread's
+    std::string owned_path;  // guarded by the monitor's m_owned_mutex
+
+    // Broker commands and announcements, for the device's thread to carry
+    // out between its passes.
+    std::mutex task_mutex;
+    std::condition_variable_any task_ready;
+    std::deque<UnitBoard::Task> tasks;
+    bool serving = true;            // guarded by task_mutex: false once the monitor stops
+    std::atomic<bool> done{false};  // its `count` passes are made
+
+    std::jthread worker;  // last: stopped and joined before the rest goes
 };
 
 std::string result_json(const std::string& name, const std::string& text, const char* result,
@@ -90,7 +111,17 @@ class Monitor {
 
   private:
     bool find_devices();
+    void check_allowed();
     void add_device(const FoundDevice& found);
+    void start(Device& device);
+    void stop_devices();
+    bool post(Device& device, UnitBoard::Task task);
+    void poll_device(Device& device, std::stop_token stop);
+    void pass(Device& device);
+    void update_board(const Device& device);
+    void search_later(std::stop_token stop);
+    std::vector<PortInfo> unowned_ports();
+    void take_found();
     void step(Device& device);
     void on_pass(Device& device);
     void set_link(Device& device, bool up);
@@ -104,14 +135,28 @@ class Monitor {
     void judge_writes(Device& device);
     void choose(Device& device, const PublishedValue& value, const std::string& text);
     void result(const Device& device, const std::string& json);
+    void tell(const Device& device, const UnitBoard::Reply& reply, const std::string& json);
     bool finished() const;
 
     const MonitorOptions& m_options;
     MqttClient& m_client;
     Topics m_topics;
+    // Added to by the monitor's thread alone, which alone walks it.
     std::vector<std::unique_ptr<Device>> m_devices;
     std::stop_token m_stop;
     bool m_ever_connected = false;
+    bool m_polling = false;  // the devices' threads run; one found later starts at once
+    bool m_allowed_checked = false;
+    std::set<std::string> m_told;  // ports of a unit already published from another port
+
+    // The ports a session owns: the search for units found later leaves
+    // them alone.
+    std::mutex m_owned_mutex;
+    std::set<std::string> m_owned;
+    // What the search found, for the monitor's thread to add.
+    std::mutex m_found_mutex;
+    std::vector<FoundDevice> m_found;
+    std::jthread m_searcher;
 };
 
 void Monitor::add_device(const FoundDevice& found) {
@@ -124,11 +169,222 @@ void Monitor::add_device(const FoundDevice& found) {
         if (event.kind == SessionEvent::Kind::LinkLost) {
             set_link(added, false);
             fail_pending(added);
+        } else if (event.kind == SessionEvent::Kind::Moved) {
+            std::lock_guard lock(m_owned_mutex);
+            m_owned.erase(added.owned_path);
+            added.owned_path = event.device.path;
+            m_owned.insert(added.owned_path);
         }
     });
+    {
+        std::lock_guard lock(m_owned_mutex);
+        added.owned_path = found.path;
+        m_owned.insert(found.path);
+    }
     std::fprintf(stderr, "zorvane-cli: %s: published as %s\n",
                  cli::device_port_label(found).c_str(), added.identity.id.c_str());
     m_devices.push_back(std::move(device));
+    if (m_options.board != nullptr) {
+        m_options.board->add(
+            UnitView{added.identity, &added.state},
+            [this, &added](UnitBoard::Task task) { return post(added, std::move(task)); },
+            [this, &added](const std::string& name, const std::string& text,
+                           UnitBoard::Reply reply) {
+                return post(added, [this, &added, name, text, reply = std::move(reply)] {
+                    added.reply = reply;
+                    command(added, name, text);
+                    added.reply = nullptr;
+                });
+            });
+    }
+    if (!m_polling) {
+        return;
+    }
+    // Found later: described to Home Assistant now; the broker's next
+    // connect describes it with the others.
+    if (m_client.connected()) {
+        for (const RetainedMessage& message :
+             discovery_messages(added.identity, added.values, m_topics, m_options.allowed)) {
+            m_client.publish(message.topic, message.payload, true, 1);
+        }
+    }
+    start(added);
+}
+
+void Monitor::start(Device& device) {
+    device.worker =
+        std::jthread([this, &device](std::stop_token stop) { poll_device(device, stop); });
+}
+
+void Monitor::stop_devices() {
+    for (const auto& device : m_devices) {
+        {
+            std::lock_guard lock(device->task_mutex);
+            device->serving = false;
+        }
+        device->worker.request_stop();
+    }
+    for (const auto& device : m_devices) {
+        if (device->worker.joinable()) {
+            device->worker.join();
+        }
+    }
+}
+
+// A task that comes once the device's thread is told to stop is refused,
+// rather than kept where nothing will ever run it.
+bool Monitor::post(Device& device, UnitBoard::Task task) {
+    {
+        std::lock_guard lock(device.task_mutex);
+        if (!device.serving) {
+            return false;
+        }
+        device.tasks.push_back(std::move(task));
+    }
+    device.task_ready.notify_one();
+    return true;
+}
+
+// The device's thread: its passes at the interval, and between them what the
+// broker asked of it, in the order it came. A command waits at most for the
+// pass under way; it never runs during one.
+void Monitor::poll_device(Device& device, std::stop_token stop) {
+    device.stop = stop;
+    std::unique_lock lock(device.task_mutex);
+    while (!stop.stop_requested()) {
+        while (!device.tasks.empty()) {
+            const UnitBoard::Task task = std::move(device.tasks.front());
+            device.tasks.pop_front();
+            lock.unlock();
+            task();
+            lock.lock();
+        }
+        const bool counted = m_options.count > 0 && device.passes >= m_options.count;
+        if (counted) {
+            if (!device.done.exchange(true)) {
+                m_client.wake();  // the monitor's thread sees whether all are done
+            }
+            device.task_ready.wait(lock, stop, [&device] { return !device.tasks.empty(); });
+            continue;
+        }
+        if (Clock::now() >= device.next_pass) {
+            lock.unlock();
+            pass(device);
+            lock.lock();
+            continue;
+        }
+        device.task_ready.wait_until(lock, stop, device.next_pass,
+                                     [&device] { return !device.tasks.empty(); });
+    }
+}
+
+void Monitor::pass(Device& device) {
+    const Clock::time_point started = Clock::now();
+    const bool was_up = device.session.link_up();
+    step(device);
+    if (!device.session.link_up()) {
+        device.next_pass = Clock::now() + kReopenEvery;
+    } else {
+        // Back from an outage: read it now rather than an interval later.
+        device.next_pass = was_up ? started + milliseconds(m_options.interval_ms) : Clock::now();
+    }
+    update_board(device);
+}
+
+void Monitor::update_board(const Device& device) {
+    if (m_options.board != nullptr) {
+        m_options.board->update(UnitView{device.identity, &device.state, device.link_up,
+                                         device.link_up && device.state.values_current(),
+                                         device.passes, device.pass_at});
+    }
+}
+
+// The ports the search may probe: the one named with --port, or every port
+// there is, less those a session owns (its unit's, even while it does not
+// answer: it is being reopened there).
+std::vector<PortInfo> Monitor::unowned_ports() {
+    std::vector<PortInfo> ports;
+    if (const auto& named = cli::common_options().port) {
+        PortInfo target = port_from_text(*named);
+        if (target.com == 0) {
+            target.com = com_port_for_path(target.path);
+        }
+        if (!target.path.empty()) {
+            ports.push_back(std::move(target));
+        }
+    } else {
+        for (PortInfo& port : list_ports()) {
+            if (port.com > 0) {
+                ports.push_back(std::move(port));
+            }
+        }
+    }
+    std::lock_guard lock(m_owned_mutex);
+    std::erase_if(ports, [this](const PortInfo& port) { return m_owned.contains(port.path); });
+    return ports;
+}
+
+// Every few seconds, a quiet search of the ports nobody owns; what it finds
+// is handed to the monitor's thread.
+void Monitor::search_later(std::stop_token stop) {
+    std::mutex mutex;
+    std::condition_variable_any never;
+    std::unique_lock lock(mutex);
+    const milliseconds every{m_options.search_every_ms};
+    while (!never.wait_for(lock, stop, every, [] { return false; }) && !stop.stop_requested()) {
+        std::vector<PortInfo> ports = unowned_ports();
+        if (ports.empty()) {
+            continue;
+        }
+        DeviceState scratch;  // the search's choice of one polled device is not ours
+        SearchOptions options;
+        options.ports = std::move(ports);
+        options.stop = stop;
+        const SearchResult result = search_devices(scratch, options);
+        if (result.found.empty() || stop.stop_requested()) {
+            continue;
+        }
+        {
+            std::lock_guard found_lock(m_found_mutex);
+            m_found.insert(m_found.end(), result.found.begin(), result.found.end());
+        }
+        m_client.wake();
+    }
+}
+
+void Monitor::take_found() {
+    std::vector<FoundDevice> found;
+    {
+        std::lock_guard lock(m_found_mutex);
+        found.swap(m_found);
+    }
+    for (const FoundDevice& unit : found) {
+        const std::string id = device_identity(unit).id;
+        bool known = false;
+        for (const auto& device : m_devices) {
+            known = known || device->identity.id == id;
+        }
+        {
+            std::lock_guard lock(m_owned_mutex);
+            known = known || m_owned.contains(unit.path);  // taken meanwhile by a moved unit
+        }
+        // The same unit on a second port (an adapter renumbered while its
+        // session waits at the old one): one session per unit, or the two
+        // would publish over each other.
+        if (known) {
+            if (m_told.insert(unit.path).second) {
+                std::fprintf(stderr,
+                             "zorvane-cli: %s: %s is already published; not polled twice "
+                             "(--follow-serial follows a unit to a new port)\n",
+                             cli::device_port_label(unit).c_str(), id.c_str());
+            }
+            continue;
+        }
+        add_device(unit);
+    }
+    if (!m_devices.empty()) {
+        check_allowed();
+    }
 }
 
 bool Monitor::find_devices() {
@@ -154,7 +410,17 @@ bool Monitor::find_devices() {
             add_device(found);
         }
     }
-    // A misspelt name would only show when its first command is refused.
+    check_allowed();
+    return true;
+}
+
+// A misspelt name would only show when its first command is refused: told
+// once, when there are units to compare it with.
+void Monitor::check_allowed() {
+    if (m_allowed_checked) {
+        return;
+    }
+    m_allowed_checked = true;
     for (const std::string& name : m_options.allowed) {
         bool known = name == kGenerationName;
         for (const auto& device : m_devices) {
@@ -167,7 +433,6 @@ bool Monitor::find_devices() {
                          name.c_str());
         }
     }
-    return true;
 }
 
 void Monitor::set_link(Device& device, bool up) {
@@ -181,7 +446,7 @@ void Monitor::set_link(Device& device, bool up) {
 void Monitor::step(Device& device) {
     // Whether this pass, not an earlier one, had an answer from the device.
     device.state.g_values_read.store(0);
-    const DeviceSession::Step step = device.session.step(m_stop);
+    const DeviceSession::Step step = device.session.step(device.stop);
     if (step != DeviceSession::Step::Stopped) {
         ++device.passes;
     }
@@ -196,6 +461,7 @@ void Monitor::on_pass(Device& device) {
         return;
     }
     set_link(device, true);
+    device.pass_at = Clock::now();
     m_client.publish(m_topics.state(device.identity), cli::device_state_json(device.state, true),
                      false);
     judge_writes(device);
@@ -203,7 +469,8 @@ void Monitor::on_pass(Device& device) {
 
 void Monitor::fail_pending(Device& device) {
     for (const PendingWrite& write : device.pending) {
-        result(device, result_json(write.name, write.text, "failed", "the device does not answer"));
+        tell(device, write.reply,
+             result_json(write.name, write.text, "failed", "the device does not answer"));
     }
     device.pending.clear();
 }
@@ -213,18 +480,19 @@ void Monitor::judge_writes(Device& device) {
     for (const PendingWrite& write : device.pending) {
         if (write.choice != nullptr) {
             const float held = (state.*write.choice->field).load();
-            result(device, held == static_cast<float>(write.wire)
-                               ? result_json(write.name, write.text, "confirmed", "", &held)
-                               : result_json(write.name, write.text, "not_held", "", &held));
+            tell(device, write.reply,
+                 held == static_cast<float>(write.wire)
+                     ? result_json(write.name, write.text, "confirmed", "", &held)
+                     : result_json(write.name, write.text, "not_held", "", &held));
             continue;
         }
         if (write.param == nullptr) {
             const bool on = generation_on(state, device.identity.family);
             const std::string holds = on ? "on" : "off";
-            result(device,
-                   on == write.generation_on
-                       ? result_json(write.name, write.text, "confirmed", "")
-                       : result_json(write.name, write.text, "not_held", "the output is " + holds));
+            tell(device, write.reply,
+                 on == write.generation_on
+                     ? result_json(write.name, write.text, "confirmed", "")
+                     : result_json(write.name, write.text, "not_held", "the output is " + holds));
             continue;
         }
         const float held = (state.*write.param->field).load();
@@ -232,14 +500,22 @@ void Monitor::judge_writes(Device& device) {
             static_cast<float>(static_cast<double>(write.wire) / write.param->scale);
         char reason[64];
         std::snprintf(reason, sizeof reason, "the device holds %g", static_cast<double>(held));
-        result(device, held == wanted
-                           ? result_json(write.name, write.text, "confirmed", "", &held)
-                           : result_json(write.name, write.text, "not_held", reason, &held));
+        tell(device, write.reply,
+             held == wanted ? result_json(write.name, write.text, "confirmed", "", &held)
+                            : result_json(write.name, write.text, "not_held", reason, &held));
     }
     device.pending.clear();
 }
 
 void Monitor::result(const Device& device, const std::string& json) {
+    tell(device, device.reply, json);
+}
+
+void Monitor::tell(const Device& device, const UnitBoard::Reply& reply, const std::string& json) {
+    if (reply) {
+        reply(json);
+        return;
+    }
     m_client.publish(m_topics.result(device.identity), json, false, 1);
 }
 
@@ -277,7 +553,7 @@ void Monitor::command(Device& device, const std::string& name, const std::string
             result(device, result_json(name, text, "failed", "the port does not open"));
             return;
         }
-        device.pending.push_back({name, text, 0, nullptr, on});
+        device.pending.push_back({name, text, 0, nullptr, on, nullptr, device.reply});
         return;
     }
     const PublishedValue* value = find_published(device.values, name);
@@ -320,7 +596,7 @@ void Monitor::command(Device& device, const std::string& name, const std::string
     const uint16_t wire = param.payload_width == 1
                               ? decision.frame[2]
                               : static_cast<uint16_t>(decision.frame[2] << 8 | decision.frame[3]);
-    device.pending.push_back({name, text, wire, &param, false});
+    device.pending.push_back({name, text, wire, &param, false, nullptr, device.reply});
     // The outcome is known only from the device: read it back now rather
     // than at the next interval.
     device.next_pass = Clock::now();
@@ -356,7 +632,7 @@ void Monitor::choose(Device& device, const PublishedValue& value, const std::str
         result(device, result_json(value.name, text, "failed", "the port does not open"));
         return;
     }
-    device.pending.push_back({value.name, text, wire, nullptr, false, v});
+    device.pending.push_back({value.name, text, wire, nullptr, false, v, device.reply});
     device.next_pass = Clock::now();
 }
 
@@ -377,14 +653,19 @@ void Monitor::publish_all() {
     publish_discovery();
     for (const auto& device : m_devices) {
         // Before its first pass nothing is known of the link: the first pass
-        // tells it, rather than a "down" that is no news.
-        device->link_announced =
-            device->passes > 0 && m_client.publish(m_topics.link(device->identity),
-                                                   device->link_up ? "up" : "down", true, 1);
+        // tells it, rather than a "down" that is no news. The link is the
+        // device thread's to tell.
+        Device& unit = *device;
+        post(unit, [this, &unit] {
+            unit.link_announced =
+                unit.passes > 0 && m_client.publish(m_topics.link(unit.identity),
+                                                    unit.link_up ? "up" : "down", true, 1);
+        });
     }
 }
 
-// A unit nobody polls any more must not stay "up" with frozen values.
+// A unit nobody polls any more must not stay "up" with frozen values. Its
+// thread has ended.
 void Monitor::publish_links_down() {
     for (const auto& device : m_devices) {
         m_client.publish(m_topics.link(device->identity), "down", true, 1);
@@ -433,22 +714,26 @@ void Monitor::handle(const BrokerEvent& event) {
         // monitor started again included) is handed it.
         if (event.retained) {
             m_client.publish(event.topic, "", true, 1);
-            result(*device, result_json(name, event.payload, "refused",
-                                        "a retained command is not carried out; it was removed "
-                                        "from the broker"));
+            // Told from this thread, to the broker: the device's own
+            // `reply` is its thread's.
+            tell(*device, nullptr,
+                 result_json(name, event.payload, "refused",
+                             "a retained command is not carried out; it was removed "
+                             "from the broker"));
             return;
         }
-        command(*device, name, event.payload);
+        Device& unit = *device;
+        post(unit, [this, &unit, name, text = event.payload] { command(unit, name, text); });
         return;
     }
 }
 
 bool Monitor::finished() const {
-    if (m_options.count <= 0) {
+    if (m_options.count <= 0 || m_devices.empty()) {
         return false;
     }
     for (const auto& device : m_devices) {
-        if (device->passes < m_options.count) {
+        if (!device->done.load()) {
             return false;
         }
     }
@@ -461,8 +746,18 @@ int Monitor::run(std::stop_token stop) {
     set_link_failure_handler(nullptr);
     m_stop = stop;
     if (!find_devices()) {
-        return stop.stop_requested() ? 0 : 1;  // stopped during the search: no failure
+        if (stop.stop_requested()) {
+            return 0;  // stopped during the search: no failure
+        }
+        // A counted run is a script's, which must not wait for a unit that
+        // may never come.
+        if (m_options.count > 0) {
+            return 1;
+        }
+        std::fprintf(stderr, "zorvane-cli: no unit found yet; searching again every %d s\n",
+                     std::max(1, m_options.search_every_ms / 1000));
     }
+    m_searcher = std::jthread([this](std::stop_token done) { search_later(done); });
     // The first pass waits a little for the broker, so that a short run
     // (--count) is not over before anything could be published; after that,
     // polling never waits for it.
@@ -471,37 +766,27 @@ int Monitor::run(std::stop_token stop) {
         for (const BrokerEvent& event : m_client.wait_events(milliseconds(100))) {
             handle(event);
         }
+        take_found();
     }
-    const milliseconds interval{m_options.interval_ms};
+    m_polling = true;
+    for (const auto& device : m_devices) {
+        start(*device);
+    }
+    // This thread carries the broker's events to the devices' threads and
+    // adds the units found later; the devices' threads wake it when done.
     while (!stop.stop_requested() && !finished()) {
-        Clock::time_point next = Clock::now() + interval;
-        for (const auto& device : m_devices) {
-            for (const BrokerEvent& event : m_client.wait_events(milliseconds(0))) {
-                handle(event);
-            }
-            if (stop.stop_requested()) {
-                break;
-            }
-            if (Clock::now() >= device->next_pass &&
-                (m_options.count <= 0 || device->passes < m_options.count)) {
-                const Clock::time_point started = Clock::now();
-                const bool was_up = device->session.link_up();
-                step(*device);
-                if (!device->session.link_up()) {
-                    device->next_pass = Clock::now() + kReopenEvery;
-                } else {
-                    // Back from an outage: read it now rather than an interval later.
-                    device->next_pass = was_up ? started + interval : Clock::now();
-                }
-            }
-            next = std::min(next, device->next_pass);
-        }
-        const auto wait = std::chrono::duration_cast<milliseconds>(next - Clock::now());
-        for (const BrokerEvent& event : m_client.wait_events(std::max(wait, milliseconds(0)))) {
+        for (const BrokerEvent& event : m_client.wait_events(milliseconds(1000))) {
             handle(event);
         }
+        take_found();
     }
+    m_searcher.request_stop();
+    m_searcher.join();
+    stop_devices();
     publish_links_down();
+    if (m_options.board != nullptr) {
+        m_options.board->clear();
+    }
     // A counted run is a script's: one that published nothing did not work.
     if (finished() && !m_ever_connected) {
         std::fprintf(stderr,
@@ -512,6 +797,66 @@ int Monitor::run(std::stop_token stop) {
 }
 
 }  // namespace
+
+std::vector<UnitView> UnitBoard::units() const {
+    std::lock_guard lock(m_mutex);
+    std::vector<UnitView> out;
+    for (const auto& [id, view] : m_units) {
+        out.push_back(view);
+    }
+    return out;
+}
+
+namespace {
+
+// A copy of the entry for `id`, taken under the board's lock: the caller
+// uses it after letting go (a hook may wait on the unit's queue).
+template <typename Entry>
+std::optional<Entry> entry_of(std::mutex& mutex, const std::map<std::string, Entry>& entries,
+                              const std::string& id) {
+    std::lock_guard lock(mutex);
+    const auto found = entries.find(id);
+    if (found == entries.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+}  // namespace
+
+std::optional<UnitView> UnitBoard::unit(const std::string& id) const {
+    return entry_of(m_mutex, m_units, id);
+}
+
+bool UnitBoard::post(const std::string& id, Task task) const {
+    const std::optional<Poster> poster = entry_of(m_mutex, m_posters, id);
+    return poster && (*poster)(std::move(task));
+}
+
+bool UnitBoard::command(const std::string& id, const std::string& name, const std::string& text,
+                        Reply reply) const {
+    const std::optional<Commander> commander = entry_of(m_mutex, m_commanders, id);
+    return commander && (*commander)(name, text, std::move(reply));
+}
+
+void UnitBoard::add(const UnitView& view, Poster poster, Commander commander) {
+    std::lock_guard lock(m_mutex);
+    m_units[view.identity.id] = view;
+    m_posters[view.identity.id] = std::move(poster);
+    m_commanders[view.identity.id] = std::move(commander);
+}
+
+void UnitBoard::update(const UnitView& view) {
+    std::lock_guard lock(m_mutex);
+    m_units[view.identity.id] = view;
+}
+
+void UnitBoard::clear() {
+    std::lock_guard lock(m_mutex);
+    m_units.clear();
+    m_posters.clear();
+    m_commanders.clear();
+}
 
 std::string default_instance() {
     char host[256] = {};
