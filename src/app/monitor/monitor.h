@@ -3,16 +3,19 @@
 // setting writes from the broker.
 #pragma once
 
+#include <optional>
 #include <set>
 #include <stop_token>
 #include <string>
 
 #include "app/monitor/mqtt_client.h"
+#include "app/monitor/nut_server.h"
 
 namespace zorvane::monitor {
 
 struct MonitorOptions {
-    BrokerOptions broker;
+    BrokerOptions broker;           // no broker when its host is empty
+    std::optional<NutOptions> nut;  // the NUT server, when asked for
     std::string prefix = "zorvane";
     std::string instance;                     // empty: the host's name
     std::string discovery = "homeassistant";  // Home Assistant's discovery prefix
