@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <tuple>
 
 #include "app/monitor/nut_server.h"
 #include "monitor_rig.h"
@@ -158,6 +159,25 @@ TEST(NutProtocol, WritesCommandsAndShutdownNeedAUserWithTheRight) {
     EXPECT_EQ(say(secondary, context, "GET VAR ups ups.status"), "VAR ups ups.status \"FSD OL\"\n");
     monitor::end_nut_session(secondary, context);
     EXPECT_EQ(say(monitor_user, context, "GET NUMLOGINS ups"), "NUMLOGINS ups 1\n");
+}
+
+TEST(NutProtocol, ListenAddresses) {
+    std::string host;
+    int port = 0;
+    for (const auto& [text, want_host, want_port] :
+         std::vector<std::tuple<std::string, std::string, int>>{{"", "127.0.0.1", 3493},
+                                                                {":3494", "127.0.0.1", 3494},
+                                                                {"0.0.0.0", "0.0.0.0", 3493},
+                                                                {"[::1]:3495", "::1", 3495},
+                                                                {"::", "::", 3493},
+                                                                {"nas.lan:1", "nas.lan", 1}}) {
+        ASSERT_TRUE(monitor::parse_nut_address(text, host, port)) << text;
+        EXPECT_EQ(host, want_host) << text;
+        EXPECT_EQ(port, want_port) << text;
+    }
+    for (const char* bad : {"h:", "h:0", "h:65536", "h:x", "h:+1", "[::1", "[::1]x", "[]:1"}) {
+        EXPECT_FALSE(monitor::parse_nut_address(bad, host, port)) << bad;
+    }
 }
 
 TEST(NutProtocol, UsersFiles) {
@@ -430,6 +450,13 @@ TEST(NutClients, UpsmonShutsDownOnBatteryLowOnly) {
     EXPECT_TRUE(rig.upsc("ups.status").starts_with("FSD OB LB")) << rig.upsc("ups.status");
     kill(upsmon, SIGTERM);
     wait_exit(upsmon);
+    // The mains is back: the hosts starting again find no FSD.
+    rig.qm->with_device([](sim::SimDevice& d) {
+        d.set_status_bit("battery_low", false);
+        d.set_status_bit("source_present", true);
+    });
+    EXPECT_TRUE(eventually([&] { return rig.upsc("ups.status").starts_with("OL"); }))
+        << rig.upsc("ups.status");
     // upsmon keeps its pid file where Debian puts it; ours is removed.
     std::ifstream pid_file("/run/nut/upsmon.pid");
     pid_t written = 0;
@@ -446,6 +473,12 @@ TEST(NutClients, AUsersFileOthersMayReadIsRefused) {
     MonitorRun monitor(dir.path, dir.path, {"--nut", "127.0.0.1:1", "--nut-users", users.string()});
     EXPECT_EQ(monitor.stop(0), 1);
     EXPECT_NE(monitor.log().find("others may read it"), std::string::npos) << monitor.log();
+    // The NUT options need --nut; without --mqtt or --nut nothing runs.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--nut-name", "ups"}, {"--nut-kx"}, {"--interval", "1"}, {"--nut", "h:x"}}) {
+        MonitorRun wrong(dir.path, dir.path, args);
+        EXPECT_EQ(wrong.stop(0), 2) << args[0];
+    }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -366,6 +367,13 @@ void NutServer::update(const DeviceIdentity& identity, const DeviceState& state,
     }
     std::lock_guard lock(m_mutex);
     NutUnit unit = nut_unit(served_name(identity), identity, state, current, m_options.allowed);
+    // A primary's FSD holds until the mains is back with the battery not
+    // low: the hosts that start again must not find it and shut down anew.
+    const NutVar& status = *std::find_if(unit.vars.begin(), unit.vars.end(),
+                                         [](const NutVar& v) { return v.name == "ups.status"; });
+    if (current && status.value.starts_with("OL") && status.value.find("LB") == std::string::npos) {
+        m_context.fsd.erase(unit.name);
+    }
     for (NutUnit& served : m_context.units) {
         if (served.name == unit.name) {
             served = std::move(unit);
