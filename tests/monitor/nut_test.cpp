@@ -283,10 +283,12 @@ bool eventually(const std::function<bool()>& check) {
     return true;
 }
 
-// A QM-48 unit on COM3 and a monitor serving it over NUT alone.
+// A QM-48 unit on COM3, a KX-24 on COM5, and a monitor serving them over
+// NUT alone.
 struct NutRig {
     explicit NutRig(std::vector<std::string> extra = {}) {
         qm = ports.add(3, {DeviceModel::QM48, "00042", {}});
+        ports.add(5, {DeviceModel::KX24, "7", {}});  // no mains input: not served without --nut-kx
         std::ofstream(dir.path / "upsd.users")
             << "[mon]\n  password = m1\n  upsmon primary\n"
             << "[admin]\n  password = a1\n  actions = SET\n  instcmds = load.off\n";
