@@ -21,7 +21,7 @@ for f in usr/bin/zorvane usr/bin/zorvane-cli usr/share/zorvane/help.html \
          usr/lib/udev/rules.d/70-zorvane-serial.rules "$unit" \
          usr/share/man/man1/zorvane.1.gz usr/share/man/man1/zorvane-cli.1.gz \
          usr/share/doc/zorvane/copyright usr/share/doc/zorvane/changelog.gz \
-         etc/default/zorvane-monitor; do
+         etc/default/zorvane-monitor etc/zorvane/nut-users; do
   if [ ! -s "$root/$f" ]; then echo "missing from the package: /$f"; fail=1; fi
 done
 for f in usr/bin/zorvane usr/bin/zorvane-cli; do
@@ -31,7 +31,11 @@ done
 for f in postinst prerm postrm conffiles; do
   [ -s "$scratch/control/$f" ] || { echo "no $f in the package"; fail=1; }
 done
-grep -qx /etc/default/zorvane-monitor "$scratch/control/conffiles" || { echo "/etc/default/zorvane-monitor is no conffile"; fail=1; }
+for f in /etc/default/zorvane-monitor /etc/zorvane/nut-users; do
+  grep -qx "$f" "$scratch/control/conffiles" || { echo "$f is no conffile"; fail=1; }
+done
+# The NUT users' passwords: root's alone.
+[ "$(stat -c %a "$root/etc/zorvane/nut-users")" = 600 ] || { echo "/etc/zorvane/nut-users is not mode 600"; fail=1; }
 depends=$(dpkg-deb -f "$deb" Depends)
 for p in libqt6widgets6 libqt6svg6 qt6-qpa-plugins adduser; do
   case "$depends" in *"$p"*) ;; *) echo "Depends lacks $p: $depends"; fail=1 ;; esac

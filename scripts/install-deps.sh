@@ -6,7 +6,7 @@ packages=(
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-charts-dev libqt6opengl6-dev
   libgtest-dev googletest libbenchmark-dev
   fonts-dejavu-core xvfb xauth
-  libmosquitto-dev mosquitto
+  libmosquitto-dev mosquitto nut-client
   lintian systemd
   ser2net
 )

@@ -10,7 +10,8 @@ bash scripts/install-deps.sh
 seconds=${FUZZ_SECONDS:-30}
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(fuzz_reply fuzz_transact fuzz_setting_text fuzz_recording_header fuzz_trace)
+  targets=(fuzz_reply fuzz_transact fuzz_setting_text fuzz_recording_header fuzz_trace
+           fuzz_nut_command)
 fi
 bash scripts/build.sh build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DZORVANE_BUILD_UI=OFF \
   -DZORVANE_BUILD_TESTS=OFF -DZORVANE_BUILD_BENCH=OFF -DZORVANE_BUILD_FUZZ=ON

@@ -6,6 +6,7 @@
 #include "link/frame.h"
 #include "link/reply_catalogue.h"
 #include "sim/device_defaults.h"
+#include "state/variables.h"
 
 namespace zorvane::sim {
 
@@ -82,6 +83,23 @@ void SimDevice::set_value(uint8_t code, uint16_t raw, int index) {
 
 bool SimDevice::generating() const {
     return (m_status[0] & kGenerationBit) != 0;
+}
+
+bool SimDevice::set_status_bit(std::string_view name, bool on) {
+    const Family family = is_qm(m_model) ? Family::Qm : Family::Kx;
+    const StatusBit* bit = find_status_bit(name, family);
+    if (bit == nullptr) {
+        return false;
+    }
+    for (const StatusArrayRow& row : status_arrays()) {
+        if (row.family == family && row.array == bit->array) {
+            uint8_t& byte = m_status[static_cast<size_t>(row.byte)];
+            const auto mask = static_cast<uint8_t>(1U << bit->bit);
+            byte = on ? static_cast<uint8_t>(byte | mask) : static_cast<uint8_t>(byte & ~mask);
+            return true;
+        }
+    }
+    return false;
 }
 
 CounterValues SimDevice::counters() const {

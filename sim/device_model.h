@@ -57,6 +57,10 @@ class SimDevice {
     uint8_t status_byte(int i) const { return m_status[static_cast<size_t>(i)]; }
     void set_status_byte(int i, uint8_t value) { m_status[static_cast<size_t>(i)] = value; }
     bool generating() const;
+    // One status bit by its registry name ("source_present", "battery_low"),
+    // for a mains failure or a battery running low while the unit is polled;
+    // false when the family has no such bit.
+    bool set_status_bit(std::string_view name, bool on);
 
     // Lifetime counters as the device counts them and as it sends them
     // (whole, limited to the width of their field).

@@ -10,56 +10,13 @@
 #include "app/monitor/published_values.h"
 #include "broker_rig.h"
 #include "link/frame.h"
+#include "monitor_rig.h"
 #include "sim/port_directory.h"
 
 namespace zorvane::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-class MonitorRun {
-  public:
-    MonitorRun(const fs::path& dir, const fs::path& ports, std::vector<std::string> args) {
-        args.insert(args.begin(), {ZORVANE_CLI, "monitor"});
-        m_log = dir / "monitor.log";
-        m_pid = spawn(args, {"ZORVANE_PORT_DIR=" + ports.string()}, m_log);
-    }
-    ~MonitorRun() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            wait_exit(m_pid);
-        }
-    }
-    int stop(int signal) {
-        kill(m_pid, signal);
-        return wait();
-    }
-    int wait() {
-        const int status = wait_exit(m_pid);
-        m_pid = -1;
-        return status;
-    }
-    std::string log() const {
-        std::ifstream in(m_log);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
-  private:
-    pid_t m_pid = -1;
-    fs::path m_log;
-};
-
-struct TempDir {
-    TempDir() {
-        char pattern[] = "/tmp/zorvane-monitor-XXXXXX";
-        path = mkdtemp(pattern);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    fs::path path;
-};
 
 QJsonObject parse(const std::string& payload) {
     const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(payload));
@@ -82,15 +39,6 @@ QJsonValue at_path(const QJsonObject& state, const std::string& json_path) {
 }
 
 constexpr uint8_t kUbatLowRead = 0x4E;
-
-bool holds_frame(sim::SimulatedPort& device, const std::vector<uint8_t>& frame) {
-    for (const auto& received : device.received()) {
-        if (received == frame) {
-            return true;
-        }
-    }
-    return false;
-}
 
 // The frames of one command that the device received, in order.
 std::vector<std::vector<uint8_t>> commands_of(sim::SimulatedPort& device, uint8_t code) {

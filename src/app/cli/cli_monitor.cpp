@@ -20,15 +20,20 @@ namespace zorvane::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zorvane-cli monitor --mqtt mqtt://HOST[:PORT] [--port COMn|PATH] [--follow-serial]\n"
-    "           [--interval S]"
+    "usage: zorvane-cli monitor [--mqtt mqtt://HOST[:PORT]] [--nut [ADDR][:PORT]]\n"
+    "           [--port COMn|PATH] [--follow-serial] [--interval S]"
     " [--prefix zorvane] [--username U --password-file F] [--cafile F]\n"
     "           [--allow-writes NAME,...] [--count N] [--instance NAME]\n"
     "           [--discovery-prefix homeassistant]\n"
+    "           [--nut-name NAME] [--nut-kx] [--nut-users FILE]\n"
     "  mqtts://HOST[:PORT] connects with TLS (port 8883 by default).\n"
     "  --allow-writes lets anyone who can publish to the broker change the named\n"
     "  settings (\"gen\": the output switch); without it nothing is ever written.\n"
-    "  --instance names this monitor's availability (the host's name by default).\n";
+    "  --instance names this monitor's availability (the host's name by default).\n"
+    "  --nut serves the units to NUT clients (upsc, upsmon) on 127.0.0.1:3493 by\n"
+    "  default; --nut-name serves a single unit under NAME, --nut-kx serves KX\n"
+    "  units too, --nut-users names a upsd.users file (mode 600) whose users may\n"
+    "  write the settings of --allow-writes. At least one of --mqtt and --nut.\n";
 
 int usage(const char* why) {
     if (why != nullptr) {
@@ -86,8 +91,25 @@ int cmd_monitor(int argc, char** argv) {
     std::string url;
     std::string password_file;
     OnceEach once;
+    std::optional<std::string> nut_address;
+    std::string nut_users;
+    monitor::NutOptions nut;
     for (int i = 0; i < argc; ++i) {
         const std::string_view arg = argv[i];
+        // The two options whose value may be left out.
+        if (arg == "--nut" || arg == "--nut-kx") {
+            if (!once.first(arg)) {
+                return 2;
+            }
+            const bool valued =
+                arg == "--nut" && i + 1 < argc && !std::string_view(argv[i + 1]).starts_with("--");
+            if (arg == "--nut-kx") {
+                nut.serve_kx = true;
+            } else {
+                nut_address = valued ? argv[++i] : "";
+            }
+            continue;
+        }
         if (i + 1 >= argc) {
             return usage(("missing value after " + std::string(arg)).c_str());
         }
@@ -130,6 +152,14 @@ int cmd_monitor(int argc, char** argv) {
             if (!parse_allowed(value, options.allowed)) {
                 return usage("--allow-writes takes NAME,NAME,...");
             }
+        } else if (arg == "--nut-name") {
+            nut.single_name = value;
+            if (nut.single_name.empty() ||
+                nut.single_name.find_first_of(" \t\"\\@:") != std::string::npos) {
+                return usage("--nut-name takes a name without blanks, quotes, '@' or ':'");
+            }
+        } else if (arg == "--nut-users") {
+            nut_users = value;
         } else if (arg == "--count") {
             if (!whole_number_option(arg, value, 1, kMaxCount, number)) {
                 return 2;
@@ -139,10 +169,34 @@ int cmd_monitor(int argc, char** argv) {
             return usage(("unknown option " + std::string(arg)).c_str());
         }
     }
-    if (url.empty()) {
-        return usage("--mqtt is needed");
+    if (url.empty() && !nut_address) {
+        return usage("--mqtt or --nut is needed");
     }
-    if (!monitor::parse_broker_url(url, options.broker)) {
+    if (!nut_address && (!nut.single_name.empty() || nut.serve_kx || !nut_users.empty())) {
+        return usage("--nut-name, --nut-kx and --nut-users go with --nut");
+    }
+    if (nut_address) {
+        if (!nut_address->empty() &&
+            !monitor::parse_nut_address(*nut_address, nut.host, nut.port)) {
+            return usage("--nut takes [ADDR][:PORT]");
+        }
+        if (!nut_users.empty()) {
+            std::string error;
+            if (!monitor::read_nut_users(nut_users, nut.users, error)) {
+                std::fprintf(stderr, "zorvane-cli: cannot use the NUT users file %s: %s\n",
+                             nut_users.c_str(), error.c_str());
+                return 1;
+            }
+        }
+        nut.allowed = options.allowed;
+        options.nut = nut;
+    }
+    if (url.empty()) {
+        if (!options.broker.username.empty() || !password_file.empty() ||
+            !options.broker.cafile.empty()) {
+            return usage("--username, --password-file and --cafile go with --mqtt");
+        }
+    } else if (!monitor::parse_broker_url(url, options.broker)) {
         return usage("--mqtt takes mqtt://HOST[:PORT] or mqtts://HOST[:PORT]");
     }
     if (!options.broker.cafile.empty()) {

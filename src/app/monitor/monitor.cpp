@@ -102,9 +102,10 @@ std::string result_json(const std::string& name, const std::string& text, const 
 
 class Monitor {
   public:
-    Monitor(const MonitorOptions& options, MqttClient& client)
+    Monitor(const MonitorOptions& options, MqttClient& client, NutServer* nut)
         : m_options(options),
           m_client(client),
+          m_nut(nut),
           m_topics{options.prefix, options.instance, options.discovery} {}
 
     int run(std::stop_token stop);
@@ -137,9 +138,11 @@ class Monitor {
     void result(const Device& device, const std::string& json);
     void tell(const Device& device, const UnitBoard::Reply& reply, const std::string& json);
     bool finished() const;
+    void serve_nut();
 
     const MonitorOptions& m_options;
     MqttClient& m_client;
+    NutServer* m_nut = nullptr;  // null without --nut
     Topics m_topics;
     // Added to by the monitor's thread alone, which alone walks it.
     std::vector<std::unique_ptr<Device>> m_devices;
@@ -183,6 +186,9 @@ void Monitor::add_device(const FoundDevice& found) {
     }
     std::fprintf(stderr, "zorvane-cli: %s: published as %s\n",
                  cli::device_port_label(found).c_str(), added.identity.id.c_str());
+    if (m_nut != nullptr) {
+        m_nut->update(added.identity, added.state, false);
+    }
     m_devices.push_back(std::move(device));
     if (m_options.board != nullptr) {
         m_options.board->add(
@@ -436,6 +442,9 @@ void Monitor::check_allowed() {
 }
 
 void Monitor::set_link(Device& device, bool up) {
+    if (m_nut != nullptr) {
+        m_nut->update(device.identity, device.state, up);
+    }
     if (device.link_up != up || !device.link_announced) {
         device.link_announced =
             m_client.publish(m_topics.link(device.identity), up ? "up" : "down", true, 1);
@@ -728,6 +737,26 @@ void Monitor::handle(const BrokerEvent& event) {
     }
 }
 
+// Writes NUT clients asked for, through the same routine as the broker's.
+void Monitor::serve_nut() {
+    if (m_nut == nullptr) {
+        return;
+    }
+    for (const NutRequest& request : m_nut->take_requests()) {
+        for (const auto& device : m_devices) {
+            if (device->identity.id == request.ups) {
+                std::fprintf(stderr, "zorvane-cli: NUT: %s asks %s %s = %s\n", request.user.c_str(),
+                             request.ups.c_str(), request.setting.c_str(), request.value.c_str());
+                // On the unit's own thread, between its passes, as the
+                // broker's commands are.
+                Device& unit = *device;
+                post(unit,
+                     [this, &unit, request] { command(unit, request.setting, request.value); });
+            }
+        }
+    }
+}
+
 bool Monitor::finished() const {
     if (m_options.count <= 0 || m_devices.empty()) {
         return false;
@@ -761,7 +790,9 @@ int Monitor::run(std::stop_token stop) {
     // The first pass waits a little for the broker, so that a short run
     // (--count) is not over before anything could be published; after that,
     // polling never waits for it.
-    const Clock::time_point connect_by = Clock::now() + kFirstConnectWait;
+    const bool broker = !m_options.broker.host.empty();
+    const Clock::time_point connect_by =
+        Clock::now() + (broker ? kFirstConnectWait : milliseconds(0));
     while (!m_client.connected() && Clock::now() < connect_by && !stop.stop_requested()) {
         for (const BrokerEvent& event : m_client.wait_events(milliseconds(100))) {
             handle(event);
@@ -775,10 +806,11 @@ int Monitor::run(std::stop_token stop) {
     // This thread carries the broker's events to the devices' threads and
     // adds the units found later; the devices' threads wake it when done.
     while (!stop.stop_requested() && !finished()) {
-        for (const BrokerEvent& event : m_client.wait_events(milliseconds(1000))) {
+        for (const BrokerEvent& event : m_client.wait_events(milliseconds(250))) {
             handle(event);
         }
         take_found();
+        serve_nut();
     }
     m_searcher.request_stop();
     m_searcher.join();
@@ -788,7 +820,7 @@ int Monitor::run(std::stop_token stop) {
         m_options.board->clear();
     }
     // A counted run is a script's: one that published nothing did not work.
-    if (finished() && !m_ever_connected) {
+    if (broker && finished() && !m_ever_connected) {
         std::fprintf(stderr,
                      "zorvane-cli: no connection to the broker was made; nothing was published\n");
         return 1;
@@ -883,14 +915,33 @@ int run_monitor(const MonitorOptions& given, std::stop_token stop) {
     client.subscribe_on_connect(topics.discovery_status());
     client.subscribe_on_connect(options.prefix + "/+/set/+");
     std::string error;
-    if (!client.start(broker, error)) {
+    // Without a broker the client is never started: its event wait is the
+    // loop's sleep, woken by a stop or a NUT client's write.
+    const bool use_broker = !broker.host.empty();
+    if (use_broker && !client.start(broker, error)) {
         std::fprintf(stderr, "zorvane-cli: %s\n", error.c_str());
         return 1;
     }
+    std::unique_ptr<NutServer> nut;
+    if (options.nut) {
+        nut = std::make_unique<NutServer>(*options.nut);
+        if (!nut->start(error)) {
+            std::fprintf(stderr, "zorvane-cli: NUT server: %s\n", error.c_str());
+            if (use_broker) {
+                client.stop(broker.will_topic, "offline", milliseconds(2000));
+            }
+            return 1;
+        }
+        nut->on_request([&client] { client.wake(); });
+        std::fprintf(stderr, "zorvane-cli: NUT server on %s port %d\n", options.nut->host.c_str(),
+                     nut->port());
+    }
     std::stop_callback wake_on_stop(stop, [&client] { client.wake(); });
-    Monitor monitor(options, client);
+    Monitor monitor(options, client, nut.get());
     const int status = monitor.run(stop);
-    client.stop(broker.will_topic, "offline", milliseconds(2000));
+    if (use_broker) {
+        client.stop(broker.will_topic, "offline", milliseconds(2000));
+    }
     return status;
 }
 

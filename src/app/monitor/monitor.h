@@ -17,6 +17,7 @@
 
 #include "app/monitor/device_topics.h"
 #include "app/monitor/mqtt_client.h"
+#include "app/monitor/nut_server.h"
 #include "state/device_state.h"
 
 namespace zorvane::monitor {
@@ -74,7 +75,8 @@ class UnitBoard {
 };
 
 struct MonitorOptions {
-    BrokerOptions broker;
+    BrokerOptions broker;           // no broker when its host is empty
+    std::optional<NutOptions> nut;  // the NUT server, when asked for
     std::string prefix = "zorvane";
     std::string instance;                     // empty: the host's name
     std::string discovery = "homeassistant";  // Home Assistant's discovery prefix
