@@ -265,15 +265,14 @@ std::vector<RetainedMessage> discovery_messages(const DeviceIdentity& device,
                 .text("entity_category", "config");
         }
         if (writable && value.options.empty()) {
-            // What a unit of the model's voltage class may be set to, where
-            // the setting has such a span; the payload's range otherwise.
+            // What a unit of the model's voltage class may be set to.
             const std::optional<DeviceModel> model = find_model(device.model);
-            const Plausible span =
+            const NumberRange range =
                 value.setting != nullptr && model
-                    ? value.setting->variable->plausible(model_profile(*model).battery_volts)
-                    : Plausible{};
-            object.raw("min", number_text(span.set() ? span.low : value.min))
-                .raw("max", number_text(span.set() ? span.high : value.max))
+                    ? number_range(*value.setting->variable, model_profile(*model).battery_volts)
+                    : NumberRange{value.min, value.max, value.step};
+            object.raw("min", number_text(range.min))
+                .raw("max", number_text(range.max))
                 .raw("step", number_text(value.step))
                 .text("mode", "box");
         }

@@ -215,6 +215,8 @@ NutUnit nut_unit(const std::string& name, const DeviceIdentity& identity, const 
     }
     add("ups.temperature", fixed(state.case_temperature.load(), 1), "UPS temperature (degrees C)");
 
+    const auto model = find_model(identity.model);
+    const int volts = model ? model_profile(*model).battery_volts : 0;
     for (const StandardSetting& standard : kStandardSettings) {
         const Variable* v = find_variable(standard.key);
         if (v == nullptr || !has_family(v->families, family)) {
@@ -222,7 +224,7 @@ NutUnit nut_unit(const std::string& name, const DeviceIdentity& identity, const 
         }
         NutVar var{standard.nut, fixed((state.*v->field).load(), v->decimals()), v->description};
         if (allowed.contains(v->name_for(family))) {
-            const NumberRange range = number_range(*v);
+            const NumberRange range = number_range(*v, volts);
             var.writable = true;
             var.setting = v->name_for(family);
             var.min = range.min;
@@ -252,7 +254,7 @@ NutUnit nut_unit(const std::string& name, const DeviceIdentity& identity, const 
                 var.choices.emplace_back(v.options[i]);
             }
         } else {
-            const NumberRange range = number_range(v);
+            const NumberRange range = number_range(v, volts);
             var.min = range.min;
             var.max = range.max;
         }

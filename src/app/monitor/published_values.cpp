@@ -55,9 +55,13 @@ std::string status_path(const StatusBit& bit) {
 
 }  // namespace
 
-NumberRange number_range(const Variable& v) {
+NumberRange number_range(const Variable& v, int volts) {
     NumberRange range;
     range.max = v.max_display();
+    if (const Plausible span = v.plausible(volts); span.set()) {
+        range.min = span.low;
+        range.max = span.high;
+    }
     // A field shown in whole units (days) takes whole units.
     range.step = v.whole_shown_suffix() != nullptr ? 1.0 : 1.0 / v.scale;
     return range;

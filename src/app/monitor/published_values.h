@@ -42,7 +42,10 @@ struct NumberRange {
     double max = 0;
     double step = 1;
 };
-NumberRange number_range(const Variable& v);
+// What a setting may be set to from a remote path: the span of the unit's
+// voltage class (`volts`, 24 or 48) where the row has one, else the payload's
+// range; the step is what the device keeps.
+NumberRange number_range(const Variable& v, int volts = 0);
 
 // Every value a device of the family reports, in the order of its state.
 std::vector<PublishedValue> published_values(Family family);
