@@ -76,19 +76,21 @@ if check "scan --port path" 0 scan --port '\\.\COM5'; then
   expect "a device path works as COMn" '[ "$out" = "$(printf "COM5\tKX-24. S/N: не назначен")" ]'
 fi
 
-# The last device found is the one polled; --port picks one.
-if check poll 0 poll --count 2; then
+# Two devices found and none named: refused, each listed with its option;
+# --port picks one.
+check "poll with two devices" 2 poll --count 2
+if check poll 0 poll --count 2 --port COM5; then
   expect "poll prints one JSON line per pass" '[ "$(grep -c "^{\"g_com_port\":5,\"g_device_kind\":1," "$work/out")" -eq 2 ]'
 fi
 if check "poll --port COM3" 0 poll --port COM3; then
   expect "poll --port polls that device" 'grep -q "^{\"g_com_port\":3,\"g_device_kind\":2," "$work/out"'
 fi
 
-if check "set Pmax" 0 set Pmax 2500; then
+if check "set Pmax" 0 set Pmax 2500 --port COM5; then
   check "poll after set" 0 poll --port COM5 &&
     expect "the device holds the new Pmax" 'grep -q "\"set_pmax\":2500[,}]" "$work/out"'
 fi
-if check "set Pmax out of range" 2 set Pmax 99999; then
+if check "set Pmax out of range" 2 set Pmax 99999 --port COM5; then
   check "poll after refusal" 0 poll --port COM5 &&
     expect "a refused value changes nothing" 'grep -q "\"set_pmax\":2500[,}]" "$work/out"'
 fi

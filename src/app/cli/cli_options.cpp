@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "app/cli/cli_values.h"
@@ -41,62 +42,56 @@ bool port_is_well_formed(const std::string& text) {
 bool take_common_options(int& argc, char** argv) {
     int kept = 0;
     OnceEach once;
-    // An option with a value, given as "--name value" or "--name=value":
-    // null when argv[i] is not that option; "" when its value is missing.
-    auto valued = [&](int& i, const char* name) -> const char* {
-        const size_t n = std::strlen(name);
-        if (std::strncmp(argv[i], name, n) != 0)
-            return nullptr;
-        if (argv[i][n] == '=')
-            return argv[i] + n + 1;
-        if (argv[i][n] != '\0')
-            return nullptr;
-        return i + 1 < argc ? argv[++i] : "";
+    // The options that take a value, given as "--name value" or
+    // "--name=value", each at most once.
+    struct Valued {
+        const char* name;
+        const char* needs;  // what a missing value is told
+        std::optional<std::string>* into;
     };
+    std::optional<std::string> net_timeout;
+    const Valued valued[] = {
+        {"--port", "COMn or a device path", &g_options.port},
+        {"--serial", "a serial number", &g_options.serial},
+        {"--net-timeout", "milliseconds", &net_timeout},
+        {"--trace", "a file", &g_options.trace},
+    };
+    const struct {
+        const char* name;
+        bool* into;
+    } flags[] = {{"--follow-serial", &g_options.follow_serial},
+                 {"--trace-anonymize", &g_options.trace_anonymize}};
     for (int i = 0; i < argc; ++i) {
-        if (const char* value = valued(i, "--port")) {
+        bool taken = false;
+        for (const Valued& option : valued) {
+            const size_t n = std::strlen(option.name);
+            if (std::strncmp(argv[i], option.name, n) != 0 ||
+                (argv[i][n] != '=' && argv[i][n] != '\0'))
+                continue;
+            const char* value = argv[i][n] == '=' ? argv[i] + n + 1 : i + 1 < argc ? argv[++i] : "";
             if (value[0] == '\0') {
-                std::fprintf(stderr, "zorvane-cli: --port needs COMn or a device path\n");
+                std::fprintf(stderr, "zorvane-cli: %s needs %s\n", option.name, option.needs);
                 return false;
             }
-            if (!once.first("--port"))
+            if (!once.first(option.name))
                 return false;
-            g_options.port = value;
-        } else if (const char* value = valued(i, "--serial")) {
-            if (value[0] == '\0') {
-                std::fprintf(stderr, "zorvane-cli: --serial needs a serial number\n");
-                return false;
-            }
-            if (!once.first("--serial"))
-                return false;
-            g_options.serial = value;
-        } else if (const char* value = valued(i, "--net-timeout")) {
-            if (value[0] == '\0') {
-                std::fprintf(stderr, "zorvane-cli: --net-timeout needs milliseconds\n");
-                return false;
-            }
-            if (!once.first("--net-timeout") || !take_net_timeout(value))
-                return false;
-        } else if (const char* value = valued(i, "--trace")) {
-            if (value[0] == '\0') {
-                std::fprintf(stderr, "zorvane-cli: --trace needs a file\n");
-                return false;
-            }
-            if (!once.first("--trace"))
-                return false;
-            g_options.trace = value;
-        } else if (std::strcmp(argv[i], "--trace-anonymize") == 0) {
-            if (!once.first("--trace-anonymize"))
-                return false;
-            g_options.trace_anonymize = true;
-        } else if (std::strcmp(argv[i], "--follow-serial") == 0) {
-            if (!once.first("--follow-serial"))
-                return false;
-            g_options.follow_serial = true;
-        } else {
-            argv[kept++] = argv[i];
+            *option.into = value;
+            taken = true;
+            break;
         }
+        for (const auto& flag : flags) {
+            if (!taken && std::strcmp(argv[i], flag.name) == 0) {
+                if (!once.first(flag.name))
+                    return false;
+                *flag.into = true;
+                taken = true;
+            }
+        }
+        if (!taken)
+            argv[kept++] = argv[i];
     }
+    if (net_timeout && !take_net_timeout(net_timeout->c_str()))
+        return false;
     argc = kept;
     return !g_options.port || port_is_well_formed(*g_options.port);
 }
