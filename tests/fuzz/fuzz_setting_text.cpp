@@ -225,6 +225,13 @@ void check_decision(const SettingParam& p, const std::u32string& chars, float st
         // on whether hexadecimal is read, may be refused outright.
         return;
     }
+    if (std::signbit(r.x)) {
+        // A negative number (−0.09 included, which truncates to 0) is never
+        // sent: refused, or unchanged where the device holds that very value.
+        FUZZ_CHECK(d.kind == K::Refused ||
+                   (d.kind == K::Unchanged && r.x == static_cast<double>(stored)));
+        return;
+    }
     if (r.x == static_cast<double>(stored)) {
         if (d.kind != K::Unchanged) {
             describe(p, chars, r.x, stored, d);
@@ -276,7 +283,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     state.g_values_read.store(1);
     (state.*p.field).store(stored);
     const SettingDecision w = write_setting(port.port, state, p, text);
-    FUZZ_CHECK(w.kind == d.kind && w.frame == d.frame && w.frame_length == d.frame_length);
+    // The whole write also judges what the value means on the unit (its
+    // class's span, the ordered pairs): it may refuse what the text alone
+    // allows, never send what the text refuses, and a frame it sends is the
+    // frame decided.
+    FUZZ_CHECK(w.kind == d.kind ? w.frame == d.frame && w.frame_length == d.frame_length
+                                : w.kind == SettingDecision::Kind::Refused &&
+                                      d.kind != SettingDecision::Kind::Refused);
     if (w.kind == SettingDecision::Kind::Send) {
         FUZZ_CHECK(port.record.size() == 1);
         FUZZ_CHECK(port.record[0].request ==
