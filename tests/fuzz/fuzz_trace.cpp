@@ -15,7 +15,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace zorvane;
     constexpr std::string_view kNames[] = {"tx", "rx", "open", "open-failed", "failure", "close"};
-    // The writer never puts a control character in a port name.
+    // The writer never puts a control character in a port name or in the
+    // reason of a failed open (the system's message).
     const auto plain = [](const std::string& port) {
         return std::none_of(port.begin(), port.end(),
                             [](char c) { return static_cast<unsigned char>(c) < 0x20; });
@@ -31,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::string again;
     for (const TraceLine& line : parsed.lines) {
-        if (!plain(line.port)) {
+        if (!plain(line.port) || !plain(line.detail)) {
             return 0;
         }
         std::string entry(kNames[static_cast<size_t>(line.entry)]);
