@@ -259,14 +259,26 @@ void CKorvellDlg::start_worker() {
     // The worker does not wait for the window: the event is queued, and it
     // is dropped if the window is gone by then.
     m_worker->set_event_listener([this](const SessionEvent& event) {
-        QMetaObject::invokeMethod(
-            this, [this, event] { OnUnitEvent(event); }, Qt::QueuedConnection);
+        {
+            std::lock_guard lock(m_events_mutex);
+            m_events.push_back(event);
+        }
+        QMetaObject::invokeMethod(this, "OnUnitEvents", Qt::QueuedConnection);
     });
     if (const auto tab = m_tab->item(m_tab->current())) {
         m_followed = unit_of(*tab);
         m_worker->follow(m_followed);
     }
     m_worker->start();
+}
+
+void CKorvellDlg::OnUnitEvents() {
+    std::vector<SessionEvent> events;
+    {
+        std::lock_guard lock(m_events_mutex);
+        events.swap(m_events);
+    }
+    for (const SessionEvent& event : events) OnUnitEvent(event);
 }
 
 void CKorvellDlg::OnUnitEvent(const SessionEvent& event) {

@@ -7,6 +7,8 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "app/device_tabs.h"
 #include "device/device_session.h"
@@ -95,6 +97,10 @@ class CKorvellDlg : public QDialog {
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
+  private slots:
+    // Takes the worker's queued events, on the window's thread.
+    void OnUnitEvents();
+
   private:
     void OnTabSelChanging(int previous);
     void OnTabSelChange(int current);
@@ -118,8 +124,13 @@ class CKorvellDlg : public QDialog {
     TrendFeed* m_trend_feed = nullptr;
     TrendWindow* m_trend_window = nullptr;  // made when first asked for
     size_t m_ports_seen = 0;                // by the device search
-    FoundDevice m_followed;                 // the unit the worker polls and waits for
-    std::shared_ptr<TraceFile> m_trace;     // the wire's listener while a trace runs
+    FoundDevice m_followed;
+    // The worker's events waiting for the window's thread; the call that
+    // takes them is queued by slot name, so that the event is made inside Qt
+    // rather than by the worker (as the link-failure notice is).
+    std::mutex m_events_mutex;
+    std::vector<SessionEvent> m_events;  // the unit the worker polls and waits for
+    std::shared_ptr<TraceFile> m_trace;  // the wire's listener while a trace runs
     QDialog* m_preview = nullptr;
 };
 

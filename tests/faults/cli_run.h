@@ -37,7 +37,7 @@ struct CliRun {
     int watchdog_s = 60;
     // The child's address space, in MiB (0: unbounded), so that a command
     // that reads without bound fails on its own instead of taking the
-    // machine's memory. Not under the address sanitizer, which maps far more.
+    // machine's memory. Not under the address or thread sanitizer, which map far more.
     long memory_mib = 0;
 };
 
@@ -54,10 +54,10 @@ inline CliOutcome run_cli(const std::vector<std::string>& args, const CliRun& ru
         return {};
     rlimit memory{};
     memory.rlim_cur = memory.rlim_max = static_cast<rlim_t>(run.memory_mib) << 20;
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     const bool limit_memory = false;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
     const bool limit_memory = false;
 #else
     const bool limit_memory = run.memory_mib > 0;
